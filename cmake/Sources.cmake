@@ -1,0 +1,20 @@
+# Every .cpp of a folder belongs to its library; platform folders pick the
+# files of the OS being built for (name_posix.cpp or name_win32.cpp).
+function(rq_glob out)
+  set(all "")
+  foreach(dir ${ARGN})
+    file(GLOB found CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/${dir}/*.cpp)
+    list(APPEND all ${found})
+  endforeach()
+  set(${out} ${all} PARENT_SCOPE)
+endfunction()
+
+function(rq_glob_platform out dir)
+  file(GLOB found CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/${dir}/*.cpp)
+  if(WIN32)
+    list(FILTER found EXCLUDE REGEX ".*_posix\\.cpp$")
+  else()
+    list(FILTER found EXCLUDE REGEX ".*_win32\\.cpp$")
+  endif()
+  set(${out} ${found} PARENT_SCOPE)
+endfunction()

@@ -1,0 +1,51 @@
+// Window tests: a real wxApp under Xvfb, driven from GoogleTest.
+#include <gtest/gtest.h>
+#include <wx/app.h>
+#include <wx/init.h>
+#include <wx/log.h>
+#include <wx/image.h>
+
+#include <cstring>
+
+namespace {
+
+class TestApp : public wxApp {
+public:
+    bool OnInit() override { return true; }
+};
+
+void FailOnAssert(const wxString& file, int line, const wxString& func,
+                  const wxString& cond, const wxString& msg)
+{
+    ADD_FAILURE_AT(file.utf8_str(), line)
+        << "wx assert in " << func.utf8_str() << ": " << cond.utf8_str() << " " << msg.utf8_str();
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    testing::InitGoogleTest(&argc, argv);
+    // Test discovery lists the tests without a display.
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--gtest_list_tests") == 0) return RUN_ALL_TESTS();
+    }
+    if (testing::GTEST_FLAG(list_tests)) return RUN_ALL_TESTS();
+
+    wxApp::SetInstance(new TestApp);
+    int wxArgc = 1;
+    char* wxArgv[] = {argv[0], nullptr};
+    if (!wxEntryStart(wxArgc, wxArgv)) {
+        fprintf(stderr, "wxWidgets could not start (is DISPLAY set?)\n");
+        return 1;
+    }
+    // The default GUI log target shows modal boxes and would hang a test.
+    delete wxLog::SetActiveTarget(new wxLogStderr);
+    wxSetAssertHandler(FailOnAssert);
+    wxTheApp->CallOnInit();
+    if (!wxImage::FindHandler(wxBITMAP_TYPE_PNG)) wxImage::AddHandler(new wxPNGHandler);
+
+    int result = RUN_ALL_TESTS();
+    wxEntryCleanup();
+    return result;
+}

@@ -1,0 +1,61 @@
+#include "support/work_dir.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace rq::test {
+
+WorkDir::WorkDir()
+{
+    previous = fs::current_path().string();
+    std::string pattern = (fs::temp_directory_path() / "rq-test-XXXXXX").string();
+    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+    path = pattern;
+    fs::current_path(path);
+}
+
+WorkDir::~WorkDir()
+{
+    std::error_code ignored;
+    fs::current_path(previous, ignored);
+    fs::remove_all(path, ignored);
+}
+
+void WorkDir::WriteFile(const std::string& relative, const std::string& content) const
+{
+    fs::path target = fs::path(path) / relative;
+    fs::create_directories(target.parent_path());
+    std::ofstream out(target, std::ios::binary | std::ios::trunc);
+    out << content;
+}
+
+std::string WorkDir::ReadFile(const std::string& relative) const
+{
+    std::ifstream in(fs::path(path) / relative, std::ios::binary);
+    std::ostringstream content;
+    content << in.rdbuf();
+    return content.str();
+}
+
+bool WorkDir::Exists(const std::string& relative) const
+{
+    return fs::exists(fs::path(path) / relative);
+}
+
+void WorkDir::CopyRuntimeData(bool modes, bool images, bool locale) const
+{
+    const fs::path runtime = RQ_RUNTIME_DIR;
+    const auto options = fs::copy_options::recursive | fs::copy_options::overwrite_existing;
+    if (modes) fs::copy(runtime / "Modes", fs::path(path) / "Modes", options);
+    if (images) fs::copy(runtime / "img", fs::path(path) / "img", options);
+    if (locale) fs::copy(runtime / "locale", fs::path(path) / "locale", options);
+}
+
+}  // namespace rq::test
