@@ -1,0 +1,63 @@
+#include "app/rq_m4t_app.h"
+
+#include <wx/image.h>
+#include <wx/log.h>
+
+#include "config/ini_file.h"
+#include "config/language.h"
+#include "config/settings_keys.h"
+#include "dialogs/named_icon.h"
+#include "ui/rq_m4t_frame.h"
+
+using namespace rq::config;
+
+namespace {
+
+// Where the catalogue "Language" is looked for, relative to the working directory.
+const char* const kCatalogPrefix = "locale/";
+
+// The toolkit refuses a locale whose system locale is not generated (common on
+// Linux) and says so in a modal box, although the catalogue still loads. That
+// is no news an operator can act on at every start: send it to standard error.
+class StderrLogScope {
+public:
+    StderrLogScope() : previous(wxLog::SetActiveTarget(&stderrTarget)) {}
+    ~StderrLogScope() { wxLog::SetActiveTarget(previous); }
+
+private:
+    wxLogStderr stderrTarget;
+    wxLog* previous;
+};
+
+}  // namespace
+
+RQ_M4TApp::RQ_M4TApp()
+{
+    language = 1;
+}
+
+bool RQ_M4TApp::OnInit()
+{
+    // The base OnInit would parse the command line; arguments are ignored.
+    wxImage::AddHandler(new wxPNGHandler);
+
+    IniFile startupSettings(kSettingsPath);
+    language = ResolveLanguageNumber(startupSettings.config->ReadLong(keys::Lang, kLanguageEnglish), language);
+
+    {
+        StderrLogScope toStderr;
+        locale.Init(ToolkitLanguage(language), 0);
+        wxLocale::AddCatalogLookupPathPrefix(kCatalogPrefix);
+        locale.AddCatalog("Language");
+    }
+
+    auto* frame = new RQ_M4TFrame(nullptr, language);
+    {
+        wxLogNull quiet;  // a missing icon changes nothing else
+        const wxIcon icon = LoadNamedIcon("aaaa");
+        if (icon.IsOk()) frame->SetIcon(icon);
+    }
+    frame->Show();
+    startupSettings.Close();
+    return true;
+}

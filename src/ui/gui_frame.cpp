@@ -1,0 +1,323 @@
+#include "ui/gui_frame.h"
+
+#include <wx/statbox.h>
+
+namespace {
+
+// Sizer flags shared by the rows.
+const int kLabelFlags = wxALL | wxALIGN_CENTER_VERTICAL;
+const int kControlFlags = wxALL;
+const int kSeparatorFlags = wxEXPAND | wxALL;
+
+wxStaticText* MakeLabel(wxWindow* parent, const wxString& text)
+{
+    auto* label = new wxStaticText(parent, wxID_ANY, text);
+    label->Wrap(-1);
+    return label;
+}
+
+wxArrayString NumberItems(int count)
+{
+    wxArrayString items;
+    for (int i = 0; i < count; ++i) items.Add(wxString::Format("%d", i));
+    return items;
+}
+
+}  // namespace
+
+GUIFrame::GUIFrame(wxWindow* parent, wxWindowID id, const wxString& title, const wxPoint& pos,
+                   const wxSize& size, long style)
+    : wxFrame(parent, id, title, pos, size, style)
+{
+    BuildMenus();
+    StatusBar = CreateStatusBar(2, wxSTB_SIZEGRIP);
+
+    MainPanel = new wxPanel(this, wxID_ANY, wxDefaultPosition, wxDefaultSize, wxTAB_TRAVERSAL);
+    auto* mainSizer = new wxBoxSizer(wxVERTICAL);
+    BuildTopRow(mainSizer);
+    BuildLedGroup(mainSizer);
+    BuildBasicGroup(mainSizer);
+    BuildMessageGroup(mainSizer);
+
+    LogView = new wxRichTextCtrl(MainPanel, wxID_ANY, wxEmptyString, wxDefaultPosition, wxDefaultSize,
+                                 wxRE_READONLY | wxHSCROLL | wxVSCROLL | wxBORDER_NONE | wxWANTS_CHARS |
+                                     wxTE_AUTO_URL);
+    mainSizer->Add(LogView, 1, wxEXPAND | wxALL, 5);
+
+    MainPanel->SetSizer(mainSizer);
+    MainPanel->Layout();
+    mainSizer->Fit(MainPanel);
+
+    auto* frameSizer = new wxBoxSizer(wxVERTICAL);
+    frameSizer->Add(MainPanel, 1, wxEXPAND | wxALL, 1);
+    SetSizer(frameSizer);
+    Layout();
+
+    BindHandlers();
+}
+
+GUIFrame::~GUIFrame()
+{
+    UnbindHandlers();
+}
+
+void GUIFrame::BuildMenus()
+{
+    MenuBar = new wxMenuBar(0);
+
+    FileMenu = new wxMenu();
+    FileMenu->Append(new wxMenuItem(FileMenu, idMenuQuit, wxString("&Quit") + "\t" + "Alt+F4",
+                                    "Quit the application", wxITEM_NORMAL));
+    MenuBar->Append(FileMenu, "&File");
+
+    SettingsMenu = new wxMenu();
+    LanguageMenu = new wxMenu();
+    LanguageMenu->Append(new wxMenuItem(LanguageMenu, idMenuEnglish, "&English", wxEmptyString, wxITEM_RADIO));
+    LanguageMenu->Append(
+        new wxMenuItem(LanguageMenu, idMenuChinese, "Chinese(&Simplified)", wxEmptyString, wxITEM_RADIO));
+    SettingsMenu->Append(new wxMenuItem(SettingsMenu, wxID_ANY, "&Language", wxEmptyString, wxITEM_NORMAL,
+                                        LanguageMenu));
+    SettingsMenu->Append(
+        new wxMenuItem(SettingsMenu, idMenuComSettings, "&COM Settings", wxEmptyString, wxITEM_NORMAL));
+    MenuBar->Append(SettingsMenu, "&Settings");
+
+    HelpMenu = new wxMenu();
+    HelpMenu->Append(new wxMenuItem(HelpMenu, idMenuAbout, wxString("&About") + "\t" + "F1",
+                                    "Show info about this application", wxITEM_NORMAL));
+    MenuBar->Append(HelpMenu, "&Help");
+
+    SetMenuBar(MenuBar);
+}
+
+void GUIFrame::BuildTopRow(wxBoxSizer* mainSizer)
+{
+    auto* row = new wxBoxSizer(wxHORIZONTAL);
+    ModelLabel = MakeLabel(MainPanel, "Model:");
+    row->Add(ModelLabel, 0, kLabelFlags, 5);
+    ModelChoice = new wxChoice(MainPanel, wxID_ANY, wxDefaultPosition, wxSize(100, -1));
+    ModelChoice->SetSelection(0);  // no items yet: selects nothing
+    row->Add(ModelChoice, 0, kControlFlags, 5);
+    IdLabel = MakeLabel(MainPanel, "ID:");
+    row->Add(IdLabel, 0, kLabelFlags, 5);
+    IdText = new wxTextCtrl(MainPanel, wxID_ANY, "255", wxDefaultPosition, wxSize(45, -1), 0);
+    row->Add(IdText, 0, kControlFlags, 5);
+    TopSpacerLabel = MakeLabel(MainPanel, wxEmptyString);
+    row->Add(TopSpacerLabel, 1, kControlFlags, 5);
+    ComPortLabel = MakeLabel(MainPanel, "COM Port:");
+    row->Add(ComPortLabel, 0, kLabelFlags, 5);
+    ComPortText = new wxTextCtrl(MainPanel, wxID_ANY, wxEmptyString, wxDefaultPosition, wxSize(50, -1),
+                                 wxTE_READONLY);
+    row->Add(ComPortText, 0, kControlFlags, 5);
+    ComSetButton = new wxButton(MainPanel, wxID_ANY, "COM Set");
+    row->Add(ComSetButton, 0, kControlFlags, 5);
+    mainSizer->Add(row, 0, wxEXPAND, 5);
+}
+
+void GUIFrame::BuildLedGroup(wxBoxSizer* mainSizer)
+{
+    auto* group = new wxStaticBoxSizer(new wxStaticBox(MainPanel, wxID_ANY, "LED Setting"), wxHORIZONTAL);
+    WidthLabel = MakeLabel(MainPanel, "Width(Dot)");
+    group->Add(WidthLabel, 0, kLabelFlags, 5);
+    WidthText = new wxTextCtrl(MainPanel, wxID_ANY, wxEmptyString, wxDefaultPosition, wxSize(40, -1), 0);
+    group->Add(WidthText, 0, kLabelFlags, 1);
+    HighLabel = MakeLabel(MainPanel, "High(Dot)");
+    group->Add(HighLabel, 0, kLabelFlags, 5);
+    HighText = new wxTextCtrl(MainPanel, wxID_ANY, wxEmptyString, wxDefaultPosition, wxSize(40, -1), 0);
+    group->Add(HighText, 0, kLabelFlags, 1);
+    ScanLabel = MakeLabel(MainPanel, "Scan");
+    group->Add(ScanLabel, 0, kLabelFlags, 5);
+    const wxString scanItems[] = {"P10", "P7.62", "P4.75"};
+    ScanChoice = new wxChoice(MainPanel, wxID_ANY, wxDefaultPosition, wxDefaultSize, 3, scanItems, 0);
+    ScanChoice->SetSelection(1);
+    group->Add(ScanChoice, 0, kLabelFlags, 5);
+    ScrollLabel = MakeLabel(MainPanel, "Scroll");
+    group->Add(ScrollLabel, 0, kLabelFlags, 5);
+    ScrollLevelChoice = new wxChoice(MainPanel, wxID_ANY, wxDefaultPosition, wxDefaultSize, NumberItems(16), 0);
+    ScrollLevelChoice->SetSelection(0);
+    group->Add(ScrollLevelChoice, 0, kControlFlags, 5);
+    SpeedLabel = MakeLabel(MainPanel, "Speed");
+    group->Add(SpeedLabel, 0, kLabelFlags, 5);
+    ScrollSpeedChoice = new wxChoice(MainPanel, wxID_ANY, wxDefaultPosition, wxDefaultSize, NumberItems(16), 0);
+    ScrollSpeedChoice->SetSelection(0);
+    group->Add(ScrollSpeedChoice, 0, kControlFlags, 5);
+    LedSpacerLabel = MakeLabel(MainPanel, wxEmptyString);
+    group->Add(LedSpacerLabel, 1, kLabelFlags, 5);
+    LedSetButton = new wxButton(MainPanel, wxID_ANY, "LED Set");
+    group->Add(LedSetButton, 0, kControlFlags, 5);
+    mainSizer->Add(group, 0, wxEXPAND, 5);
+}
+
+void GUIFrame::BuildBasicGroup(wxBoxSizer* mainSizer)
+{
+    auto* group = new wxStaticBoxSizer(new wxStaticBox(MainPanel, wxID_ANY, "Basic Setting"), wxVERTICAL);
+
+    auto* row = new wxBoxSizer(wxHORIZONTAL);
+    BrightLabel = MakeLabel(MainPanel, "Bright:");
+    row->Add(BrightLabel, 0, kLabelFlags, 5);
+    BrightCombo = new wxComboBox(MainPanel, wxID_ANY, wxEmptyString, wxDefaultPosition, wxSize(50, -1), 0,
+                                 nullptr, 0);
+    row->Add(BrightCombo, 0, kControlFlags, 5);
+    BrightSetButton = new wxButton(MainPanel, wxID_ANY, "Bright Set");
+    row->Add(BrightSetButton, 0, kControlFlags, 5);
+    BrightSeparator = new wxStaticLine(MainPanel, wxID_ANY, wxDefaultPosition, wxDefaultSize, wxLI_VERTICAL);
+    row->Add(BrightSeparator, 0, kSeparatorFlags, 5);
+    BlackButton = new wxButton(MainPanel, wxID_ANY, "Black");
+    row->Add(BlackButton, 0, kControlFlags, 5);
+    BlackSeparator = new wxStaticLine(MainPanel, wxID_ANY, wxDefaultPosition, wxDefaultSize, wxLI_VERTICAL);
+    row->Add(BlackSeparator, 0, kSeparatorFlags, 5);
+    const wxString alignItems[] = {"Left", "Center", "Right"};
+    AlignChoice = new wxChoice(MainPanel, wxID_ANY, wxDefaultPosition, wxSize(60, -1), 3, alignItems, 0);
+    AlignChoice->SetSelection(1);
+    row->Add(AlignChoice, 0, kControlFlags, 5);
+    AlignSetButton = new wxButton(MainPanel, wxID_ANY, "Align Set");
+    row->Add(AlignSetButton, 0, kControlFlags, 5);
+    AlignSeparator = new wxStaticLine(MainPanel, wxID_ANY, wxDefaultPosition, wxDefaultSize, wxLI_VERTICAL);
+    row->Add(AlignSeparator, 0, kSeparatorFlags, 5);
+    ResetButton = new wxButton(MainPanel, wxID_ANY, "Reset LED");
+    row->Add(ResetButton, 0, kControlFlags, 5);
+    ResetSeparator = new wxStaticLine(MainPanel, wxID_ANY, wxDefaultPosition, wxDefaultSize, wxLI_VERTICAL);
+    row->Add(ResetSeparator, 0, kSeparatorFlags, 5);
+    DefaultSetButton = new wxButton(MainPanel, wxID_ANY, "Defult Set");
+    row->Add(DefaultSetButton, 0, kControlFlags, 5);
+    group->Add(row, 1, wxEXPAND, 5);
+
+    BasicSeparator1 = new wxStaticLine(MainPanel, wxID_ANY, wxDefaultPosition, wxDefaultSize, wxLI_HORIZONTAL);
+    group->Add(BasicSeparator1, 0, wxEXPAND | wxALL, 0);
+
+    BlinkingPanel = new wxPanel(MainPanel, wxID_ANY, wxDefaultPosition, wxDefaultSize, wxTAB_TRAVERSAL);
+    auto* blinkSizer = new wxBoxSizer(wxHORIZONTAL);
+    BlinkingLabel = MakeLabel(BlinkingPanel, "Blinking:");
+    blinkSizer->Add(BlinkingLabel, 0, kLabelFlags, 5);
+    BlinkingEnableCheck = new wxCheckBox(BlinkingPanel, wxID_ANY, "Enable.");
+    blinkSizer->Add(BlinkingEnableCheck, 0, kLabelFlags, 5);
+    OnIntervalLabel = MakeLabel(BlinkingPanel, "On interval");
+    blinkSizer->Add(OnIntervalLabel, 0, kLabelFlags, 5);
+    OnIntervalText = new wxTextCtrl(BlinkingPanel, wxID_ANY, wxEmptyString, wxDefaultPosition, wxSize(50, -1), 0);
+    blinkSizer->Add(OnIntervalText, 0, kLabelFlags, 5);
+    OffIntervalLabel = MakeLabel(BlinkingPanel, "Off interval");
+    blinkSizer->Add(OffIntervalLabel, 0, kLabelFlags, 5);
+    OffIntervalText = new wxTextCtrl(BlinkingPanel, wxID_ANY, wxEmptyString, wxDefaultPosition, wxSize(50, -1), 0);
+    blinkSizer->Add(OffIntervalText, 0, kControlFlags, 5);
+    BlinkingSetButton = new wxButton(BlinkingPanel, wxID_ANY, "Blinking Set");
+    blinkSizer->Add(BlinkingSetButton, 0, kControlFlags, 5);
+    BlinkingPanel->SetSizer(blinkSizer);
+    BlinkingPanel->Layout();
+    blinkSizer->Fit(BlinkingPanel);
+    group->Add(BlinkingPanel, 1, wxEXPAND | wxALL, 0);
+
+    BasicSeparator2 = new wxStaticLine(MainPanel, wxID_ANY, wxDefaultPosition, wxDefaultSize, wxLI_HORIZONTAL);
+    group->Add(BasicSeparator2, 0, wxEXPAND | wxALL, 0);
+
+    LowerPanel = new wxPanel(MainPanel, wxID_ANY, wxDefaultPosition, wxDefaultSize, wxTAB_TRAVERSAL);
+    auto* lowerSizer = new wxBoxSizer(wxHORIZONTAL);
+
+    RollPanel = new wxPanel(LowerPanel, wxID_ANY, wxDefaultPosition, wxDefaultSize, wxTAB_TRAVERSAL);
+    auto* rollSizer = new wxBoxSizer(wxHORIZONTAL);
+    ElapsedLabel = MakeLabel(RollPanel, "Elapsed time:");
+    rollSizer->Add(ElapsedLabel, 0, kLabelFlags, 5);
+    ElapsedText = new wxTextCtrl(RollPanel, wxID_ANY, wxEmptyString, wxDefaultPosition, wxSize(50, -1), 0);
+    rollSizer->Add(ElapsedText, 0, kControlFlags, 5);
+    RollSpeedLabel = MakeLabel(RollPanel, "Speed:");
+    rollSizer->Add(RollSpeedLabel, 0, kLabelFlags, 5);
+    RollSpeedText = new wxTextCtrl(RollPanel, wxID_ANY, wxEmptyString, wxDefaultPosition, wxSize(50, -1), 0);
+    rollSizer->Add(RollSpeedText, 0, kControlFlags, 5);
+    ScrollSetButton = new wxButton(RollPanel, wxID_ANY, "Scroll Set");
+    rollSizer->Add(ScrollSetButton, 0, kControlFlags, 5);
+    RollPanel->SetSizer(rollSizer);
+    RollPanel->Layout();
+    rollSizer->Fit(RollPanel);
+    lowerSizer->Add(RollPanel, 0, wxEXPAND | wxALL, 0);
+
+    RollSeparator = new wxStaticLine(LowerPanel, wxID_ANY, wxDefaultPosition, wxDefaultSize, wxLI_VERTICAL);
+    lowerSizer->Add(RollSeparator, 0, wxEXPAND | wxALL, 5);
+
+    NewIdPanel = new wxPanel(LowerPanel, wxID_ANY, wxDefaultPosition, wxDefaultSize, wxTAB_TRAVERSAL);
+    auto* newIdSizer = new wxBoxSizer(wxHORIZONTAL);
+    NewIdLabel = MakeLabel(NewIdPanel, "New ID:");
+    newIdSizer->Add(NewIdLabel, 0, kLabelFlags, 5);
+    NewIdText = new wxTextCtrl(NewIdPanel, wxID_ANY, wxEmptyString, wxDefaultPosition, wxSize(45, -1), 0);
+    newIdSizer->Add(NewIdText, 0, kControlFlags, 5);
+    ChangeIdButton = new wxButton(NewIdPanel, wxID_ANY, "Change ID");
+    newIdSizer->Add(ChangeIdButton, 0, kControlFlags, 5);
+    NewIdPanel->SetSizer(newIdSizer);
+    NewIdPanel->Layout();
+    newIdSizer->Fit(NewIdPanel);
+    lowerSizer->Add(NewIdPanel, 1, wxEXPAND | wxALL, 0);
+
+    LowerPanel->SetSizer(lowerSizer);
+    LowerPanel->Layout();
+    lowerSizer->Fit(LowerPanel);
+    group->Add(LowerPanel, 1, wxEXPAND | wxALL, 0);
+
+    mainSizer->Add(group, 0, wxEXPAND, 5);
+}
+
+void GUIFrame::BuildMessageGroup(wxBoxSizer* mainSizer)
+{
+    auto* group = new wxStaticBoxSizer(new wxStaticBox(MainPanel, wxID_ANY, "Message Send"), wxVERTICAL);
+
+    auto* row = new wxBoxSizer(wxHORIZONTAL);
+    MessageChoice = new wxChoice(MainPanel, wxID_ANY, wxDefaultPosition, wxSize(90, -1));
+    MessageChoice->SetSelection(0);  // no items yet: selects nothing
+    row->Add(MessageChoice, 0, kControlFlags, 5);
+    SendMessageButton = new wxButton(MainPanel, wxID_ANY, wxEmptyString, wxDefaultPosition, wxSize(90, -1), 0);
+    SendMessageButton->SetDefault();
+    row->Add(SendMessageButton, 0, kControlFlags, 5);
+    DefaultMessageButton = new wxButton(MainPanel, wxID_ANY, wxEmptyString, wxDefaultPosition, wxSize(90, -1), 0);
+    row->Add(DefaultMessageButton, 0, kControlFlags, 5);
+    group->Add(row, 0, wxEXPAND, 5);
+
+    auto* textSizer = new wxBoxSizer(wxVERTICAL);
+    MessageText = new wxTextCtrl(MainPanel, wxID_ANY, wxEmptyString, wxDefaultPosition, wxSize(-1, 120),
+                                 wxTE_MULTILINE);
+    textSizer->Add(MessageText, 0, wxEXPAND | wxALL, 5);
+    group->Add(textSizer, 1, wxEXPAND, 1);
+
+    mainSizer->Add(group, 0, wxEXPAND, 5);
+}
+
+void GUIFrame::BindHandlers()
+{
+    Bind(wxEVT_CLOSE_WINDOW, &GUIFrame::OnClose, this);
+    Bind(wxEVT_MENU, &GUIFrame::OnQuit, this, idMenuQuit);
+    Bind(wxEVT_MENU, &GUIFrame::OnEnglish, this, idMenuEnglish);
+    Bind(wxEVT_MENU, &GUIFrame::OnChinese, this, idMenuChinese);
+    Bind(wxEVT_MENU, &GUIFrame::OnComSettings, this, idMenuComSettings);
+    ComSetButton->Bind(wxEVT_BUTTON, &GUIFrame::OnComSettings, this);
+    Bind(wxEVT_MENU, &GUIFrame::OnAbout, this, idMenuAbout);
+    ModelChoice->Bind(wxEVT_CHOICE, &GUIFrame::OnModelChoice, this);
+    LedSetButton->Bind(wxEVT_BUTTON, &GUIFrame::OnLedSet, this);
+    BrightSetButton->Bind(wxEVT_BUTTON, &GUIFrame::OnBrightSet, this);
+    BlackButton->Bind(wxEVT_BUTTON, &GUIFrame::OnBlack, this);
+    AlignSetButton->Bind(wxEVT_BUTTON, &GUIFrame::OnAlignSet, this);
+    ResetButton->Bind(wxEVT_BUTTON, &GUIFrame::OnResetLed, this);
+    DefaultSetButton->Bind(wxEVT_BUTTON, &GUIFrame::OnDefaultSet, this);
+    BlinkingSetButton->Bind(wxEVT_BUTTON, &GUIFrame::OnBlinkingSet, this);
+    ScrollSetButton->Bind(wxEVT_BUTTON, &GUIFrame::OnScrollSet, this);
+    ChangeIdButton->Bind(wxEVT_BUTTON, &GUIFrame::OnChangeId, this);
+    SendMessageButton->Bind(wxEVT_BUTTON, &GUIFrame::OnSendMessage, this);
+    DefaultMessageButton->Bind(wxEVT_BUTTON, &GUIFrame::OnDefaultMessage, this);
+}
+
+void GUIFrame::UnbindHandlers()
+{
+    Unbind(wxEVT_CLOSE_WINDOW, &GUIFrame::OnClose, this);
+    Unbind(wxEVT_MENU, &GUIFrame::OnQuit, this, idMenuQuit);
+    Unbind(wxEVT_MENU, &GUIFrame::OnEnglish, this, idMenuEnglish);
+    Unbind(wxEVT_MENU, &GUIFrame::OnChinese, this, idMenuChinese);
+    Unbind(wxEVT_MENU, &GUIFrame::OnComSettings, this, idMenuComSettings);
+    ComSetButton->Unbind(wxEVT_BUTTON, &GUIFrame::OnComSettings, this);
+    Unbind(wxEVT_MENU, &GUIFrame::OnAbout, this, idMenuAbout);
+    ModelChoice->Unbind(wxEVT_CHOICE, &GUIFrame::OnModelChoice, this);
+    LedSetButton->Unbind(wxEVT_BUTTON, &GUIFrame::OnLedSet, this);
+    BrightSetButton->Unbind(wxEVT_BUTTON, &GUIFrame::OnBrightSet, this);
+    BlackButton->Unbind(wxEVT_BUTTON, &GUIFrame::OnBlack, this);
+    AlignSetButton->Unbind(wxEVT_BUTTON, &GUIFrame::OnAlignSet, this);
+    ResetButton->Unbind(wxEVT_BUTTON, &GUIFrame::OnResetLed, this);
+    DefaultSetButton->Unbind(wxEVT_BUTTON, &GUIFrame::OnDefaultSet, this);
+    BlinkingSetButton->Unbind(wxEVT_BUTTON, &GUIFrame::OnBlinkingSet, this);
+    ScrollSetButton->Unbind(wxEVT_BUTTON, &GUIFrame::OnScrollSet, this);
+    ChangeIdButton->Unbind(wxEVT_BUTTON, &GUIFrame::OnChangeId, this);
+    SendMessageButton->Unbind(wxEVT_BUTTON, &GUIFrame::OnSendMessage, this);
+    DefaultMessageButton->Unbind(wxEVT_BUTTON, &GUIFrame::OnDefaultMessage, this);
+}

@@ -1,0 +1,169 @@
+// The main window's start-up state, its settings file and its lifecycle.
+#include <algorithm>
+#include <filesystem>
+
+#include <wx/menu.h>
+
+#include "gui/frame_fixture.h"
+
+using rq::test::DestroyNow;
+using rq::test::TestableFrame;
+using rq::test::WorkDir;
+
+namespace {
+
+const char* const kFullProfile =
+    "[App]\nBSP=19200\nLockBsp=0\nResetCMD=RESET\n"
+    "[Model]\nModel=RQ-M4T\n"
+    "[Lock]\nSize=0\nScan=0\nScroll=0\nid=0\n"
+    "[Bright]\nAuto=1\nLeve=16\n"
+    "[Function]\nBlack=1\nAlign=1\nBlinking=1\nScroll=1\nDefultSet=1\n"
+    "[Text]\nmsgChoice1=GBK,UNICODE\nButton1=Send Message\nButton2=Default MSG\n";
+
+}  // namespace
+
+TEST(FrameStartup, EmptyModesDirectoryDisablesEverythingButShowsDefaults)
+{
+    WorkDir dir;
+    std::filesystem::create_directories(dir.Path() + "/Modes");
+    auto* frame = new TestableFrame;
+
+    EXPECT_EQ(frame->GetTitle(), "RQ-M4x - LED Test");
+    EXPECT_EQ(frame->GetSize(), wxSize(800, 650));
+    EXPECT_EQ(frame->StatusBar->GetStatusText(0), "Welcome!");
+    EXPECT_TRUE(frame->StatusBar->GetStatusText(1).StartsWith("wxWidgets 3."));
+    EXPECT_NE(frame->StatusBar->GetStatusText(1), "wxWidgets 3.0.0");
+    EXPECT_TRUE(frame->MenuBar->IsChecked(idMenuEnglish));
+    EXPECT_FALSE(frame->MenuBar->IsChecked(idMenuChinese));
+    EXPECT_EQ(frame->WidthText->GetValue(), "64");
+    EXPECT_EQ(frame->HighText->GetValue(), "16");
+    EXPECT_EQ(frame->ScanChoice->GetStringSelection(), "P7.62");
+    EXPECT_EQ(frame->ScrollLevelChoice->GetStringSelection(), "3");
+    EXPECT_EQ(frame->ScrollSpeedChoice->GetStringSelection(), "3");
+    EXPECT_EQ(frame->IdText->GetValue(), "255");
+    EXPECT_EQ(frame->ComPortText->GetValue(), "");
+    EXPECT_EQ(frame->ModelChoice->GetCount(), 0u);
+    EXPECT_FALSE(frame->MainPanel->IsEnabled());
+    EXPECT_FALSE(frame->LedSetButton->IsThisEnabled() && frame->LedSetButton->IsEnabled());
+    EXPECT_EQ(frame->baud, 9600);
+    EXPECT_EQ(frame->idAddressing, 0);
+    DestroyNow(frame);
+}
+
+TEST(FrameStartup, FirstRunCreatesAnEmptySettingsFileAndClosingKeepsItEmpty)
+{
+    WorkDir dir;
+    auto* frame = new TestableFrame;
+    EXPECT_TRUE(dir.Exists("Config/Config.ini"));
+    EXPECT_EQ(dir.ReadFile("Config/Config.ini"), "");
+    DestroyNow(frame);
+    EXPECT_TRUE(dir.Exists("Config/Config.ini"));
+    EXPECT_EQ(dir.ReadFile("Config/Config.ini"), "");
+}
+
+TEST(FrameStartup, StoredValuesThatMatchNoItemKeepTheLayoutSelection)
+{
+    WorkDir dir;
+    dir.WriteFile("Config/Config.ini", "[LED]\nWidth=abc\nHigh=32\nScan=P5\nScrollLevel=20\nScrollSpeed=7\nid=9\n");
+    auto* frame = new TestableFrame;
+    EXPECT_EQ(frame->WidthText->GetValue(), "64");
+    EXPECT_EQ(frame->HighText->GetValue(), "32");
+    EXPECT_EQ(frame->ScanChoice->GetStringSelection(), "P7.62");
+    EXPECT_EQ(frame->ledScan, "P5");  // kept until "LED Set" stores the shown one
+    EXPECT_EQ(frame->ScrollLevelChoice->GetStringSelection(), "0");
+    EXPECT_EQ(frame->scrollLevel, 20);
+    EXPECT_EQ(frame->ScrollSpeedChoice->GetStringSelection(), "7");
+    EXPECT_EQ(frame->IdText->GetValue(), "9");
+    DestroyNow(frame);
+}
+
+TEST(FrameStartup, ScanIsSelectedWithoutRegardToCase)
+{
+    WorkDir dir;
+    dir.WriteFile("Config/Config.ini", "[LED]\nScan=p10\n");
+    auto* frame = new TestableFrame;
+    EXPECT_EQ(frame->ScanChoice->GetStringSelection(), "P10");
+    DestroyNow(frame);
+}
+
+TEST(FrameStartup, ChineseLanguageNumberTicksTheChineseItem)
+{
+    WorkDir dir;
+    auto* frame = new TestableFrame(46);
+    EXPECT_TRUE(frame->MenuBar->IsChecked(idMenuChinese));
+    EXPECT_FALSE(frame->MenuBar->IsChecked(idMenuEnglish));
+    DestroyNow(frame);
+
+    auto* systemDefault = new TestableFrame(0);
+    EXPECT_TRUE(systemDefault->MenuBar->IsChecked(idMenuEnglish));
+    DestroyNow(systemDefault);
+}
+
+TEST(FrameStartup, WithoutSettingsModeTheFirstListedProfileIsLoadedAndNothingIsWritten)
+{
+    WorkDir dir;
+    dir.WriteFile("Modes/RQ-M4T.ini", kFullProfile);
+    auto* frame = new TestableFrame;
+    ASSERT_EQ(frame->ModelChoice->GetCount(), 1u);
+    EXPECT_EQ(frame->ModelChoice->GetStringSelection(), "RQ-M4T");
+    EXPECT_EQ(frame->profile.model, "RQ-M4T");
+    EXPECT_EQ(frame->profile.name, "RQ-M4T");
+    EXPECT_EQ(frame->baud, 19200);  // the profile's rate replaces the stored one
+    EXPECT_TRUE(frame->MainPanel->IsEnabled());
+    DestroyNow(frame);
+    EXPECT_EQ(dir.ReadFile("Config/Config.ini").find("Mode"), std::string::npos);
+}
+
+TEST(FrameStartup, SettingsModeNamingAMissingModelAppliesNothing)
+{
+    WorkDir dir;
+    dir.WriteFile("Modes/RQ-M4T.ini", kFullProfile);
+    dir.WriteFile("Config/Config.ini", "[Setting]\nMode=Gone\n");
+    auto* frame = new TestableFrame;
+    EXPECT_EQ(frame->ModelChoice->GetSelection(), wxNOT_FOUND);
+    EXPECT_TRUE(frame->MainPanel->IsEnabled());
+    EXPECT_EQ(frame->profile.model, "");
+    EXPECT_EQ(frame->idAddressing, 0);
+    EXPECT_EQ(frame->BrightCombo->GetCount(), 0u);
+    EXPECT_EQ(frame->MessageChoice->GetCount(), 0u);
+    EXPECT_EQ(frame->SendMessageButton->GetLabel(), "");
+    EXPECT_EQ(frame->NewIdText->GetValue(), "");
+    EXPECT_EQ(frame->OnIntervalText->GetValue(), "");
+    EXPECT_TRUE(frame->WidthText->IsEnabled());
+    EXPECT_EQ(frame->baud, 9600);
+    DestroyNow(frame);
+}
+
+TEST(FrameStartup, EveryEntryOfModesIsListedWithoutItsLastExtension)
+{
+    WorkDir dir;
+    dir.WriteFile("Modes/A.ini", "[Model]\nModel=A\n");
+    dir.WriteFile("Modes/A.txt", "");
+    dir.WriteFile("Modes/B.v2.ini", "");
+    dir.WriteFile("Modes/Sub/x", "");
+    dir.WriteFile("Config/Config.ini", "[Setting]\nMode=A\n");
+    auto* frame = new TestableFrame;
+    std::vector<std::string> items;
+    for (unsigned i = 0; i < frame->ModelChoice->GetCount(); ++i)
+        items.push_back(frame->ModelChoice->GetString(i).utf8_string());
+    std::sort(items.begin(), items.end());
+    EXPECT_EQ(items, (std::vector<std::string>{"A", "A", "B.v2", "Sub"}));
+    DestroyNow(frame);
+}
+
+TEST(FrameLifecycle, ClosingSavesTheRunsChangesOnceAndKeepsCommentsAndUnknownKeys)
+{
+    WorkDir dir;
+    dir.WriteFile("Modes/Other.ini", "[Model]\nModel=Other\n[Lock]\nSize=0\n");
+    dir.WriteFile("Config/Config.ini", "; bench 4\n[LED]\nWidth=64\nColour=amber\n");
+    auto* frame = new TestableFrame;
+    frame->WidthText->SetValue("96");
+    frame->Click(frame->LedSetButton);
+    // Nothing reaches the disk before the window goes away.
+    EXPECT_EQ(dir.ReadFile("Config/Config.ini"), "; bench 4\n[LED]\nWidth=64\nColour=amber\n");
+    frame->Close();
+    wxTheApp->ProcessIdle();
+    const std::string saved = dir.ReadFile("Config/Config.ini");
+    EXPECT_EQ(saved.rfind("; bench 4\n[LED]\nWidth=96\nColour=amber\n", 0), 0u) << saved;
+    EXPECT_NE(saved.find("Scan=P7.62"), std::string::npos);
+}

@@ -1,0 +1,381 @@
+// Every Set button end to end: the frame on the wire, the log lines and
+// colours, and the window's busy/idle states, against the simulated controller.
+#include <chrono>
+#include <memory>
+
+#include <wx/msgdlg.h>
+#include <wx/testing.h>
+
+#include "gui/frame_fixture.h"
+#include "support/sim_controller.h"
+
+using rq::test::DestroyNow;
+using rq::test::LogLine;
+using rq::test::PumpUntil;
+using rq::test::ReadLog;
+using rq::test::SimController;
+using rq::test::TestableFrame;
+using rq::test::WorkDir;
+
+namespace {
+
+const std::string kBlanks(17, ' ');
+
+// A working directory with the bundled profiles and a settings file that
+// points at the simulated controller, with the values of the wire examples.
+class TransactionTest : public ::testing::Test {
+protected:
+    void StartWith(std::vector<std::string> simArgs, const std::string& extraSettings = "")
+    {
+        sim = std::make_unique<SimController>(std::move(simArgs));
+        dir.CopyRuntimeData();
+        dir.WriteFile("Config/Config.ini",
+                      "[Setting]\nMode=RQ-M4T\n"
+                      "[SerialPort]\nCOM=" + sim->PortPath() + "\nBSP=9600\n"
+                      "[LED]\nWidth=64\nHigh=16\nScan=P7.62\nScrollLevel=3\nScrollSpeed=3\nid=1\nNewId=2\n"
+                      "Align=Center\n"
+                      "[Blinking]\nEnable=1\nOninterval=1000\nOffinterval=1000\n"
+                      "[Roll]\nElapsed=3000\nSpeed=50\n" + extraSettings);
+        frame = new TestableFrame;
+    }
+
+    void TearDown() override
+    {
+        if (frame) {
+            PumpUntil([&] { return !frame->IsBusy(); });
+            DestroyNow(frame);
+        }
+    }
+
+    // Clicks and waits until the transaction has ended.
+    void ClickAndWait(wxButton* button)
+    {
+        frame->Click(button);
+        ASSERT_TRUE(PumpUntil([&] { return !frame->IsBusy(); }, 10000));
+    }
+
+    std::vector<LogLine> Log() { return ReadLog(frame->LogView); }
+
+    std::string LastFrame()
+    {
+        sim->WaitForFrames(1);
+        const auto frames = sim->RecordedFrames();
+        return frames.empty() ? std::string() : frames.back();
+    }
+
+    WorkDir dir;
+    std::unique_ptr<SimController> sim;
+    TestableFrame* frame = nullptr;
+};
+
+int IndexOf(wxItemContainerImmutable* list, const wxString& text)
+{
+    return list->FindString(text, true);
+}
+
+struct ButtonCase {
+    const char* name;
+    std::function<wxButton*(TestableFrame&)> prepare;  // sets controls, returns the button
+    const char* expectedFrame;
+};
+
+class EveryButton : public TransactionTest, public ::testing::WithParamInterface<ButtonCase> {};
+
+}  // namespace
+
+TEST_P(EveryButton, PutsTheExactFrameOnTheWireAndEndsInSuccess)
+{
+    StartWith({});
+    ASSERT_EQ(frame->profile.model, "RQ-M4T");
+    ASSERT_EQ(frame->idAddressing, 1);
+    wxButton* button = GetParam().prepare(*frame);
+    ASSERT_TRUE(button->IsEnabled()) << button->GetLabel();
+    ClickAndWait(button);
+    EXPECT_EQ(LastFrame(), GetParam().expectedFrame);
+    const auto log = Log();
+    ASSERT_GE(log.size(), 3u);
+    EXPECT_EQ(log[0].text, "               =========  " + button->GetLabel().utf8_string() + "  =========");
+    EXPECT_EQ(log[log.size() - 2].text, kBlanks + "Success");
+    EXPECT_EQ(log[log.size() - 2].colour, rq::test::kBlue);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    BundledProfile, EveryButton,
+    ::testing::Values(
+        ButtonCase{"LedSet", [](TestableFrame& f) { return f.LedSetButton; },
+                   "A1 0E F1 01 41 08 02 00 00 00 00 33 1F 51"},
+        ButtonCase{"LedSetP10",
+                   [](TestableFrame& f) {
+                       f.WidthText->SetValue("128");
+                       f.HighText->SetValue("32");
+                       f.ScanChoice->SetStringSelection("P10");
+                       f.ScrollLevelChoice->SetSelection(15);
+                       f.ScrollSpeedChoice->SetSelection(0);
+                       return f.LedSetButton;
+                   },
+                   "A1 0E F1 01 41 10 04 00 00 00 41 F0 27 51"},
+        ButtonCase{"BrightSet",
+                   [](TestableFrame& f) {
+                       f.BrightCombo->SetSelection(IndexOf(f.BrightCombo, "8"));
+                       return f.BrightSetButton;
+                   },
+                   "A1 08 F7 01 43 08 EC 51"},
+        ButtonCase{"BrightAuto",
+                   [](TestableFrame& f) {
+                       f.BrightCombo->SetSelection(0);  // the translated "Auto"
+                       return f.BrightSetButton;
+                   },
+                   "A1 08 F7 01 43 FF E3 51"},
+        ButtonCase{"Black", [](TestableFrame& f) { return f.BlackButton; }, "A1 07 F8 01 63 04 51"},
+        ButtonCase{"AlignCenter", [](TestableFrame& f) { return f.AlignSetButton; }, "A1 08 F7 01 6A 04 0F 51"},
+        ButtonCase{"Reset", [](TestableFrame& f) { return f.ResetButton; }, "A1 07 F8 01 99 3A 51"},
+        ButtonCase{"FactoryDefaults", [](TestableFrame& f) { return f.DefaultSetButton; },
+                   "A1 07 F8 01 9A 3B 51"},
+        ButtonCase{"Blinking", [](TestableFrame& f) { return f.BlinkingSetButton; },
+                   "A1 0C F3 01 60 01 E8 03 E8 03 D8 51"},
+        ButtonCase{"TimedScroll", [](TestableFrame& f) { return f.ScrollSetButton; },
+                   "A1 0B F4 01 65 B8 0B 32 00 FB 51"},
+        ButtonCase{"ChangeId", [](TestableFrame& f) { return f.ChangeIdButton; }, "A1 08 F7 01 21 02 C4 51"},
+        ButtonCase{"SendMessage",
+                   [](TestableFrame& f) {
+                       f.MessageChoice->SetSelection(0);
+                       f.MessageText->SetValue("abc");
+                       return f.SendMessageButton;
+                   },
+                   "A1 0A F5 01 01 61 62 63 C8 51"},
+        ButtonCase{"SendMessageUnicode",
+                   [](TestableFrame& f) {
+                       f.MessageChoice->SetStringSelection("UNICODE");
+                       f.MessageText->SetValue("abc");
+                       return f.SendMessageButton;
+                   },
+                   "A1 0D F2 01 02 61 00 62 00 63 00 C9 51"},
+        ButtonCase{"DefaultMessage",
+                   [](TestableFrame& f) {
+                       f.MessageChoice->SetSelection(0);
+                       f.MessageText->SetValue("abc");
+                       return f.DefaultMessageButton;
+                   },
+                   "A1 0B F4 01 20 01 61 62 63 E8 51"},
+        ButtonCase{"ChineseMessageInGbk",
+                   [](TestableFrame& f) {
+                       f.MessageChoice->SetSelection(0);
+                       f.MessageText->SetValue(wxString::FromUTF8("中文"));
+                       return f.SendMessageButton;
+                   },
+                   // 中文 in GBK is D6 D0 CE C4
+                   "A1 0B F4 01 01 D6 D0 CE C4 DA 51"}),
+    [](const ::testing::TestParamInfo<ButtonCase>& info) { return std::string(info.param.name); });
+
+TEST_F(TransactionTest, SuccessfulCommandWritesTheFullSequenceInItsColours)
+{
+    StartWith({});
+    frame->BrightCombo->SetSelection(IndexOf(frame->BrightCombo, "8"));
+    ClickAndWait(frame->BrightSetButton);
+    const auto log = Log();
+    ASSERT_EQ(log.size(), 8u);
+    const std::string port = sim->PortPath();
+    EXPECT_EQ(log[0].text, "               =========  Bright Set  =========");
+    EXPECT_EQ(log[0].colour, rq::test::kPlum);
+    EXPECT_TRUE(log[0].bold);
+    // Time-stamped lines: hh:mm:ss.mmm and five blanks, then the message.
+    const auto stamped = [](const LogLine& line, const std::string& message) {
+        return line.text.size() == 17 + message.size() && line.text.substr(17) == message &&
+               line.text[2] == ':' && line.text[5] == ':' && line.text[8] == '.' &&
+               line.text.substr(12, 5) == "     ";
+    };
+    EXPECT_TRUE(stamped(log[1], "Open : " + port + " ,9600 ")) << log[1].text;
+    EXPECT_EQ(log[1].colour, rq::test::kOlive);
+    EXPECT_TRUE(stamped(log[2], "Write : 8 Bytes")) << log[2].text;
+    EXPECT_EQ(log[2].colour, rq::test::kGreen);
+    EXPECT_EQ(log[3].text, kBlanks + "DATA :  A1 08 F7 01 43 08 EC 51");
+    EXPECT_EQ(log[3].colour, rq::test::kMagenta);
+    EXPECT_TRUE(stamped(log[4], "Read : 1 Bytes")) << log[4].text;
+    EXPECT_EQ(log[4].colour, rq::test::kBlue);
+    EXPECT_EQ(log[5].text, kBlanks + "DATA :  0F");
+    EXPECT_EQ(log[5].colour, rq::test::kOrange);
+    EXPECT_EQ(log[6].text, kBlanks + "Success");
+    EXPECT_EQ(log[6].colour, rq::test::kBlue);
+    EXPECT_FALSE(log[6].bold);
+    EXPECT_EQ(log[7].text, kBlanks + "Close: " + port);
+    EXPECT_EQ(log[7].colour, rq::test::kMaroon);
+    EXPECT_EQ(frame->replyLength, 1u);
+}
+
+TEST_F(TransactionTest, ErrorStatusesAreShownInRed)
+{
+    StartWith({"--status", "F0"});
+    ClickAndWait(frame->BlackButton);
+    auto log = Log();
+    ASSERT_GE(log.size(), 2u);
+    EXPECT_EQ(log[log.size() - 2].text, kBlanks + "Checksum error");
+    EXPECT_EQ(log[log.size() - 2].colour, rq::test::kRed);
+}
+
+TEST_F(TransactionTest, SilentControllerTimesOutWithoutResultLine)
+{
+    StartWith({"--silent"});
+    const auto start = std::chrono::steady_clock::now();
+    ClickAndWait(frame->BlackButton);
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const auto log = Log();
+    ASSERT_EQ(log.size(), 6u);
+    EXPECT_EQ(log[4].text.substr(17), "The request has timed out");
+    EXPECT_EQ(log[4].colour, rq::test::kRed);
+    EXPECT_EQ(log[5].text, kBlanks + "Close: " + sim->PortPath());
+    // The wait is bounded: about half a second, never the seconds an
+    // unbounded wait would take (its accuracy is measured in bench/).
+    EXPECT_GE(seconds, 0.45);
+    EXPECT_LT(seconds, 5.0);
+    EXPECT_FALSE(frame->IsBusy());
+}
+
+TEST_F(TransactionTest, OpenFailureIsOneRedLineWithoutClose)
+{
+    StartWith({});
+    frame->comPort = dir.Path() + "/no-such-port";
+    ClickAndWait(frame->BlackButton);
+    const auto log = Log();
+    ASSERT_EQ(log.size(), 2u);
+    EXPECT_EQ(log[1].text, kBlanks + "Open Failed : " + frame->comPort + " ,9600 ");
+    EXPECT_EQ(log[1].colour, rq::test::kRed);
+}
+
+TEST_F(TransactionTest, HangUpDuringTheTransactionEndsAsATimeOut)
+{
+    StartWith({"--hangup-before"});
+    ClickAndWait(frame->BlackButton);
+    const auto log = Log();
+    ASSERT_GE(log.size(), 3u);
+    EXPECT_EQ(log[log.size() - 2].text.substr(17), "The request has timed out");
+    EXPECT_FALSE(frame->IsBusy());
+}
+
+TEST_F(TransactionTest, SecondClickWhileBusyIsRefusedAndTheFirstCompletes)
+{
+    StartWith({"--delay", "300"});
+    frame->Click(frame->BlackButton);
+    ASSERT_TRUE(frame->IsBusy());
+    frame->IdText->SetValue("7");
+    wxTEST_DIALOG(frame->Click(frame->ResetButton),
+                  wxExpectModal<wxMessageDialog>(wxID_OK).Describe("Serial port is occupied"));
+    EXPECT_EQ(frame->ledId, 7);  // the typed ID is recorded before the refusal
+    ASSERT_TRUE(PumpUntil([&] { return !frame->IsBusy(); }, 10000));
+    const auto log = Log();
+    EXPECT_EQ(log[0].text, "               =========  Black  =========");
+    EXPECT_EQ(log[log.size() - 2].text, kBlanks + "Success");
+    EXPECT_EQ(sim->RecordedFrames().size(), 1u);
+}
+
+TEST_F(TransactionTest, CloseIsRefusedWhileBusyAndAcceptedAfter)
+{
+    StartWith({"--delay", "300"});
+    frame->Click(frame->BlackButton);
+    ASSERT_TRUE(frame->IsBusy());
+    EXPECT_FALSE(frame->Close());
+    wxTheApp->ProcessIdle();
+    EXPECT_TRUE(frame->IsShown());
+    ASSERT_TRUE(PumpUntil([&] { return !frame->IsBusy(); }, 10000));
+    EXPECT_TRUE(frame->Close());
+    wxTheApp->ProcessIdle();
+    frame = nullptr;
+    EXPECT_NE(dir.ReadFile("Config/Config.ini").find("id=1"), std::string::npos);
+}
+
+TEST_F(TransactionTest, ChangeIdKeepsTheTypedIdInUse)
+{
+    StartWith({});
+    frame->NewIdText->SetValue("7");
+    frame->IdText->SetValue("3");
+    ClickAndWait(frame->ChangeIdButton);
+    EXPECT_EQ(LastFrame(), "A1 08 F7 03 21 07 CB 51");
+    EXPECT_EQ(frame->ledId, 3);
+    DestroyNow(frame);
+    frame = nullptr;
+    EXPECT_NE(dir.ReadFile("Config/Config.ini").find("id=3\n"), std::string::npos);
+}
+
+TEST_F(TransactionTest, UnparsableIdRefusesWithParameterErrorWhenAddressed)
+{
+    StartWith({});
+    frame->IdText->SetValue("1a");
+    ClickAndWait(frame->BlackButton);
+    const auto log = Log();
+    ASSERT_EQ(log.size(), 2u);
+    EXPECT_EQ(log[1].text, "Parameter error");
+    EXPECT_EQ(log[1].colour, rq::test::kRed);
+    EXPECT_EQ(frame->ledId, 1);
+    EXPECT_TRUE(sim->RecordedFrames().empty());
+}
+
+TEST_F(TransactionTest, RequiredFieldThatDoesNotParseSendsNothing)
+{
+    StartWith({});
+    frame->WidthText->SetValue("");
+    ClickAndWait(frame->LedSetButton);
+    const auto log = Log();
+    ASSERT_EQ(log.size(), 2u);
+    EXPECT_EQ(log[1].text, "Parameter error");
+}
+
+TEST_F(TransactionTest, TooLongMessageIsRefused)
+{
+    StartWith({});
+    frame->MessageChoice->SetStringSelection("UNICODE");
+    frame->MessageText->SetValue(wxString('x', 125));  // 124 characters fit with an address
+    ClickAndWait(frame->SendMessageButton);
+    EXPECT_EQ(Log().back().text, "Parameter error");
+    frame->MessageText->SetValue(wxString('x', 124));
+    ClickAndWait(frame->SendMessageButton);
+    EXPECT_EQ(Log()[Log().size() - 2].text, kBlanks + "Success");
+}
+
+TEST_F(TransactionTest, TwoCommandsInARowShowOnlyTheSecond)
+{
+    StartWith({});
+    ClickAndWait(frame->BlackButton);
+    ClickAndWait(frame->ResetButton);
+    const auto log = Log();
+    EXPECT_EQ(log[0].text, "               =========  Reset LED  =========");
+    for (const auto& line : log) EXPECT_EQ(line.text.find("Black"), std::string::npos);
+}
+
+TEST_F(TransactionTest, OtherModelsHaveNoCommands)
+{
+    StartWith({}, "");
+    frame->profile.model = "rq-m4t";  // the gate compares exactly
+    ClickAndWait(frame->BlackButton);
+    const auto log = Log();
+    ASSERT_EQ(log.size(), 2u);
+    EXPECT_EQ(log[1].text, "undefined symbol");
+    EXPECT_EQ(log[1].colour, rq::test::kRed);
+    EXPECT_FALSE(frame->IsBusy());
+    EXPECT_TRUE(sim->RecordedFrames().empty());
+}
+
+TEST_F(TransactionTest, WorkerEventsAreDecodedByIdentifier)
+{
+    StartWith({});
+    frame->LogView->Clear();
+    wxThreadEvent blue(wxEVT_THREAD, 1);
+    blue.SetInt(16711680);
+    blue.SetString("blue line");
+    frame->OnThreadEvent(blue);
+    wxThreadEvent red(wxEVT_THREAD, 1);
+    red.SetInt(255);
+    red.SetString("red line");
+    frame->OnThreadEvent(red);
+    // A reply while none is expected.
+    wxThreadEvent reply(wxEVT_THREAD, 2);
+    reply.SetInt(1);
+    reply.SetString(kBlanks);
+    frame->OnThreadEvent(reply);
+    wxThreadEvent finished(wxEVT_THREAD, -1);
+    frame->OnThreadEvent(finished);  // no worker: nothing happens
+    const auto log = Log();
+    ASSERT_EQ(log.size(), 3u);
+    EXPECT_EQ(log[0].colour, rq::test::kBlue);
+    EXPECT_EQ(log[1].colour, rq::test::kRed);
+    EXPECT_EQ(log[2].text, kBlanks + "System error");
+    EXPECT_EQ(log[2].colour, rq::test::kRed);
+}
