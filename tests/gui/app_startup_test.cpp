@@ -1,0 +1,97 @@
+// Start-up as the program does it: language from the settings file, the
+// catalogue under locale/, the main window shown.
+#include <wx/log.h>
+#include <wx/menu.h>
+
+#include "app/rq_m4t_app.h"
+#include "gui/frame_fixture.h"
+
+using rq::test::DestroyNow;
+using rq::test::WorkDir;
+
+namespace {
+
+// Collects what the toolkit would have shown the operator in a box.
+class RecordingLog : public wxLog {
+public:
+    std::vector<wxString> messages;
+
+protected:
+    void DoLogTextAtLevel(wxLogLevel, const wxString& msg) override { messages.push_back(msg); }
+};
+
+RQ_M4TFrame* FindMainWindow()
+{
+    for (wxWindow* window : wxTopLevelWindows)
+        if (auto* frame = dynamic_cast<RQ_M4TFrame*>(window); frame && !frame->IsBeingDeleted()) return frame;
+    return nullptr;
+}
+
+struct StartedApp {
+    explicit StartedApp(const std::string& settings)
+    {
+        dir.CopyRuntimeData();
+        if (!settings.empty()) dir.WriteFile("Config/Config.ini", settings);
+        previousLog = wxLog::SetActiveTarget(&log);
+        app = std::make_unique<RQ_M4TApp>();
+        started = app->OnInit();
+        wxLog::SetActiveTarget(previousLog);
+        frame = FindMainWindow();
+    }
+    ~StartedApp()
+    {
+        if (frame) DestroyNow(frame);
+        app.reset();
+    }
+    WorkDir dir;
+    RecordingLog log;
+    wxLog* previousLog = nullptr;
+    std::unique_ptr<RQ_M4TApp> app;
+    bool started = false;
+    RQ_M4TFrame* frame = nullptr;
+};
+
+wxString StatusText(RQ_M4TFrame* frame, int field)
+{
+    return frame->GetStatusBar()->GetStatusText(field);
+}
+
+}  // namespace
+
+TEST(AppStartup, FirstRunIsEnglishAndCreatesTheSettingsFile)
+{
+    StartedApp started("");
+    ASSERT_TRUE(started.started);
+    ASSERT_NE(started.frame, nullptr);
+    EXPECT_TRUE(started.frame->IsShown());
+    EXPECT_EQ(started.app->language, 58);
+    EXPECT_EQ(StatusText(started.frame, 0), "Welcome!");
+    EXPECT_TRUE(started.frame->GetMenuBar()->IsChecked(idMenuEnglish));
+    EXPECT_TRUE(started.dir.Exists("Config/Config.ini"));
+    EXPECT_EQ(started.dir.ReadFile("Config/Config.ini"), "");  // start-up itself writes nothing
+}
+
+TEST(AppStartup, ChineseShowsTheCatalogueWithoutAnyBoxForTheMissingSystemLocale)
+{
+    StartedApp started("[Setting]\nlang=46\n");
+    ASSERT_NE(started.frame, nullptr);
+    EXPECT_EQ(started.app->language, 46);
+    EXPECT_TRUE(started.frame->GetMenuBar()->IsChecked(idMenuChinese));
+    const wxString welcome = StatusText(started.frame, 0);
+    EXPECT_NE(welcome, "Welcome!");
+    EXPECT_EQ(welcome, wxGetTranslation("Welcome!"));
+    // Whatever the toolkit had to say about the system locale went to
+    // standard error, not to the operator.
+    EXPECT_TRUE(started.log.messages.empty()) << started.log.messages.front();
+}
+
+TEST(AppStartup, LanguageNumbersResolveAsStored)
+{
+    for (const char* stored : {"-1", "1", "0", "abc", "123"}) {
+        StartedApp started(std::string("[Setting]\nlang=") + stored + "\n");
+        ASSERT_NE(started.frame, nullptr);
+        const int expected = std::string(stored) == "abc" ? 58 : std::string(stored) == "123" ? 123 : 0;
+        EXPECT_EQ(started.app->language, expected) << stored;
+        EXPECT_TRUE(started.frame->GetMenuBar()->IsChecked(idMenuEnglish)) << stored;
+    }
+}

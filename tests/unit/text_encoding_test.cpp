@@ -1,0 +1,64 @@
+// Conversion of message texts to the controller's double-byte code, and the
+// bytes that reach the frame from it.
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/text_encoding.h"
+#include "protocol/message_text.h"
+
+namespace rq::platform {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes AsBytes(const std::string& s)
+{
+    return Bytes(s.begin(), s.end());
+}
+
+TEST(ToControllerMultibyte, ChineseBecomesGbk)
+{
+    const auto converted = ToControllerMultibyte(u"中文");
+    ASSERT_TRUE(converted.has_value());
+    EXPECT_EQ(AsBytes(*converted), (Bytes{0xD6, 0xD0, 0xCE, 0xC4}));
+}
+
+TEST(ToControllerMultibyte, AsciiStaysAscii)
+{
+    EXPECT_EQ(ToControllerMultibyte(u"Hello, LED 123!"), std::optional<std::string>("Hello, LED 123!"));
+    EXPECT_EQ(ToControllerMultibyte(u""), std::optional<std::string>(""));
+}
+
+TEST(ToControllerMultibyte, UnrepresentableTextFails)
+{
+    EXPECT_EQ(ToControllerMultibyte(u"a\U0001F600"), std::nullopt);  // outside GBK
+    EXPECT_EQ(ToControllerMultibyte(u"한"), std::nullopt);           // Hangul syllable
+    EXPECT_EQ(ToControllerMultibyte(std::u16string(1, char16_t(0xD800))), std::nullopt);
+}
+
+TEST(ToControllerMultibyte, ChineseMessageInBothEncodings)
+{
+    const std::u16string text = u"中文";
+    const auto converted = ToControllerMultibyte(text);
+    ASSERT_TRUE(converted.has_value());
+    EXPECT_EQ(protocol::EncodeMessageText(text, 1, *converted), (Bytes{0xD6, 0xD0, 0xCE, 0xC4}));
+    EXPECT_EQ(protocol::EncodeMessageText(text, 2, *converted), (Bytes{0x2D, 0x4E, 0x87, 0x65}));
+}
+
+TEST(ToControllerMultibyte, MixedTextKeepsCharacterCount)
+{
+    const std::u16string text = u"LED屏幕 OK";
+    const auto converted = ToControllerMultibyte(text);
+    ASSERT_TRUE(converted.has_value());
+    const Bytes bytes = protocol::EncodeMessageText(text, 1, *converted);
+    // Six one-byte characters and two two-byte ones.
+    EXPECT_EQ(bytes.size(), 10u);
+    EXPECT_EQ(bytes, AsBytes(*converted));
+}
+
+}  // namespace
+}  // namespace rq::platform
