@@ -1,0 +1,238 @@
+// Serial port on Windows: a COM device opened for exclusive use, 8N1 without
+// flow control, millisecond time-outs through COMMTIMEOUTS.
+
+#include "platform/serial_port.h"
+
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+
+#include <string>
+
+namespace rq::platform {
+
+namespace {
+
+// "COM10" and above open only through the device namespace; the prefix is
+// harmless for COM1 to COM9.
+std::string DevicePath(const std::string& name)
+{
+    if (name.rfind("\\\\.\\", 0) == 0) return name;
+    return "\\\\.\\" + name;
+}
+
+std::string SystemMessage(DWORD code)
+{
+    wchar_t* text = nullptr;
+    const DWORD length = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
+        MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    std::string message;
+    if (length && text) {
+        const int size = WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
+        message.resize(static_cast<std::size_t>(size));
+        WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), message.data(), size, nullptr, nullptr);
+    }
+    if (text) LocalFree(text);
+    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == ' '))
+        message.pop_back();
+    if (message.empty()) message = "Error " + std::to_string(code);
+    return message;
+}
+
+// The errors a vanished device (a USB adapter pulled out) reports.
+bool DeviceGone(DWORD code)
+{
+    return code == ERROR_ACCESS_DENIED || code == ERROR_BAD_COMMAND || code == ERROR_DEVICE_REMOVED ||
+           code == ERROR_GEN_FAILURE || code == ERROR_OPERATION_ABORTED || code == ERROR_FILE_NOT_FOUND ||
+           code == ERROR_INVALID_HANDLE;
+}
+
+}  // namespace
+
+struct SerialPort::Impl {
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    DCB originalDcb{};
+    COMMTIMEOUTS originalTimeouts{};
+    bool haveOriginal = false;
+    // The time-outs in force, so a call changes them only when it needs to.
+    COMMTIMEOUTS timeouts{};
+    bool timeoutsSet = false;
+    bool gone = false;
+    int lastCode = 0;
+    std::string lastMessage;
+
+    void Fail(DWORD code)
+    {
+        lastCode = static_cast<int>(code);
+        lastMessage = SystemMessage(code);
+    }
+
+    void FailWith(DWORD code)
+    {
+        if (DeviceGone(code)) gone = true;
+        Fail(code);
+    }
+
+    bool Apply(const COMMTIMEOUTS& wanted)
+    {
+        if (timeoutsSet && wanted.ReadIntervalTimeout == timeouts.ReadIntervalTimeout &&
+            wanted.ReadTotalTimeoutMultiplier == timeouts.ReadTotalTimeoutMultiplier &&
+            wanted.ReadTotalTimeoutConstant == timeouts.ReadTotalTimeoutConstant &&
+            wanted.WriteTotalTimeoutMultiplier == timeouts.WriteTotalTimeoutMultiplier &&
+            wanted.WriteTotalTimeoutConstant == timeouts.WriteTotalTimeoutConstant)
+            return true;
+        COMMTIMEOUTS copy = wanted;
+        if (!SetCommTimeouts(handle, &copy)) {
+            FailWith(GetLastError());
+            timeoutsSet = false;
+            return false;
+        }
+        timeouts = wanted;
+        timeoutsSet = true;
+        return true;
+    }
+};
+
+SerialPort::SerialPort() : impl(std::make_unique<Impl>()) {}
+
+SerialPort::~SerialPort()
+{
+    Close();
+}
+
+bool SerialPort::Open(const std::string& name, long baud)
+{
+    Close();
+    impl->lastCode = 0;
+    impl->lastMessage.clear();
+    impl->gone = false;
+    impl->timeoutsSet = false;
+
+    if (baud <= 0) {
+        impl->lastCode = ERROR_INVALID_PARAMETER;
+        impl->lastMessage = "Invalid baud rate " + std::to_string(baud);
+        return false;
+    }
+
+    // No sharing: a port held by another program cannot be opened.
+    const HANDLE handle = CreateFileA(DevicePath(name).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        impl->Fail(GetLastError());
+        return false;
+    }
+    impl->handle = handle;
+
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    if (!GetCommState(handle, &dcb) || !GetCommTimeouts(handle, &impl->originalTimeouts)) {
+        const DWORD code = GetLastError();
+        Close();
+        impl->Fail(code);
+        return false;
+    }
+    impl->originalDcb = dcb;
+    impl->haveOriginal = true;
+
+    dcb.BaudRate = static_cast<DWORD>(baud);
+    dcb.ByteSize = 8;
+    dcb.Parity = NOPARITY;
+    dcb.StopBits = ONESTOPBIT;
+    dcb.fBinary = TRUE;
+    dcb.fParity = FALSE;
+    dcb.fOutxCtsFlow = FALSE;
+    dcb.fOutxDsrFlow = FALSE;
+    dcb.fDtrControl = DTR_CONTROL_ENABLE;
+    dcb.fDsrSensitivity = FALSE;
+    dcb.fOutX = FALSE;
+    dcb.fInX = FALSE;
+    dcb.fErrorChar = FALSE;
+    dcb.fNull = FALSE;
+    dcb.fRtsControl = RTS_CONTROL_ENABLE;
+    dcb.fAbortOnError = FALSE;
+    if (!SetCommState(handle, &dcb)) {
+        // The driver refuses rates it cannot make rather than using another.
+        const DWORD code = GetLastError();
+        Close();
+        impl->Fail(code);
+        impl->lastMessage = "Baud rate " + std::to_string(baud) + " is not supported by this port: " +
+                            impl->lastMessage;
+        return false;
+    }
+    // Bytes left over from an earlier session must not pass for a reply.
+    PurgeComm(handle, PURGE_RXCLEAR | PURGE_RXABORT);
+    return true;
+}
+
+bool SerialPort::IsOpen() const
+{
+    return impl->handle != INVALID_HANDLE_VALUE;
+}
+
+std::size_t SerialPort::Write(const std::uint8_t* data, std::size_t length, int timeoutMs)
+{
+    if (impl->handle == INVALID_HANDLE_VALUE) {
+        impl->Fail(ERROR_INVALID_HANDLE);
+        return 0;
+    }
+    if (impl->gone || length == 0) return 0;
+    // A write constant of 0 would mean "no time-out at all".
+    const int timeout = timeoutMs < 1 ? 1 : timeoutMs;
+    COMMTIMEOUTS wanted = impl->timeouts;
+    wanted.WriteTotalTimeoutMultiplier = 0;
+    wanted.WriteTotalTimeoutConstant = static_cast<DWORD>(timeout);
+    if (!impl->Apply(wanted)) return 0;
+    DWORD written = 0;
+    const DWORD chunk = length > MAXDWORD ? MAXDWORD : static_cast<DWORD>(length);
+    if (!WriteFile(impl->handle, data, chunk, &written, nullptr)) impl->FailWith(GetLastError());
+    return written;
+}
+
+std::size_t SerialPort::Read(std::uint8_t* data, std::size_t length, int timeoutMs)
+{
+    if (impl->handle == INVALID_HANDLE_VALUE) {
+        impl->Fail(ERROR_INVALID_HANDLE);
+        return 0;
+    }
+    if (impl->gone || length == 0) return 0;
+    const int timeout = timeoutMs < 0 ? 0 : timeoutMs;
+    // MAXDWORD/MAXDWORD/constant: return as soon as any byte is there,
+    // otherwise after the constant. MAXDWORD/0/0: return at once.
+    COMMTIMEOUTS wanted = impl->timeouts;
+    wanted.ReadIntervalTimeout = MAXDWORD;
+    wanted.ReadTotalTimeoutMultiplier = timeout > 0 ? MAXDWORD : 0;
+    wanted.ReadTotalTimeoutConstant = static_cast<DWORD>(timeout);
+    if (!impl->Apply(wanted)) return 0;
+    DWORD got = 0;
+    const DWORD chunk = length > MAXDWORD ? MAXDWORD : static_cast<DWORD>(length);
+    if (!ReadFile(impl->handle, data, chunk, &got, nullptr)) {
+        impl->FailWith(GetLastError());
+        return 0;
+    }
+    return got;
+}
+
+void SerialPort::Close()
+{
+    if (impl->handle == INVALID_HANDLE_VALUE) return;
+    if (impl->haveOriginal && !impl->gone) {
+        SetCommState(impl->handle, &impl->originalDcb);
+        SetCommTimeouts(impl->handle, &impl->originalTimeouts);
+    }
+    CloseHandle(impl->handle);
+    impl->handle = INVALID_HANDLE_VALUE;
+    impl->haveOriginal = false;
+    impl->gone = false;
+}
+
+const std::string& SerialPort::LastErrorMessage() const
+{
+    return impl->lastMessage;
+}
+
+int SerialPort::LastErrorCode() const
+{
+    return impl->lastCode;
+}
+
+}  // namespace rq::platform

@@ -1,0 +1,240 @@
+// The simulated controller, driven through the real serial layer the way one
+// transaction does it: open, write a hand-written frame, read, close.
+
+#include "platform/serial_port.h"
+#include "support/sim_controller.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+namespace {
+
+using rq::platform::SerialPort;
+using rq::test::SimController;
+using Bytes = std::vector<std::uint8_t>;
+using Clock = std::chrono::steady_clock;
+namespace fs = std::filesystem;
+
+long long MsSince(Clock::time_point start)
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
+
+Bytes FromHex(const std::string& text)
+{
+    Bytes bytes;
+    std::istringstream in(text);
+    std::string byte;
+    while (in >> byte) bytes.push_back(static_cast<std::uint8_t>(std::stoul(byte, nullptr, 16)));
+    return bytes;
+}
+
+// Reads until `count` bytes arrived or `timeoutMs` passed.
+Bytes ReadReply(SerialPort& port, std::size_t count, int timeoutMs)
+{
+    Bytes got;
+    const auto start = Clock::now();
+    while (got.size() < count && MsSince(start) < timeoutMs) {
+        std::uint8_t buffer[64];
+        const std::size_t n = port.Read(buffer, std::min(sizeof buffer, count - got.size()), 20);
+        got.insert(got.end(), buffer, buffer + n);
+    }
+    return got;
+}
+
+// One transaction: open, write the frame, collect up to `replyBytes`, close.
+Bytes Transact(const std::string& portPath, const std::string& frameHex, std::size_t replyBytes = 1,
+               int timeoutMs = 2000)
+{
+    SerialPort port;
+    EXPECT_TRUE(port.Open(portPath, 9600)) << portPath << ": " << port.LastErrorMessage();
+    if (!port.IsOpen()) return {};
+    const Bytes frame = FromHex(frameHex);
+    EXPECT_EQ(port.Write(frame.data(), frame.size(), 100), frame.size());
+    Bytes reply = ReadReply(port, replyBytes, timeoutMs);
+    port.Close();
+    return reply;
+}
+
+// ---- the status of each kind of frame ----
+
+struct StatusCase {
+    const char* name;
+    const char* frame;
+    std::uint8_t status;
+};
+
+class SimStatusTest : public testing::TestWithParam<StatusCase> {};
+
+TEST_P(SimStatusTest, AnswersWithTheStatusAndRecordsTheFrame)
+{
+    SimController sim;
+    EXPECT_EQ(Transact(sim.PortPath(), GetParam().frame), Bytes{GetParam().status});
+    ASSERT_TRUE(sim.WaitForFrames(1));
+    EXPECT_EQ(sim.RecordedFrames(), std::vector<std::string>{GetParam().frame});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Frames, SimStatusTest,
+    testing::Values(
+        StatusCase{"BrightnessNoAddress", "A1 07 F8 43 08 EB 51", 0x0F},
+        StatusCase{"BrightnessToId1", "A1 08 F7 01 43 08 EC 51", 0x0F},
+        StatusCase{"BlankingShortestFrame", "A1 06 F9 63 03 51", 0x0F},
+        StatusCase{"TimedScroll", "A1 0B F4 01 65 B8 0B 32 00 FB 51", 0x0F},
+        StatusCase{"LedParameters", "A1 0E F1 01 41 10 04 00 00 00 41 F0 27 51", 0x0F},
+        StatusCase{"MessageUnicode", "A1 0D F2 01 02 61 00 62 00 63 00 C9 51", 0x0F},
+        StatusCase{"FactoryDefaults", "A1 06 F9 9A 3A 51", 0x0F},
+        StatusCase{"BadChecksum", "A1 07 F8 43 08 EC 51", 0xF0},
+        StatusCase{"BadChecksumWithAddress", "A1 08 F7 01 43 08 ED 51", 0xF0},
+        StatusCase{"BadInvertedLength", "A1 07 F7 43 08 EA 51", 0xF2},
+        StatusCase{"BadEndByte", "A1 07 F8 43 08 EB 50", 0xF2},
+        StatusCase{"ShorterThanAnnounced", "A1 09 F6 43 08 EB 51", 0xF2},
+        StatusCase{"LengthBelowMinimum", "A1 05 FA 43 51", 0xF2},
+        StatusCase{"NoStartByte", "55 07 F8 43 08 9F 51", 0xF2},
+        StatusCase{"UnknownCode", "A1 06 F9 77 17 51", 0xF1},
+        StatusCase{"UnknownCodeAfterAddress", "A1 07 F8 05 77 1C 51", 0xF1}),
+    [](const testing::TestParamInfo<StatusCase>& info) { return std::string(info.param.name); });
+
+// ---- sessions and recording ----
+
+TEST(SimController, AnswersSuccessiveSessionsAndRecordsInOrder)
+{
+    SimController sim;
+    EXPECT_TRUE(sim.Running());
+    const std::vector<std::string> frames = {"A1 07 F8 43 08 EB 51", "A1 08 F7 01 43 08 EC 51",
+                                             "A1 06 F9 99 39 51"};
+    for (const auto& frame : frames) EXPECT_EQ(Transact(sim.PortPath(), frame), Bytes{0x0F}) << frame;
+    ASSERT_TRUE(sim.WaitForFrames(3));
+    EXPECT_EQ(sim.RecordedFrames(), frames);
+    EXPECT_TRUE(sim.Running());
+}
+
+TEST(SimController, SplitsFramesThatArriveTogether)
+{
+    SimController sim;
+    EXPECT_EQ(Transact(sim.PortPath(), "A1 07 F8 43 08 EB 51 A1 07 F8 43 08 EC 51", 2), (Bytes{0x0F, 0xF0}));
+    ASSERT_TRUE(sim.WaitForFrames(2));
+    EXPECT_EQ(sim.RecordedFrames(), (std::vector<std::string>{"A1 07 F8 43 08 EB 51", "A1 07 F8 43 08 EC 51"}));
+}
+
+TEST(SimController, StopEndsTheSimulator)
+{
+    SimController sim;
+    ASSERT_TRUE(sim.Running());
+    sim.Stop();
+    EXPECT_FALSE(sim.Running());
+    sim.Stop();  // harmless twice
+    EXPECT_FALSE(sim.Running());
+}
+
+TEST(SimController, LinkPointsAtTheTerminalAndIsRemovedOnExit)
+{
+    char directory[] = "/tmp/rq-sim-link-XXXXXX";
+    ASSERT_NE(mkdtemp(directory), nullptr);
+    const fs::path link = fs::path(directory) / "ttyRQ";
+    {
+        SimController sim({"--link", link.string()});
+        ASSERT_TRUE(fs::is_symlink(link));
+        EXPECT_EQ(fs::read_symlink(link).string(), sim.PortPath());
+        EXPECT_EQ(Transact(link.string(), "A1 07 F8 43 08 EB 51"), Bytes{0x0F});
+        sim.Stop();
+        EXPECT_FALSE(fs::exists(fs::symlink_status(link)));
+    }
+    fs::remove_all(directory);
+}
+
+// ---- misbehaviour on request ----
+
+TEST(SimController, SilentAnswersNothingButRecords)
+{
+    SimController sim({"--silent"});
+    SerialPort port;
+    ASSERT_TRUE(port.Open(sim.PortPath(), 9600)) << port.LastErrorMessage();
+    const Bytes frame = FromHex("A1 07 F8 43 08 EB 51");
+    ASSERT_EQ(port.Write(frame.data(), frame.size(), 100), frame.size());
+    ASSERT_TRUE(sim.WaitForFrames(1));
+    // Recorded, so a reply would already be on its way.
+    std::uint8_t byte;
+    EXPECT_EQ(port.Read(&byte, 1, 300), 0u);
+    EXPECT_EQ(sim.RecordedFrames(), std::vector<std::string>{"A1 07 F8 43 08 EB 51"});
+}
+
+TEST(SimController, StatusOptionOverridesTheJudgement)
+{
+    SimController sim({"--status", "F1"});
+    EXPECT_EQ(Transact(sim.PortPath(), "A1 07 F8 43 08 EB 51"), Bytes{0xF1});
+}
+
+TEST(SimController, ReplyOptionSendsItsBytes)
+{
+    SimController sim({"--reply", "AA BB", "CC"});
+    EXPECT_EQ(Transact(sim.PortPath(), "A1 07 F8 43 08 EB 51", 3), (Bytes{0xAA, 0xBB, 0xCC}));
+}
+
+TEST(SimController, DelayOptionAnswersLate)
+{
+    SimController sim({"--delay", "300"});
+    const auto start = Clock::now();
+    EXPECT_EQ(Transact(sim.PortPath(), "A1 07 F8 43 08 EB 51", 1, 5000), Bytes{0x0F});
+    EXPECT_GE(MsSince(start), 250);
+}
+
+TEST(SimController, HangupBeforeEndsTheReadAtOnce)
+{
+    SimController sim({"--hangup-before"});
+    SerialPort port;
+    ASSERT_TRUE(port.Open(sim.PortPath(), 9600)) << port.LastErrorMessage();
+    const Bytes frame = FromHex("A1 07 F8 43 08 EB 51");
+    ASSERT_EQ(port.Write(frame.data(), frame.size(), 100), frame.size());
+    ASSERT_TRUE(sim.WaitForFrames(1));
+
+    std::uint8_t byte;
+    const auto start = Clock::now();
+    EXPECT_EQ(port.Read(&byte, 1, 2000), 0u);
+    EXPECT_EQ(port.Read(&byte, 1, 2000), 0u);
+    EXPECT_LT(MsSince(start), 400);
+    port.Close();
+    EXPECT_TRUE(sim.WaitForExit());
+}
+
+TEST(SimController, HangupAfterAnswersThenHangsUp)
+{
+    SimController sim({"--hangup-after"});
+    SerialPort port;
+    ASSERT_TRUE(port.Open(sim.PortPath(), 9600)) << port.LastErrorMessage();
+    const Bytes frame = FromHex("A1 07 F8 43 08 EB 51");
+    ASSERT_EQ(port.Write(frame.data(), frame.size(), 100), frame.size());
+    EXPECT_EQ(ReadReply(port, 1, 2000), Bytes{0x0F});
+
+    std::uint8_t byte;
+    const auto start = Clock::now();
+    EXPECT_EQ(port.Read(&byte, 1, 3000), 0u);
+    EXPECT_LT(MsSince(start), 2500);  // ended by the hang-up, not the time-out
+    port.Close();
+    EXPECT_TRUE(sim.WaitForExit());
+}
+
+TEST(SimController, CountOptionExitsAfterThatManyFrames)
+{
+    SimController sim({"--count", "2"});
+    EXPECT_EQ(Transact(sim.PortPath(), "A1 07 F8 43 08 EB 51"), Bytes{0x0F});
+    EXPECT_TRUE(sim.Running());
+    EXPECT_EQ(Transact(sim.PortPath(), "A1 07 F8 43 08 EC 51"), Bytes{0xF0});
+    EXPECT_TRUE(sim.WaitForExit());
+    EXPECT_EQ(sim.RecordedFrames().size(), 2u);
+}
+
+TEST(SimController, RefusesUnknownOptions)
+{
+    EXPECT_THROW(SimController({"--no-such-option"}), std::runtime_error);
+}
+
+}  // namespace

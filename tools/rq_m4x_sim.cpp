@@ -1,0 +1,461 @@
+// rq-m4x-sim: a simulated LED sign controller on a pseudo-terminal.
+//
+// Prints the terminal's path on stdout, then answers every command frame that
+// arrives with one status byte, as a controller does. The frame checks are
+// written here on their own, not borrowed from the program, so that a fault in
+// the program's frame encoder shows up as a wrong status instead of being
+// mirrored. Options make it misbehave for tests: stay silent, answer late,
+// answer other bytes, or hang up.
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using Bytes = std::vector<std::uint8_t>;
+
+constexpr std::uint8_t START_BYTE = 0xA1;
+constexpr std::uint8_t END_BYTE = 0x51;
+constexpr std::uint8_t STATUS_SUCCESS = 0x0F;
+constexpr std::uint8_t STATUS_CHECKSUM = 0xF0;
+constexpr std::uint8_t STATUS_UNKNOWN_CODE = 0xF1;
+constexpr std::uint8_t STATUS_LENGTH = 0xF2;
+constexpr int MIN_FRAME = 6;
+// Silence on the line this long ends a frame that is shorter than announced.
+constexpr int FRAME_GAP_MS = 100;
+// How long a reply may wait to be read before a hang-up cuts it off.
+constexpr int DRAIN_LIMIT_MS = 1000;
+
+constexpr std::uint8_t KNOWN_CODES[] = {0x21, 0x65, 0x6A, 0x63, 0x99, 0x9A, 0x41, 0x60, 0x43, 0x20, 0x01, 0x02};
+
+struct Options {
+    bool silent = false;
+    int delayMs = 0;
+    std::optional<Bytes> reply;
+    std::optional<std::uint8_t> status;
+    bool hangupBefore = false;
+    bool hangupAfter = false;
+    std::string recordPath;
+    std::string linkPath;
+    long count = 0;  // 0: no limit
+};
+
+int signalPipe[2] = {-1, -1};
+
+void OnSignal(int)
+{
+    const int saved = errno;
+    const char byte = 1;
+    [[maybe_unused]] ssize_t ignored = write(signalPipe[1], &byte, 1);
+    errno = saved;
+}
+
+void Usage()
+{
+    std::fprintf(stderr,
+                 "usage: rq-m4x-sim [--link PATH] [--record FILE] [--count N] [--silent] [--delay MS]\n"
+                 "                  [--status HEX] [--reply HEX...] [--hangup-before] [--hangup-after]\n"
+                 "Prints the path of its pseudo-terminal and answers every command frame with a status\n"
+                 "byte: 0F good frame, F0 bad checksum, F1 unknown command, F2 bad length or end byte.\n");
+}
+
+bool ParseHexBytes(const std::string& text, Bytes& out)
+{
+    std::string digits;
+    for (char c : text) {
+        if (c == ' ' || c == ',' || c == ':') continue;
+        if (!std::isxdigit(static_cast<unsigned char>(c))) return false;
+        digits += c;
+    }
+    if (digits.empty() || digits.size() % 2 != 0) return false;
+    for (std::size_t i = 0; i < digits.size(); i += 2)
+        out.push_back(static_cast<std::uint8_t>(std::stoul(digits.substr(i, 2), nullptr, 16)));
+    return true;
+}
+
+bool ParseNumber(const char* text, long& value)
+{
+    char* end = nullptr;
+    errno = 0;
+    value = std::strtol(text, &end, 10);
+    return errno == 0 && end != text && *end == '\0' && value >= 0;
+}
+
+bool ParseOptions(int argc, char** argv, Options& options)
+{
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const bool hasValue = i + 1 < argc;
+        long number = 0;
+        if (arg == "--silent") {
+            options.silent = true;
+        } else if (arg == "--hangup-before") {
+            options.hangupBefore = true;
+        } else if (arg == "--hangup-after") {
+            options.hangupAfter = true;
+        } else if (arg == "--delay" && hasValue && ParseNumber(argv[i + 1], number) && number <= 600000) {
+            options.delayMs = static_cast<int>(number);
+            ++i;
+        } else if (arg == "--count" && hasValue && ParseNumber(argv[i + 1], number) && number > 0) {
+            options.count = number;
+            ++i;
+        } else if (arg == "--record" && hasValue) {
+            options.recordPath = argv[++i];
+        } else if (arg == "--link" && hasValue) {
+            options.linkPath = argv[++i];
+        } else if (arg == "--status" && hasValue) {
+            Bytes status;
+            if (!ParseHexBytes(argv[i + 1], status) || status.size() != 1) return false;
+            options.status = status[0];
+            ++i;
+        } else if (arg == "--reply") {
+            // Every following argument up to the next option is part of the reply.
+            Bytes reply;
+            while (i + 1 < argc && std::strncmp(argv[i + 1], "--", 2) != 0) {
+                if (!ParseHexBytes(argv[i + 1], reply)) return false;
+                ++i;
+            }
+            if (reply.empty()) return false;
+            options.reply = reply;
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool MakeRaw(int fd)
+{
+    termios settings{};
+    if (tcgetattr(fd, &settings) != 0) return false;
+    cfmakeraw(&settings);
+    settings.c_cflag |= CLOCAL | CREAD;
+    settings.c_cc[VMIN] = 1;
+    settings.c_cc[VTIME] = 0;
+    return tcsetattr(fd, TCSANOW, &settings) == 0;
+}
+
+bool IsKnownCode(std::uint8_t code)
+{
+    return std::find(std::begin(KNOWN_CODES), std::end(KNOWN_CODES), code) != std::end(KNOWN_CODES);
+}
+
+// The status a controller gives a complete frame (or what arrived of one
+// before the line fell silent).
+std::uint8_t Judge(const Bytes& frame)
+{
+    const std::size_t size = frame.size();
+    if (size < MIN_FRAME || frame[0] != START_BYTE) return STATUS_LENGTH;
+    const std::uint8_t length = frame[1];
+    if (length < MIN_FRAME || size != length) return STATUS_LENGTH;
+    if (static_cast<std::uint8_t>(~length) != frame[2]) return STATUS_LENGTH;
+    if (frame[size - 1] != END_BYTE) return STATUS_LENGTH;
+    std::uint8_t sum = 0;
+    for (std::size_t i = 0; i + 2 < size; ++i) sum = static_cast<std::uint8_t>(sum + frame[i]);
+    if (sum != frame[size - 2]) return STATUS_CHECKSUM;
+    // The command code follows the address when the frame carries one. The
+    // checksum sits right after the shortest frame's code, so it is not a code.
+    if (IsKnownCode(frame[3])) return STATUS_SUCCESS;
+    if (size > MIN_FRAME && IsKnownCode(frame[4])) return STATUS_SUCCESS;
+    return STATUS_UNKNOWN_CODE;
+}
+
+std::string HexLine(const Bytes& frame)
+{
+    std::string line;
+    char text[4];
+    for (std::size_t i = 0; i < frame.size(); ++i) {
+        std::snprintf(text, sizeof text, "%.2X", frame[i]);
+        if (i) line += ' ';
+        line += text;
+    }
+    return line;
+}
+
+class Simulator {
+public:
+    explicit Simulator(const Options& options) : options(options) {}
+    ~Simulator() { Shutdown(); }
+
+    bool Start();
+    int Run();
+
+private:
+    struct PendingReply {
+        Clock::time_point due;
+        Bytes bytes;
+        bool last;  // hang up or stop once this reply has gone out
+    };
+
+    bool Record(const Bytes& frame);
+    // Returns false when the simulator is to stop.
+    bool HandleFrame(const Bytes& frame);
+    bool SendDueReplies();
+    void WaitUntilReplyRead();
+    void Shutdown();
+    int TimeoutMs() const;
+    std::optional<Bytes> TakeFrame(bool gapElapsed);
+
+    const Options& options;
+    int master = -1;
+    int slave = -1;
+    std::string slavePath;
+    bool linkMade = false;
+    FILE* record = nullptr;
+    Bytes input;
+    Clock::time_point lastByte{};
+    std::deque<PendingReply> pending;
+    long frames = 0;
+};
+
+bool Simulator::Start()
+{
+    master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {
+        std::perror("rq-m4x-sim: pseudo-terminal");
+        return false;
+    }
+    const char* name = ptsname(master);
+    if (!name) {
+        std::perror("rq-m4x-sim: ptsname");
+        return false;
+    }
+    slavePath = name;
+    // Holding the slave open means the master sees no hang-up when a client
+    // closes the port between transactions.
+    slave = open(slavePath.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (slave < 0 || !MakeRaw(slave) || !MakeRaw(master)) {
+        std::perror("rq-m4x-sim: terminal settings");
+        return false;
+    }
+    const int flags = fcntl(master, F_GETFL);
+    fcntl(master, F_SETFL, flags | O_NONBLOCK);
+
+    if (!options.recordPath.empty()) {
+        record = std::fopen(options.recordPath.c_str(), "a");
+        if (!record) {
+            std::perror(("rq-m4x-sim: " + options.recordPath).c_str());
+            return false;
+        }
+    }
+    if (!options.linkPath.empty()) {
+        struct stat info {};
+        if (lstat(options.linkPath.c_str(), &info) == 0) {
+            // Replace a stale link from an earlier run, never a real file.
+            if (!S_ISLNK(info.st_mode) || unlink(options.linkPath.c_str()) != 0) {
+                std::fprintf(stderr, "rq-m4x-sim: %s exists and is not a link\n", options.linkPath.c_str());
+                return false;
+            }
+        }
+        if (symlink(slavePath.c_str(), options.linkPath.c_str()) != 0) {
+            std::perror(("rq-m4x-sim: " + options.linkPath).c_str());
+            return false;
+        }
+        linkMade = true;
+    }
+    std::printf("%s\n", slavePath.c_str());
+    std::fflush(stdout);
+    return true;
+}
+
+void Simulator::Shutdown()
+{
+    if (linkMade) {
+        // Remove the link only while it still points at this terminal.
+        char target[4096];
+        const ssize_t n = readlink(options.linkPath.c_str(), target, sizeof target - 1);
+        if (n >= 0 && slavePath == std::string(target, static_cast<std::size_t>(n)))
+            unlink(options.linkPath.c_str());
+        linkMade = false;
+    }
+    if (record) {
+        std::fclose(record);
+        record = nullptr;
+    }
+    if (slave >= 0) close(slave);
+    if (master >= 0) close(master);
+    slave = master = -1;
+}
+
+bool Simulator::Record(const Bytes& frame)
+{
+    if (!record) return true;
+    std::fprintf(record, "%s\n", HexLine(frame).c_str());
+    return std::fflush(record) == 0;
+}
+
+int Simulator::TimeoutMs() const
+{
+    auto until = Clock::time_point::max();
+    if (!input.empty()) until = lastByte + std::chrono::milliseconds(FRAME_GAP_MS);
+    if (!pending.empty()) until = std::min(until, pending.front().due);
+    if (until == Clock::time_point::max()) return -1;
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count();
+    return left <= 0 ? 0 : static_cast<int>(left) + 1;
+}
+
+// Cuts the next frame off the input: a whole frame as its length byte
+// announces, or whatever arrived once the line has been silent for a gap.
+std::optional<Bytes> Simulator::TakeFrame(bool gapElapsed)
+{
+    if (input.empty()) return std::nullopt;
+    std::size_t take = 0;
+    if (input[0] == START_BYTE && input.size() >= 2 && input[1] >= MIN_FRAME && input.size() >= input[1])
+        take = input[1];
+    else if (gapElapsed)
+        take = input.size();
+    if (take == 0) return std::nullopt;
+    Bytes frame(input.begin(), input.begin() + static_cast<std::ptrdiff_t>(take));
+    input.erase(input.begin(), input.begin() + static_cast<std::ptrdiff_t>(take));
+    return frame;
+}
+
+bool Simulator::HandleFrame(const Bytes& frame)
+{
+    ++frames;
+    if (!Record(frame)) std::perror("rq-m4x-sim: record");
+    if (options.hangupBefore) return false;
+
+    const bool last = options.hangupAfter || (options.count > 0 && frames >= options.count);
+    if (options.silent) return !last;
+
+    Bytes reply;
+    if (options.reply) reply = *options.reply;
+    else reply.push_back(options.status ? *options.status : Judge(frame));
+    pending.push_back({Clock::now() + std::chrono::milliseconds(options.delayMs), reply, last});
+    return true;
+}
+
+// Writes the replies whose time has come; returns false after the last one.
+bool Simulator::SendDueReplies()
+{
+    while (!pending.empty() && pending.front().due <= Clock::now()) {
+        const PendingReply reply = pending.front();
+        pending.pop_front();
+        std::size_t done = 0;
+        while (done < reply.bytes.size()) {
+            const ssize_t n = write(master, reply.bytes.data() + done, reply.bytes.size() - done);
+            if (n > 0) {
+                done += static_cast<std::size_t>(n);
+            } else if (n < 0 && errno == EINTR) {
+                continue;
+            } else if (n < 0 && errno == EAGAIN) {
+                pollfd entry{master, POLLOUT, 0};
+                if (poll(&entry, 1, 100) <= 0) break;
+            } else {
+                break;
+            }
+        }
+        if (reply.last) {
+            WaitUntilReplyRead();
+            return false;
+        }
+    }
+    return true;
+}
+
+// Closing the master hangs the terminal up and discards what the client has
+// not read yet, so a reply followed by a hang-up waits (bounded) for the
+// client to take it.
+void Simulator::WaitUntilReplyRead()
+{
+    const auto start = Clock::now();
+    const auto limit = start + std::chrono::milliseconds(DRAIN_LIMIT_MS);
+    // The reply reaches the slave's queue a moment after the write; a queue
+    // still empty well after that means the client has already read it.
+    const auto settled = start + std::chrono::milliseconds(200);
+    bool seen = false;
+    while (Clock::now() < limit) {
+        int queued = 0;
+        if (ioctl(slave, FIONREAD, &queued) != 0) return;
+        if (queued > 0) seen = true;
+        else if (seen || Clock::now() >= settled) return;
+        pollfd entry{signalPipe[0], POLLIN, 0};
+        if (poll(&entry, 1, 2) > 0) return;  // asked to stop
+    }
+}
+
+int Simulator::Run()
+{
+    for (;;) {
+        pollfd entries[2] = {{master, POLLIN, 0}, {signalPipe[0], POLLIN, 0}};
+        const int ready = poll(entries, 2, TimeoutMs());
+        if (ready < 0 && errno != EINTR) {
+            std::perror("rq-m4x-sim: poll");
+            return 1;
+        }
+        if (ready > 0 && (entries[1].revents & POLLIN)) return 0;
+
+        if (ready > 0 && (entries[0].revents & POLLIN)) {
+            std::uint8_t buffer[512];
+            const ssize_t n = read(master, buffer, sizeof buffer);
+            if (n > 0) {
+                input.insert(input.end(), buffer, buffer + n);
+                lastByte = Clock::now();
+            } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
+                pollfd entry{signalPipe[0], POLLIN, 0};
+                if (poll(&entry, 1, 10) > 0) return 0;
+            }
+        } else if (ready > 0 && (entries[0].revents & (POLLHUP | POLLERR | POLLNVAL))) {
+            // Not expected while the slave is held open; never spin on it.
+            pollfd entry{signalPipe[0], POLLIN, 0};
+            if (poll(&entry, 1, 10) > 0) return 0;
+        }
+
+        const bool gapElapsed = !input.empty() && Clock::now() - lastByte >= std::chrono::milliseconds(FRAME_GAP_MS);
+        while (auto frame = TakeFrame(gapElapsed)) {
+            if (!HandleFrame(*frame)) return 0;
+            if (!SendDueReplies()) return 0;
+        }
+        if (!SendDueReplies()) return 0;
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    Options options;
+    if (!ParseOptions(argc, argv, options)) {
+        Usage();
+        return 2;
+    }
+    if (pipe(signalPipe) != 0) {
+        std::perror("rq-m4x-sim: pipe");
+        return 1;
+    }
+    for (int fd : signalPipe) {
+        fcntl(fd, F_SETFD, FD_CLOEXEC);
+        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+    }
+    struct sigaction action {};
+    action.sa_handler = OnSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGHUP, &action, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    Simulator simulator(options);
+    if (!simulator.Start()) return 1;
+    return simulator.Run();
+}
