@@ -274,7 +274,8 @@ TEST_F(TransactionTest, CloseIsRefusedWhileBusyAndAcceptedAfter)
     ASSERT_TRUE(frame->IsBusy());
     EXPECT_FALSE(frame->Close());
     wxTheApp->ProcessIdle();
-    EXPECT_TRUE(frame->IsShown());
+    ASSERT_NE(wxTopLevelWindows.Find(frame), nullptr);  // still there, not destroyed
+    EXPECT_FALSE(frame->IsBeingDeleted());
     ASSERT_TRUE(PumpUntil([&] { return !frame->IsBusy(); }, 10000));
     EXPECT_TRUE(frame->Close());
     wxTheApp->ProcessIdle();
