@@ -1,0 +1,167 @@
+#include "config/ini_file.h"
+
+#include <filesystem>
+#include <system_error>
+
+#include <wx/buffer.h>
+#include <wx/convauto.h>
+#include <wx/file.h>
+#include <wx/filename.h>
+#include <wx/log.h>
+#include <wx/mstream.h>
+#include <wx/strconv.h>
+
+namespace fs = std::filesystem;
+
+namespace rq::config {
+
+namespace {
+
+// wxString::fn_str() yields the OS's own file-name characters: narrow on
+// POSIX, wide on Windows. One of these overloads takes it as it is.
+[[maybe_unused]] fs::path OsPath(const char* name) { return fs::path(name); }
+[[maybe_unused]] fs::path OsPath(const wchar_t* name) { return fs::path(name); }
+
+// Replaces the file at `target` with `size` bytes at `data` so that the file
+// is always either its complete old or its complete new content: the bytes go
+// to a temporary file in the same directory (same file system, so the rename
+// is atomic), are forced to disk, and only then renamed over the target.
+bool ReplaceFileContent(const wxString& target, const void* data, size_t size)
+{
+    const fs::path targetPath = OsPath(target.fn_str());
+
+    // A read-only settings file is how an operator freezes it: refuse, as
+    // writing in place would, although the rename could replace it.
+    if (wxFileName::FileExists(target) && !wxFileName::IsFileWritable(target)) {
+        wxLogError(wxS("Can't save '%s': the file is read-only."), target);
+        return false;
+    }
+
+    wxFileName absolute(target);
+    absolute.MakeAbsolute();
+    const wxString prefix = absolute.GetPathWithSep() + wxS(".") + absolute.GetFullName() + wxS(".");
+    wxFile file;
+    const wxString temporary = wxFileName::CreateTempFileName(prefix, &file);
+    if (temporary.empty()) return false;  // the toolkit has logged why
+    const fs::path temporaryPath = OsPath(temporary.fn_str());
+
+    bool complete = (size == 0 || file.Write(data, size) == size);
+    complete = complete && file.Flush();  // fsync: the data is on disk before the rename
+    complete = file.Close() && complete;
+
+    std::error_code error;
+    if (complete) {
+        // The temporary file is created private; give it the old file's mode.
+        const fs::file_status old = fs::status(targetPath, error);
+        const fs::perms mode = fs::exists(old)
+            ? old.permissions()
+            : fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read | fs::perms::others_read;
+        fs::permissions(temporaryPath, mode, error);  // best effort: the content matters more
+
+        fs::rename(temporaryPath, targetPath, error);
+        if (error) {
+            wxLogError(wxS("Can't replace '%s': %s"), target, wxString::FromUTF8(error.message().c_str()));
+            complete = false;
+        }
+    }
+    if (!complete) fs::remove(temporaryPath, error);
+    return complete;
+}
+
+// What is left of `in`, whole.
+wxMemoryBuffer ReadAll(wxInputStream& in)
+{
+    constexpr size_t chunk = 64 * 1024;
+    wxMemoryBuffer bytes;
+    do {
+        in.Read(bytes.GetAppendBuf(chunk), chunk);
+        bytes.UngetAppendBuf(in.LastRead());
+    } while (in.LastRead() > 0 && in.GetLastError() == wxSTREAM_NO_ERROR);
+    return bytes;
+}
+
+// The text of an INI file: a byte-order mark chooses the encoding, without
+// one the bytes are UTF-8 or, failing that, a single-byte encoding.
+wxString DecodeIni(const char* data, size_t length)
+{
+    if (length == 0) return wxString();
+    wxString text(data, wxConvAuto(), length);
+    if (!text.empty()) return text;
+
+    // Only a mark whose encoding the bytes then break gets here. An empty
+    // text would let the next save wipe the file, so keep what can be kept:
+    // a cut-off last UTF-16 or UTF-32 unit is dropped, invalid UTF-8 becomes
+    // private-use characters, anything else is read byte by byte.
+    const wxBOM mark = wxConvAuto::DetectBOM(data, length);
+    size_t markLength = 0;
+    if (!wxConvAuto::GetBOMChars(mark, &markLength)) markLength = 0;
+    const size_t unit = (mark == wxBOM_UTF16LE || mark == wxBOM_UTF16BE) ? 2
+                      : (mark == wxBOM_UTF32LE || mark == wxBOM_UTF32BE) ? 4 : 1;
+    const size_t whole = length - (length - markLength) % unit;
+    if (whole != length) {
+        text = wxString(data, wxConvAuto(), whole);
+        if (!text.empty()) return text;
+    }
+    if (mark == wxBOM_UTF8) {
+        return wxString(data + markLength, wxMBConvUTF8(wxMBConvUTF8::MAP_INVALID_UTF8_TO_PUA), length - markLength);
+    }
+    return wxString(data + markLength, wxCSConv(wxFONTENCODING_ISO8859_1), length - markLength);
+}
+
+std::unique_ptr<wxFileConfig> ParseIni(const wxMemoryBuffer& bytes)
+{
+    // Decoded here rather than by wxFileConfig, which reads no UTF-16 from a
+    // stream although the converter would.
+    const wxString text = DecodeIni(static_cast<const char*>(bytes.GetData()), bytes.GetDataLen());
+    const wxScopedCharBuffer utf8 = text.utf8_str();
+    wxMemoryInputStream in(utf8.data(), utf8.length());
+    return std::make_unique<wxFileConfig>(in, wxMBConvUTF8());
+}
+
+}  // namespace
+
+IniFile::IniFile(const wxString& filePath)
+    : path(filePath)
+{
+    EnsureFileExists(path);
+    stream = std::make_unique<wxFileInputStream>(path);
+    // A stream that never opened is already logged; reading it would only
+    // add asserts, so the config then starts empty.
+    config = ParseIni(stream->IsOk() ? ReadAll(*stream) : wxMemoryBuffer());
+}
+
+IniFile::~IniFile()
+{
+    Close();
+}
+
+void IniFile::Close()
+{
+    config.reset();
+    stream.reset();
+}
+
+bool IniFile::Save()
+{
+    if (!config) return false;
+    // A fresh converter writes UTF-8 without a byte-order mark, whatever the
+    // file was read as.
+    wxMemoryOutputStream content;
+    if (!config->Save(content, wxConvAuto())) return false;
+    return ReplaceFileContent(path, content.GetOutputStreamBuffer()->GetBufferStart(),
+                              static_cast<size_t>(content.GetLength()));
+}
+
+bool EnsureFileExists(const wxString& path)
+{
+    const wxString directory = wxFileName(path).GetPath(wxPATH_GET_VOLUME);
+    // Only the last level: a missing parent makes this fail, as intended.
+    if (!directory.empty() && !wxFileName::Exists(directory)) wxFileName::Mkdir(directory, wxS_DIR_DEFAULT, 0);
+    if (!wxFileName::FileExists(path)) {
+        wxFile file;
+        file.Create(path, false, wxS_DEFAULT);
+    }
+    return wxFileName::FileExists(path);
+}
+
+}  // namespace rq::config
