@@ -39,7 +39,7 @@ RQ_M4TApp::RQ_M4TApp()
 bool RQ_M4TApp::OnInit()
 {
     // The base OnInit would parse the command line; arguments are ignored.
-    wxImage::AddHandler(new wxPNGHandler);
+    if (!wxImage::FindHandler(wxBITMAP_TYPE_PNG)) wxImage::AddHandler(new wxPNGHandler);
 
     IniFile startupSettings(kSettingsPath);
     language = ResolveLanguageNumber(startupSettings.config->ReadLong(keys::Lang, kLanguageEnglish), language);

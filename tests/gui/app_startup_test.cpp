@@ -17,7 +17,10 @@ public:
     std::vector<wxString> messages;
 
 protected:
-    void DoLogTextAtLevel(wxLogLevel, const wxString& msg) override { messages.push_back(msg); }
+    void DoLogTextAtLevel(wxLogLevel level, const wxString& msg) override
+    {
+        if (level <= wxLOG_Message) messages.push_back(msg);  // what a GUI log target would show
+    }
 };
 
 RQ_M4TFrame* FindMainWindow()
