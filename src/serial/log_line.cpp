@@ -1,0 +1,39 @@
+#include "serial/log_line.h"
+
+namespace rq::serial {
+
+wxString TimePrefix(const wxDateTime& time)
+{
+    // One conversion to local time for all four fields.
+    const wxDateTime::Tm local = time.GetTm();
+    return wxString::Format("%.2d:%.2d:%.2d.%.3d     ", static_cast<int>(local.hour),
+                            static_cast<int>(local.min), static_cast<int>(local.sec),
+                            static_cast<int>(local.msec));
+}
+
+wxString BlankPrefix()
+{
+    return wxString(' ', TIME_PREFIX_WIDTH);
+}
+
+wxString HexDump(const std::uint8_t* bytes, std::size_t count)
+{
+    static const char digits[] = "0123456789ABCDEF";
+    wxString dump;
+    if (bytes == nullptr)
+        return dump;
+    dump.reserve(count * 3);
+    for (std::size_t i = 0; i < count; ++i) {
+        dump += ' ';
+        dump += digits[bytes[i] >> 4];
+        dump += digits[bytes[i] & 0x0F];
+    }
+    return dump;
+}
+
+wxString BannerText(const wxString& title)
+{
+    return "               =========  " + title + "  =========";
+}
+
+}  // namespace rq::serial

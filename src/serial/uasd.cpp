@@ -1,0 +1,211 @@
+#include "serial/uasd.h"
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <new>
+#include <string>
+#include <thread>
+
+#include <wx/intl.h>
+#include <wx/strconv.h>
+
+namespace rq::serial {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// A read that returns empty-handed this much sooner than its 1 ms time-out
+// did not wait for data: either the device is gone (a hung-up terminal or an
+// unplugged adapter answers "no data" at once, and the port records why) or
+// the wait was cut short (a signal, a coarse timer).
+constexpr auto EARLY_EMPTY_READ = std::chrono::microseconds(500);
+constexpr auto POLL_PERIOD = std::chrono::milliseconds(1);
+
+// The port name as the serial layer takes it: narrow text in the current
+// locale's encoding. A name that cannot be converted becomes empty, so the
+// open fails and is reported instead of crashing.
+std::string NarrowPortName(const wxString& name)
+{
+    const wxScopedCharBuffer narrow = name.mb_str(wxConvLibc);
+    const char* text = narrow.data();
+    if (text == nullptr || (narrow.length() == 0 && !name.empty()))
+        return std::string();
+    return std::string(text, narrow.length());
+}
+
+std::mutex workersMutex;
+std::condition_variable workersChanged;
+int workersAlive = 0;
+
+void CountWorkerGone()
+{
+    {
+        std::lock_guard<std::mutex> lock(workersMutex);
+        --workersAlive;
+    }
+    workersChanged.notify_all();
+}
+
+// Kept in the worker thread's own storage: its destructor runs as the thread
+// ends, after the toolkit has deleted the worker and dropped it from its list
+// of threads.
+struct ThreadEndNotice {
+    ~ThreadEndNotice() { CountWorkerGone(); }
+};
+
+}  // namespace
+
+bool UASD::WaitForWorkersToEnd(int timeoutMs)
+{
+    std::unique_lock<std::mutex> lock(workersMutex);
+    return workersChanged.wait_for(lock, std::chrono::milliseconds(std::max(timeoutMs, 0)),
+                                   [] { return workersAlive == 0; });
+}
+
+UASD::UASD(wxEvtHandler* owner, const std::uint8_t* frame, std::size_t frameLength,
+           std::uint8_t* replyBuffer, std::uint32_t replyLength,
+           const wxString& deviceName, int baud, int maxPolls)
+    : wxThread(wxTHREAD_DETACHED),
+      owner(owner),
+      deviceName(deviceName.Clone()),
+      baud(baud),
+      replyBuffer(replyBuffer),
+      replyLength(replyBuffer != nullptr ? replyLength : 0),
+      maxPolls(maxPolls),
+      requestLength(0),
+      serialPort(std::make_unique<rq::platform::SerialPort>())
+{
+    if (frame != nullptr && frameLength > 0) {
+        requestLength = static_cast<std::uint32_t>(std::min<std::size_t>(frameLength, UINT32_MAX));
+        request.reset(new std::uint8_t[requestLength]);
+        std::memcpy(request.get(), frame, requestLength);
+    }
+    std::lock_guard<std::mutex> lock(workersMutex);
+    ++workersAlive;
+}
+
+UASD::~UASD()
+{
+    // A worker whose thread never ran (it could not be started) ends here.
+    if (!entered)
+        CountWorkerGone();
+}
+
+void UASD::PostEvent(int id, int value, const wxString& text)
+{
+    if (owner == nullptr)
+        return;
+    wxThreadEvent event(wxEVT_THREAD, id);
+    event.SetInt(value);
+    event.SetString(text);
+    // Clone() deep-copies the text, so no string storage is shared with the
+    // window's thread.
+    wxQueueEvent(owner, event.Clone());
+}
+
+void UASD::PostLog(const wxString& message, bool timeStamped, Rgb colour, const wxDateTime* time)
+{
+    wxString prefix;
+    if (timeStamped)
+        prefix = TimePrefix(time != nullptr ? *time : wxDateTime::UNow());
+    else
+        prefix = BlankPrefix();
+    PostEvent(LogLine, EncodeColour(colour), prefix + message);
+}
+
+wxThread::ExitCode UASD::Entry()
+{
+    entered = true;
+    thread_local ThreadEndNotice endNotice;
+    static_cast<void>(endNotice);
+
+    if (!serialPort->Open(NarrowPortName(deviceName), baud)) {
+        PostLog(wxString::Format(_("Open Failed : %s ,%d "), deviceName, static_cast<int>(baud)),
+                false, RED);
+        PostEvent(WorkerFinished, 0, wxString());
+        return nullptr;
+    }
+    PostLog(wxString::Format(_("Open : %s ,%d "), deviceName, static_cast<int>(baud)), true, OLIVE);
+    activePort = serialPort.get();
+
+    const wxDateTime writeTime = wxDateTime::UNow();
+    // One millisecond per frame byte.
+    std::size_t written = 0;
+    if (requestLength > 0)
+        written = activePort->Write(request.get(), requestLength, static_cast<int>(requestLength));
+    // Report what reached the port: a short or failed write is not a success.
+    PostLog(wxString::Format(_("Write : %d Bytes"), static_cast<int>(written)), true,
+            written < requestLength ? RED : GREEN, &writeTime);
+    if (requestLength > 0)
+        PostLog(_("DATA : ") + HexDump(request.get(), requestLength), false, MAGENTA);
+
+    if (replyLength > 0) {
+        wxDateTime firstByteTime;
+        const std::uint32_t received = ReadReply(firstByteTime);
+        if (received > 0) {
+            PostLog(wxString::Format(_("Read : %d Bytes"), static_cast<int>(received)), true, BLUE,
+                    &firstByteTime);
+            PostLog(_("DATA : ") + HexDump(replyBuffer, std::min(received, replyLength)), false,
+                    ORANGE);
+            PostEvent(ReplyReceived, static_cast<int>(received), BlankPrefix());
+        }
+        if (received < replyLength)
+            PostLog(_("The request has timed out"), true, RED);
+    }
+
+    activePort->Close();
+    PostLog(wxString::Format(_("Close: %s"), deviceName), false, MAROON);
+    activePort = nullptr;
+
+    PostEvent(WorkerFinished, 0, wxString());
+    return nullptr;
+}
+
+std::uint32_t UASD::ReadReply(wxDateTime& firstByteTime)
+{
+    // The wait is counted from the end of the write: maxPolls reads of 1 ms
+    // each, but never longer than maxPolls milliseconds in all, so the cost of
+    // each read cannot stretch it.
+    const auto deadline = Clock::now() + std::chrono::milliseconds(std::max<std::int32_t>(maxPolls, 0));
+
+    std::unique_ptr<std::uint8_t[]> scratch(new (std::nothrow) std::uint8_t[replyLength]);
+    if (!scratch)
+        return 0;  // no room to read into: the request times out
+
+    std::uint32_t received = 0;
+    for (std::int32_t poll = 0; poll < maxPolls; ++poll) {
+        if (TestDestroy())
+            break;
+        const auto before = Clock::now();
+        if (poll > 0 && before >= deadline)
+            break;
+        const std::size_t n = activePort->Read(scratch.get(), replyLength, 1);
+        if (n == 0) {
+            if (Clock::now() - before < EARLY_EMPTY_READ) {
+                // A vanished device ends the wait as a time-out at once
+                // instead of spinning on a dead line until the deadline.
+                if (activePort->LastErrorCode() != 0)
+                    break;
+                // Otherwise keep to one poll per millisecond without spinning.
+                std::this_thread::sleep_until(std::min(before + POLL_PERIOD, deadline));
+            }
+            continue;
+        }
+        if (received == 0)
+            firstByteTime = wxDateTime::UNow();
+        // Bytes beyond the expected length are counted but not stored.
+        const std::uint32_t missing = replyLength - received;
+        const std::uint32_t stored = std::min<std::uint32_t>(static_cast<std::uint32_t>(n), missing);
+        std::memcpy(replyBuffer + received, scratch.get(), stored);
+        received += static_cast<std::uint32_t>(n);
+        if (received >= replyLength)
+            break;
+    }
+    return received;
+}
+
+}  // namespace rq::serial

@@ -1,0 +1,64 @@
+#pragma once
+// UASD: one request/response transaction with the controller on a detached
+// thread of its own. It opens the port, writes the frame, waits a bounded time
+// for the reply, closes the port, and reports every step to its owner as
+// queued thread events (see WorkerEventId); it never touches a window.
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+#include <wx/datetime.h>
+#include <wx/event.h>
+#include <wx/string.h>
+#include <wx/thread.h>
+
+#include "platform/serial_port.h"
+#include "serial/log_line.h"
+
+namespace rq::serial {
+
+class UASD : public wxThread {
+public:
+    // Copies the frame at once, so the caller's buffer may go away. The reply
+    // buffer stays the caller's: the worker fills at most `replyLength` bytes
+    // of it before posting ReplyReceived. Without a buffer no reply is read.
+    UASD(wxEvtHandler* owner, const std::uint8_t* frame, std::size_t frameLength,
+         std::uint8_t* replyBuffer, std::uint32_t replyLength,
+         const wxString& deviceName, int baud, int maxPolls);
+    ~UASD() override;
+
+    // Waits, at most `timeoutMs`, until every worker's thread has ended and
+    // the toolkit no longer lists it; true when none is left. A program that
+    // ends right after WorkerFinished calls this first: the toolkit's own
+    // clean-up at exit would otherwise race a worker that is still deleting
+    // itself.
+    static bool WaitForWorkersToEnd(int timeoutMs);
+
+protected:
+    ExitCode Entry() override;
+
+    // Posts one LogLine event: prefix (the time given, the local time now, or
+    // blanks) + message, in `colour`.
+    void PostLog(const wxString& message, bool timeStamped, Rgb colour,
+                 const wxDateTime* time = nullptr);
+
+private:
+    void PostEvent(int id, int value, const wxString& text);
+    // Waits for the reply after the write; returns the bytes received.
+    std::uint32_t ReadReply(wxDateTime& firstByteTime);
+
+    wxEvtHandler* owner;
+    wxString deviceName;
+    std::int32_t baud;
+    std::uint8_t* replyBuffer;
+    std::uint32_t replyLength;
+    std::int32_t maxPolls;
+    std::unique_ptr<std::uint8_t[]> request;
+    std::uint32_t requestLength;
+    std::unique_ptr<rq::platform::SerialPort> serialPort;
+    rq::platform::SerialPort* activePort = nullptr;
+    bool entered = false;  // Entry has begun: the thread's end is counted there
+};
+
+}  // namespace rq::serial
