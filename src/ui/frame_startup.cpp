@@ -7,6 +7,7 @@
 #include "config/ini_file.h"
 #include "config/language.h"
 #include "config/settings_keys.h"
+#include "serial/uasd.h"
 
 using namespace rq::config;
 
@@ -63,6 +64,9 @@ RQ_M4TFrame::~RQ_M4TFrame()
     settings->Save();
     settings.reset();
     Unbind(wxEVT_THREAD, &RQ_M4TFrame::OnThreadEvent, this);
+    // The last worker may still be deleting itself after its final event; the
+    // process must not end under it.
+    rq::serial::UASD::WaitForWorkersToEnd(2000);
 }
 
 void RQ_M4TFrame::ReadSettings()
