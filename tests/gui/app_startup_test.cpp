@@ -36,6 +36,7 @@ struct StartedApp {
         dir.CopyRuntimeData();
         if (!settings.empty()) dir.WriteFile("Config/Config.ini", settings);
         previousLog = wxLog::SetActiveTarget(&log);
+        testApp = wxApp::GetInstance();
         app = std::make_unique<RQ_M4TApp>();
         started = app->OnInit();
         wxLog::SetActiveTarget(previousLog);
@@ -45,10 +46,14 @@ struct StartedApp {
     {
         if (frame) DestroyNow(frame);
         app.reset();
+        // The toolkit points at the newest application object; give the test
+        // application back to the following tests.
+        wxApp::SetInstance(testApp);
     }
     WorkDir dir;
     RecordingLog log;
     wxLog* previousLog = nullptr;
+    wxAppConsole* testApp = nullptr;
     std::unique_ptr<RQ_M4TApp> app;
     bool started = false;
     RQ_M4TFrame* frame = nullptr;

@@ -1,0 +1,232 @@
+#include "dialogs/commun_set.h"
+
+#include <climits>
+
+#include <wx/font.h>
+#include <wx/intl.h>
+#include <wx/log.h>
+#include <wx/msgdlg.h>
+
+#include "dialogs/dialog_ids.h"
+#include "dialogs/named_icon.h"
+#include "platform/port_names.h"
+#include "protocol/numbers.h"
+
+using namespace rq::dialogs;
+
+namespace {
+
+// The rate a test-open uses, whatever the box shows: the port only has to open.
+const long kTestBaudRate = 9600;
+
+// The start of `baudRate` when the caller has no usable rate.
+const unsigned long kFallbackBaudRate = 9600;
+
+const wxSize kDialogSize(350, 200);
+const wxSize kButtonSize(80, 32);
+const wxSize kFieldSize(120, 24);
+
+wxFont LabelFont()
+{
+    return wxFont(12, wxFONTFAMILY_SWISS, wxFONTSTYLE_NORMAL, wxFONTWEIGHT_NORMAL, false, "Microsoft Yahei Font");
+}
+
+wxString FromNarrow(const std::string& text)
+{
+    return wxString(text.c_str(), wxConvLibc);
+}
+
+}  // namespace
+
+_CommunSet::_CommunSet(wxWindow* parent, const wxString& title, const wxString& port, int baud,
+                       const wxString& imageFile, int flags)
+    : wxDialog(parent, wxID_ANY, title, wxDefaultPosition, kDialogSize, wxDEFAULT_DIALOG_STYLE)
+{
+    // Missing images or icon leave their controls empty without a message.
+    wxLogNull quiet;
+
+    const wxIcon icon = LoadNamedIcon("RC_Comm");
+    if (icon.IsOk()) SetIcon(icon);
+    Centre(wxBOTH);
+
+    OkButton = MakeButton(OkButtonId, _("img//OK.png"), _("&OK"), wxPoint(50, 110));
+    OkButton->Disable();
+    ApplyButton = MakeButton(ApplyButtonId, "img//Application.png", _("&Apply"), wxPoint(150, 110));
+    QuitButton = MakeButton(QuitButtonId, _("img//exit.png"), _("&Quit"), wxPoint(250, 110));
+
+    DeviceBitmap = new wxStaticBitmap(this, wxID_ANY, wxBitmap(imageFile, wxBITMAP_TYPE_ANY), wxPoint(2, 25),
+                                      wxSize(64, 64));
+
+    PortLabel = MakeLabel(_("COM Set:"), wxPoint(75, 20));
+    BaudLabel = MakeLabel(_("Baud Rate:"), wxPoint(75, 50));
+
+    BaudCombo = new wxComboBox(this, BaudComboId, wxEmptyString, wxPoint(154, 48), kFieldSize, 0, nullptr, 0);
+    for (const char* rate : {"9600", "14400", "19200", "38400", "56000", "57600", "115200", "128000"}) {
+        BaudCombo->Append(wxGetTranslation(rate));
+    }
+
+    // The shown rate carries a trailing blank, so it matches no list entry and
+    // stands as typed text; a rate of 0 means "none yet".
+    const wxString shownRate = wxString::Format("%i ", baud);
+    if (!BaudCombo->SetStringSelection(shownRate)) {
+        BaudCombo->SetValue(baud != 0 ? shownRate : wxString("******"));
+    }
+    if (!(flags & 2)) BaudCombo->Disable();
+    baudRate = baud > 0 ? static_cast<unsigned long>(baud) : kFallbackBaudRate;
+
+    // Bound only now, so that showing the caller's rate above counts as no change.
+    Bind(wxEVT_TEXT, &_CommunSet::OnBaudChange, this, BaudComboId);
+    Bind(wxEVT_COMBOBOX, &_CommunSet::OnBaudChange, this, BaudComboId);
+    Bind(wxEVT_BUTTON, &_CommunSet::OnApplyButton, this, ApplyButtonId);
+    Bind(wxEVT_BUTTON, &_CommunSet::OnOkButton, this, OkButtonId);
+    Bind(wxEVT_BUTTON, &_CommunSet::OnQuitButton, this, QuitButtonId);
+    Bind(wxEVT_CHOICE, &_CommunSet::OnPortChoice, this, PortChoiceId);
+
+    activePort = nullptr;
+    portIsOpen = false;
+    serialPort = std::make_unique<rq::platform::SerialPort>();
+    PortChoice = new wxChoice(this, PortChoiceId, wxPoint(154, 18), kFieldSize);
+    ScanPorts();
+
+    if (!PortChoice->SetStringSelection(port) && PortChoice->GetCount() > 0) PortChoice->SetSelection(0);
+    // The caller's own name stands until Apply or OK, even when the list shows
+    // another port: closing with the title-bar box changes nothing.
+    SetPortFromName(port);
+
+    ApplyButton->SetDefault();
+}
+
+_CommunSet::~_CommunSet()
+{
+    if (portIsOpen) ClosePort();
+}
+
+wxBitmapButton* _CommunSet::MakeButton(wxWindowID id, const wxString& imageFile, const wxString& label,
+                                       const wxPoint& position)
+{
+    const wxBitmap image(imageFile, wxBITMAP_TYPE_PNG);
+    auto* button = new wxBitmapButton(this, id, image, position, kButtonSize);
+    // An image button hides its label; this one shows both.
+    button->SetWindowStyleFlag(button->GetWindowStyleFlag() & ~wxBU_NOTEXT);
+    button->SetLabel(label);
+    // GTK gives a labelled button its image in another place than an image-only
+    // one: set the image again now that the button has a label.
+    if (image.IsOk()) button->SetBitmap(image);
+    return button;
+}
+
+wxStaticText* _CommunSet::MakeLabel(const wxString& text, const wxPoint& position)
+{
+    auto* label = new wxStaticText(this, wxID_ANY, text, position);
+    label->SetFont(LabelFont());
+    // Its natural size was measured with the default font (GTK applies the
+    // new one only when it next draws): measure the text in the new font.
+    const wxSize textSize = label->GetTextExtent(text);
+    wxSize size = label->GetBestSize();
+    size.IncTo(textSize);
+    label->SetSize(size);
+    return label;
+}
+
+void _CommunSet::SetPortFromName(const wxString& name)
+{
+    const wxScopedCharBuffer narrow = name.mb_str(wxConvLibc);
+    portName.assign(narrow.data(), narrow.length());
+    const std::string rateText = BaudCombo->GetValue().utf8_string();
+    if (const auto rate = rq::protocol::ParseLeadingUnsigned(rateText)) {
+        baudRate = *rate;
+    }
+}
+
+void _CommunSet::ClosePort()
+{
+    portIsOpen = false;
+    if (activePort) activePort->Close();
+    activePort = nullptr;
+}
+
+bool _CommunSet::TestOpen()
+{
+    if (serialPort->Open(portName, kTestBaudRate)) {
+        portIsOpen = true;
+        activePort = serialPort.get();
+        ClosePort();
+        return true;
+    }
+    portIsOpen = false;
+    wxMessageBox(FromNarrow(portName) + _("Open failed"), _("Serial setting error!"), wxOK | wxCENTRE, nullptr);
+    return false;
+}
+
+void _CommunSet::ScanPorts()
+{
+    std::string hintGroup;
+    for (const std::string& candidate : rq::platform::CandidatePortNames()) {
+        const wxString name = FromNarrow(candidate);
+        SetPortFromName(name);
+        if (portIsOpen) ClosePort();
+        // A rate beyond what the port layer takes cannot open any port.
+        const long rate = baudRate > static_cast<unsigned long>(LONG_MAX) ? -1L : static_cast<long>(baudRate);
+        if (serialPort->Open(portName, rate)) {
+            portIsOpen = true;
+            activePort = serialPort.get();
+            ClosePort();
+            PortChoice->Append(name);
+        } else if (hintGroup.empty()) {
+            hintGroup = rq::platform::GroupGrantingAccess(portName, serialPort->LastErrorCode());
+        }
+    }
+    if (!hintGroup.empty()) ShowPermissionHint(hintGroup);
+}
+
+void _CommunSet::ShowPermissionHint(const std::string& group)
+{
+    const wxString text =
+        wxString::Format(_("Permission denied: add your user to the group \"%s\" and log in again"), FromNarrow(group));
+    // Under the buttons, where the fixed layout leaves a free strip; a long
+    // text wraps to the dialog's width.
+    if (!PermissionHint) PermissionHint = new wxStaticText(this, wxID_ANY, wxEmptyString, wxPoint(8, 148));
+    PermissionHint->SetLabel(text);
+    PermissionHint->Wrap(kDialogSize.GetWidth() - 24);
+}
+
+void _CommunSet::OnPortChoice(wxCommandEvent& /*event*/)
+{
+    OkButton->Enable();
+    OkButton->SetDefault();
+}
+
+void _CommunSet::OnBaudChange(wxCommandEvent& /*event*/)
+{
+    OkButton->Enable();
+    OkButton->SetDefault();
+}
+
+bool _CommunSet::ApplySelectedPort()
+{
+    SetPortFromName(PortChoice->GetStringSelection());
+    if (portIsOpen) ClosePort();
+    if (TestOpen()) return true;
+    OkButton->Disable();
+    ApplyButton->SetDefault();
+    return false;
+}
+
+void _CommunSet::OnApplyButton(wxCommandEvent& /*event*/)
+{
+    if (ApplySelectedPort()) {
+        OkButton->Enable();
+        OkButton->SetDefault();
+    }
+}
+
+void _CommunSet::OnOkButton(wxCommandEvent& /*event*/)
+{
+    if (ApplySelectedPort()) Close();
+}
+
+void _CommunSet::OnQuitButton(wxCommandEvent& /*event*/)
+{
+    portName.clear();
+    Close();
+}

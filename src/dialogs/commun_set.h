@@ -1,0 +1,75 @@
+#pragma once
+// The serial port settings dialog: lists the ports that open at this moment,
+// test-opens the chosen one and hands a port name and a baud rate back. The
+// caller runs it modally, then reads `portName` and `baudRate`; an empty
+// `portName` means "change nothing". The dialog never keeps a port open.
+
+#include <memory>
+#include <string>
+
+#include <wx/bmpbuttn.h>
+#include <wx/choice.h>
+#include <wx/combobox.h>
+#include <wx/dialog.h>
+#include <wx/statbmp.h>
+#include <wx/stattext.h>
+
+#include "platform/serial_port.h"
+
+class _CommunSet : public wxDialog {
+public:
+    // `flags`: only the bit of value 2 counts; without it the baud rate is
+    // shown but cannot be changed. `baud` is also the start of `baudRate`,
+    // 9600 when it is 0 or negative, so a box showing "******" (no rate yet)
+    // still hands back and scans with a usable rate.
+    _CommunSet(wxWindow* parent, const wxString& title, const wxString& port, int baud,
+               const wxString& imageFile, int flags);
+    ~_CommunSet() override;
+
+    // Sets `portName` from `name` (narrow, current locale's encoding) and reads
+    // `baudRate` again from the number at the start of BaudCombo's text; text
+    // without such a number leaves `baudRate` as it was.
+    void SetPortFromName(const wxString& name);
+    void ClosePort();
+    // Opens `portName` at 9600 and closes it again; on failure tells the
+    // operator in a message box and returns false.
+    bool TestOpen();
+    // Fills PortChoice with the candidate ports that open at the shown rate.
+    void ScanPorts();
+    // The line below the port list that names the group to join; the scan
+    // calls it when a port was refused for lack of permission.
+    void ShowPermissionHint(const std::string& group);
+
+    // What the caller reads after the modal run.
+    std::string portName;
+    unsigned long baudRate = 9600;
+
+    wxChoice* PortChoice = nullptr;
+    wxBitmapButton* OkButton = nullptr;
+    wxBitmapButton* ApplyButton = nullptr;
+    wxBitmapButton* QuitButton = nullptr;
+    wxStaticText* PortLabel = nullptr;
+    wxStaticText* BaudLabel = nullptr;
+    wxStaticBitmap* DeviceBitmap = nullptr;
+    wxComboBox* BaudCombo = nullptr;
+    rq::platform::SerialPort* activePort = nullptr;
+    std::unique_ptr<rq::platform::SerialPort> serialPort;
+    bool portIsOpen = false;
+
+    // Shown below the port list only when a port exists but the operator may
+    // not open it and joining its group would help; none otherwise.
+    wxStaticText* PermissionHint = nullptr;
+
+private:
+    void OnPortChoice(wxCommandEvent& event);
+    void OnBaudChange(wxCommandEvent& event);
+    void OnApplyButton(wxCommandEvent& event);
+    void OnOkButton(wxCommandEvent& event);
+    void OnQuitButton(wxCommandEvent& event);
+
+    // Apply and OK share this: take the selected port, test it, and set the
+    // buttons by the result.
+    bool ApplySelectedPort();
+    wxStaticText* MakeLabel(const wxString& text, const wxPoint& position);
+    wxBitmapButton* MakeButton(wxWindowID id, const wxString& imageFile, const wxString& label, const wxPoint& position);
+};

@@ -1,0 +1,143 @@
+#pragma once
+// The serial port names the port dialog tries to open, in a stable order, and
+// the one fix an operator can make when a port exists but may not be opened.
+// The OS parts live in port_names_posix.cpp and port_names_win32.cpp; the
+// ordering and the hint decision below are plain functions.
+
+#include <algorithm>
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace rq::platform {
+
+// The names of the ports this machine may have: on Windows "COM1" to "COM256";
+// on Linux the serial device nodes that exist (/dev/ttyS*, /dev/ttyUSB*,
+// /dev/ttyACM*, /dev/ttyAMA*, /dev/rfcomm*), family by family in that order,
+// numbers in natural order within a family. The kernel's active consoles are
+// left out: opening one would reconfigure the system console.
+std::vector<std::string> SystemPortNames();
+
+// What a port scan tries: the names set by SetCandidatePortNames when set,
+// else SystemPortNames(). Tests give pseudo-terminal paths here so that no
+// scan ever touches the machine's real devices.
+std::vector<std::string> CandidatePortNames();
+void SetCandidatePortNames(std::vector<std::string> names);
+void ClearCandidatePortNames();
+
+// The group the operator should join so that `name` opens, when an open of it
+// failed with `openErrorCode` (errno on POSIX) for lack of permission and
+// joining that group would help; empty otherwise (always empty on Windows,
+// where a refused open means the port is in use).
+std::string GroupGrantingAccess(const std::string& name, int openErrorCode);
+
+// ---- plain functions, no OS calls ----
+
+// Text order in which runs of decimal digits compare by their value:
+// "ttyUSB2" before "ttyUSB10", "ttyS9" before "ttyS10". Equal values with
+// different leading zeros fall back to plain text order, so the order is total.
+bool NaturalLess(const std::string& a, const std::string& b);
+
+// Sorts device names by family (the position of the first prefix in
+// `familyPrefixes` that the name starts with; names matching none go last),
+// then in natural order.
+void SortPortNames(std::vector<std::string>& names, const std::vector<std::string>& familyPrefixes);
+
+// The device paths named in the kernel's list of active consoles
+// (/sys/class/tty/console/active: "tty0 ttyS0\n" gives "/dev/tty0", "/dev/ttyS0").
+std::vector<std::string> ConsoleDevicePaths(const std::string& activeList);
+
+// What is known about a device whose open failed.
+struct DeviceAccess {
+    bool permissionDenied = false;  // the open failed with EACCES
+    std::string groupName;          // the device's group; empty when unknown
+    unsigned long groupId = 0;
+    bool groupMayReadWrite = false; // the group has both read and write permission
+    bool alreadyMember = false;     // this process already holds the group
+};
+
+// The group worth naming in the permission hint, or empty: only for a refused
+// open, only for a group that can read and write the device, not root and not
+// tty (the system consoles: no operator should join it), and not a group the
+// process already has (joining again would not help).
+std::string PermissionHintGroup(const DeviceAccess& access);
+
+// ---- definitions of the plain functions (inline: shared by every OS build and
+// the unit tests without a third source file) ----
+
+inline bool NaturalLess(const std::string& a, const std::string& b)
+{
+    const auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
+    std::size_t i = 0;
+    std::size_t j = 0;
+    while (i < a.size() && j < b.size()) {
+        if (isDigit(a[i]) && isDigit(b[j])) {
+            // Compare the digit runs by value: skip leading zeros, then the
+            // longer run is the larger number, else the first differing digit.
+            std::size_t endA = i;
+            std::size_t endB = j;
+            while (endA < a.size() && isDigit(a[endA])) ++endA;
+            while (endB < b.size() && isDigit(b[endB])) ++endB;
+            std::size_t startA = i;
+            std::size_t startB = j;
+            while (startA + 1 < endA && a[startA] == '0') ++startA;
+            while (startB + 1 < endB && b[startB] == '0') ++startB;
+            const std::size_t lengthA = endA - startA;
+            const std::size_t lengthB = endB - startB;
+            if (lengthA != lengthB) return lengthA < lengthB;
+            const int order = a.compare(startA, lengthA, b, startB, lengthB);
+            if (order != 0) return order < 0;
+            i = endA;
+            j = endB;
+            continue;
+        }
+        if (a[i] != b[j]) return static_cast<unsigned char>(a[i]) < static_cast<unsigned char>(b[j]);
+        ++i;
+        ++j;
+    }
+    if (i < a.size() || j < b.size()) return j < b.size();
+    // Same values throughout ("ttyS01" and "ttyS1"): plain text order decides.
+    return a < b;
+}
+
+inline void SortPortNames(std::vector<std::string>& names, const std::vector<std::string>& familyPrefixes)
+{
+    const auto family = [&familyPrefixes](const std::string& name) {
+        for (std::size_t k = 0; k < familyPrefixes.size(); ++k) {
+            if (name.compare(0, familyPrefixes[k].size(), familyPrefixes[k]) == 0) return k;
+        }
+        return familyPrefixes.size();
+    };
+    std::sort(names.begin(), names.end(), [&](const std::string& a, const std::string& b) {
+        const std::size_t familyA = family(a);
+        const std::size_t familyB = family(b);
+        if (familyA != familyB) return familyA < familyB;
+        return NaturalLess(a, b);
+    });
+}
+
+inline std::vector<std::string> ConsoleDevicePaths(const std::string& activeList)
+{
+    std::vector<std::string> paths;
+    std::string name;
+    for (std::size_t k = 0; k <= activeList.size(); ++k) {
+        const char c = k < activeList.size() ? activeList[k] : ' ';
+        if (c == ' ' || c == '\t' || c == '\n' || c == '\r') {
+            if (!name.empty()) paths.push_back("/dev/" + name);
+            name.clear();
+        } else {
+            name += c;
+        }
+    }
+    return paths;
+}
+
+inline std::string PermissionHintGroup(const DeviceAccess& access)
+{
+    if (!access.permissionDenied) return {};
+    if (access.groupName.empty() || !access.groupMayReadWrite || access.alreadyMember) return {};
+    if (access.groupId == 0 || access.groupName == "root" || access.groupName == "tty") return {};
+    return access.groupName;
+}
+
+}  // namespace rq::platform

@@ -1,0 +1,138 @@
+#include "platform/port_names.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <utility>
+
+#include <dirent.h>
+#include <grp.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace rq::platform {
+
+namespace {
+
+const char* const kDeviceDirectory = "/dev";
+const char* const kActiveConsoles = "/sys/class/tty/console/active";
+
+// Serial device families, in the order the port list shows them: built-in
+// UARTs, USB adapters, USB modems, the Raspberry Pi's UARTs, Bluetooth.
+const std::vector<std::string>& Families()
+{
+    static const std::vector<std::string> families = {"ttyS", "ttyUSB", "ttyACM", "ttyAMA", "rfcomm"};
+    return families;
+}
+
+// A family prefix followed by a number, nothing else ("ttyUSB0", not "ttyUSB").
+bool IsSerialDeviceName(const std::string& entry)
+{
+    for (const std::string& prefix : Families()) {
+        if (entry.size() <= prefix.size() || entry.compare(0, prefix.size(), prefix) != 0) continue;
+        bool digitsOnly = true;
+        for (std::size_t k = prefix.size(); k < entry.size(); ++k) {
+            if (entry[k] < '0' || entry[k] > '9') digitsOnly = false;
+        }
+        if (digitsOnly) return true;
+    }
+    return false;
+}
+
+std::vector<std::string> ActiveConsoles()
+{
+    std::ifstream in(kActiveConsoles);
+    std::ostringstream content;
+    content << in.rdbuf();
+    return ConsoleDevicePaths(content.str());
+}
+
+std::optional<std::vector<std::string>>& CandidateOverride()
+{
+    static std::optional<std::vector<std::string>> names;
+    return names;
+}
+
+bool ProcessHoldsGroup(gid_t group)
+{
+    if (getegid() == group) return true;
+    const int count = getgroups(0, nullptr);
+    if (count <= 0) return false;
+    std::vector<gid_t> groups(static_cast<std::size_t>(count));
+    const int filled = getgroups(count, groups.data());
+    for (int k = 0; k < filled; ++k) {
+        if (groups[static_cast<std::size_t>(k)] == group) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+std::vector<std::string> SystemPortNames()
+{
+    std::vector<std::string> names;
+    const std::vector<std::string> consoles = ActiveConsoles();
+    DIR* directory = opendir(kDeviceDirectory);
+    if (!directory) return names;
+    while (const dirent* entry = readdir(directory)) {
+        const std::string entryName = entry->d_name;
+        if (!IsSerialDeviceName(entryName)) continue;
+        // Only character devices: a stale regular file of that name is no port.
+        const std::string path = std::string(kDeviceDirectory) + "/" + entryName;
+        struct stat status {};
+        if (stat(path.c_str(), &status) != 0 || !S_ISCHR(status.st_mode)) continue;
+        if (std::find(consoles.begin(), consoles.end(), path) != consoles.end()) continue;
+        names.push_back(path);
+    }
+    closedir(directory);
+    std::vector<std::string> prefixes;
+    for (const std::string& family : Families()) prefixes.push_back(std::string(kDeviceDirectory) + "/" + family);
+    SortPortNames(names, prefixes);
+    return names;
+}
+
+std::vector<std::string> CandidatePortNames()
+{
+    if (CandidateOverride()) return *CandidateOverride();
+    return SystemPortNames();
+}
+
+void SetCandidatePortNames(std::vector<std::string> names)
+{
+    CandidateOverride() = std::move(names);
+}
+
+void ClearCandidatePortNames()
+{
+    CandidateOverride().reset();
+}
+
+std::string GroupGrantingAccess(const std::string& name, int openErrorCode)
+{
+    DeviceAccess access;
+    access.permissionDenied = openErrorCode == EACCES;
+    if (!access.permissionDenied) return {};
+    struct stat status {};
+    if (stat(name.c_str(), &status) != 0) return {};
+    access.groupId = status.st_gid;
+    access.groupMayReadWrite = (status.st_mode & S_IRGRP) && (status.st_mode & S_IWGRP);
+    access.alreadyMember = ProcessHoldsGroup(status.st_gid);
+    // getgrgid_r with a buffer that grows until the entry fits.
+    std::vector<char> buffer(1024);
+    for (;;) {
+        group entry {};
+        group* found = nullptr;
+        const int result = getgrgid_r(status.st_gid, &entry, buffer.data(), buffer.size(), &found);
+        if (result == ERANGE && buffer.size() < (1u << 20)) {
+            buffer.resize(buffer.size() * 2);
+            continue;
+        }
+        if (result == 0 && found && found->gr_name) access.groupName = found->gr_name;
+        break;
+    }
+    return PermissionHintGroup(access);
+}
+
+}  // namespace rq::platform

@@ -1,0 +1,496 @@
+// The serial port settings dialog, driven by events without a modal loop
+// (one test runs it modally). Every test gives the scan pseudo-terminals or
+// made-up paths as candidates: no test touches the machine's real devices.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <pty.h>
+#include <unistd.h>
+
+#include <wx/app.h>
+#include <wx/image.h>
+#include <wx/log.h>
+#include <wx/modalhook.h>
+#include <wx/msgdlg.h>
+#include <wx/testing.h>
+#include <wx/timer.h>
+
+#include "dialogs/commun_set.h"
+#include "dialogs/dialog_ids.h"
+#include "platform/port_names.h"
+#include "platform/serial_port.h"
+#include "support/sim_controller.h"
+#include "support/work_dir.h"
+
+namespace {
+
+std::string Narrow(const wxString& text)
+{
+    return text.utf8_string();
+}
+
+// A pseudo-terminal whose slave path stays openable while the master is held.
+class Pty {
+public:
+    Pty()
+    {
+        int slave = -1;
+        char name[256] = {};
+        if (openpty(&master, &slave, name, nullptr, nullptr) != 0) throw std::runtime_error("openpty failed");
+        close(slave);
+        path = name;
+    }
+    ~Pty() { Vanish(); }
+    Pty(const Pty&) = delete;
+    Pty& operator=(const Pty&) = delete;
+
+    // Closing the master removes the slave node: the port is gone.
+    void Vanish()
+    {
+        if (master >= 0) close(master);
+        master = -1;
+    }
+
+    std::string path;
+
+private:
+    int master = -1;
+};
+
+// A message box the dialog must show: checks its text and caption, answers OK.
+class ExpectMessageBox : public wxExpectModalBase<wxMessageDialog, ExpectMessageBox> {
+public:
+    ExpectMessageBox(std::string message, std::string caption)
+        : message(std::move(message)), caption(std::move(caption))
+    {
+    }
+
+protected:
+    int OnInvoked(wxMessageDialog* box) const override
+    {
+        EXPECT_EQ(Narrow(box->GetMessage()), message);
+        EXPECT_EQ(Narrow(box->GetCaption()), caption);
+        EXPECT_EQ(box->GetMessageDialogStyle() & (wxOK | wxCANCEL | wxYES_NO), wxOK);
+        return wxID_OK;
+    }
+
+private:
+    std::string message;
+    std::string caption;
+};
+
+// Any other modal box fails the test instead of blocking it; the dialog under
+// test itself may run modally.
+class RefuseUnexpectedModal : public wxModalDialogHook {
+public:
+    RefuseUnexpectedModal() { Register(); }
+
+protected:
+    int Enter(wxDialog* dialog) override
+    {
+        if (dynamic_cast<_CommunSet*>(dialog)) return wxID_NONE;
+        auto* box = dynamic_cast<wxMessageDialog*>(dialog);
+        ADD_FAILURE() << "unexpected modal dialog: " << Narrow(box ? box->GetMessage() : dialog->GetTitle());
+        return wxID_CANCEL;
+    }
+    void Exit(wxDialog*) override {}
+};
+
+// Counts what the toolkit logs while it is the active target.
+class CountingLog : public wxLog {
+public:
+    int messages = 0;
+
+protected:
+    void DoLogRecord(wxLogLevel, const wxString&, const wxLogRecordInfo&) override { ++messages; }
+};
+
+void Press(wxButton* button)
+{
+    wxCommandEvent event(wxEVT_BUTTON, button->GetId());
+    event.SetEventObject(button);
+    button->GetEventHandler()->ProcessEvent(event);
+}
+
+void Choose(wxChoice* choice, int index)
+{
+    choice->SetSelection(index);  // raises no event by itself
+    wxCommandEvent event(wxEVT_CHOICE, choice->GetId());
+    event.SetEventObject(choice);
+    event.SetInt(index);
+    event.SetString(choice->GetString(index));
+    choice->GetEventHandler()->ProcessEvent(event);
+}
+
+std::vector<std::string> Items(const wxChoice* choice)
+{
+    std::vector<std::string> items;
+    for (unsigned k = 0; k < choice->GetCount(); ++k) items.push_back(Narrow(choice->GetString(k)));
+    return items;
+}
+
+class CommunSetTest : public testing::Test {
+protected:
+    void SetUp() override { rq::platform::SetCandidatePortNames({}); }
+    // An empty list, not the machine's: a later test that forgets to set its
+    // candidates must not open real devices.
+    void TearDown() override { rq::platform::SetCandidatePortNames({}); }
+
+    std::unique_ptr<_CommunSet> Make(const std::string& port, int baud = 9600, int flags = 2)
+    {
+        return std::make_unique<_CommunSet>(nullptr, "Serial port settings", wxString::FromUTF8(port), baud,
+                                            "img//devices64.png", flags);
+    }
+
+    rq::test::WorkDir work;
+    RefuseUnexpectedModal refuseOthers;
+};
+
+TEST_F(CommunSetTest, ScanListsExactlyTheOpenableCandidatesInOrder)
+{
+    rq::test::SimController sim;
+    Pty first;
+    Pty held;
+    Pty last;
+    rq::platform::SerialPort holder;  // another program using the port
+    ASSERT_TRUE(holder.Open(held.path, 9600)) << holder.LastErrorMessage();
+    rq::platform::SetCandidatePortNames(
+        {last.path, work.Path() + "/no-such-port", held.path, sim.PortPath(), first.path});
+
+    auto dialog = Make(first.path);
+
+    EXPECT_EQ(Items(dialog->PortChoice), (std::vector<std::string>{last.path, sim.PortPath(), first.path}));
+    EXPECT_EQ(dialog->PortChoice->GetSelection(), 2);
+    // The caller's name, not the last name scanned.
+    EXPECT_EQ(dialog->portName, first.path);
+    EXPECT_FALSE(dialog->portIsOpen);
+    EXPECT_EQ(dialog->activePort, nullptr);
+    // Nothing the scan opened is still held: each listed port opens again.
+    for (const std::string& path : {last.path, sim.PortPath(), first.path}) {
+        rq::platform::SerialPort again;
+        EXPECT_TRUE(again.Open(path, 9600)) << path << ": " << again.LastErrorMessage();
+    }
+    // A refused open for another reason than permission names no group.
+    EXPECT_EQ(dialog->PermissionHint, nullptr);
+    EXPECT_TRUE(sim.Running());
+    EXPECT_TRUE(sim.RecordedFrames().empty());  // opening sends nothing
+}
+
+TEST_F(CommunSetTest, PermissionHintNamesTheGroupUnderTheButtons)
+{
+    auto dialog = Make("COM1");
+    ASSERT_EQ(dialog->PermissionHint, nullptr);
+    const std::size_t children = dialog->GetChildren().GetCount();
+    dialog->ShowPermissionHint("dialout");
+    dialog->ShowPermissionHint("dialout");  // one line, however often the scan asks
+    ASSERT_NE(dialog->PermissionHint, nullptr);
+    EXPECT_EQ(dialog->GetChildren().GetCount(), children + 1);
+    wxString shown = dialog->PermissionHint->GetLabel();
+    shown.Replace("\n", " ");  // wrapped to the dialog's width
+    EXPECT_EQ(Narrow(shown), "Permission denied: add your user to the group \"dialout\" and log in again");
+    const wxRect hint = dialog->PermissionHint->GetRect();
+    EXPECT_GE(hint.GetTop(), dialog->OkButton->GetRect().GetBottom());
+    EXPECT_LE(hint.GetRight(), 350);
+}
+
+TEST_F(CommunSetTest, NoCandidateOpensLeavesTheListEmptyAndApplyTestsAnEmptyName)
+{
+    rq::platform::SetCandidatePortNames({work.Path() + "/gone-1", work.Path() + "/gone-2"});
+    auto dialog = Make("COM1");
+    EXPECT_EQ(dialog->PortChoice->GetCount(), 0u);
+    EXPECT_EQ(dialog->PortChoice->GetSelection(), wxNOT_FOUND);
+    EXPECT_EQ(dialog->portName, "COM1");
+
+    wxTEST_DIALOG(Press(dialog->ApplyButton), ExpectMessageBox("Open failed", "Serial setting error!"));
+    EXPECT_EQ(dialog->portName, "");
+    EXPECT_FALSE(dialog->OkButton->IsEnabled());
+}
+
+TEST_F(CommunSetTest, ControlsAtTheirPlacesWithTheirTexts)
+{
+    auto dialog = Make("COM1");
+    EXPECT_EQ(Narrow(dialog->GetTitle()), "Serial port settings");
+    EXPECT_EQ(dialog->OkButton->GetPosition(), wxPoint(50, 110));
+    EXPECT_EQ(dialog->ApplyButton->GetPosition(), wxPoint(150, 110));
+    EXPECT_EQ(dialog->QuitButton->GetPosition(), wxPoint(250, 110));
+    EXPECT_EQ(dialog->DeviceBitmap->GetPosition(), wxPoint(2, 25));
+    EXPECT_EQ(dialog->PortLabel->GetPosition(), wxPoint(75, 20));
+    EXPECT_EQ(dialog->BaudLabel->GetPosition(), wxPoint(75, 50));
+    EXPECT_EQ(dialog->BaudCombo->GetPosition(), wxPoint(154, 48));
+    EXPECT_EQ(dialog->PortChoice->GetPosition(), wxPoint(154, 18));
+    EXPECT_EQ(dialog->OkButton->GetSize(), wxSize(80, 32));
+    EXPECT_EQ(dialog->ApplyButton->GetSize(), wxSize(80, 32));
+    EXPECT_EQ(dialog->QuitButton->GetSize(), wxSize(80, 32));
+    EXPECT_EQ(dialog->BaudCombo->GetSize().GetWidth(), 120);
+    EXPECT_EQ(dialog->PortChoice->GetSize().GetWidth(), 120);
+
+    EXPECT_EQ(Narrow(dialog->OkButton->GetLabel()), "&OK");
+    EXPECT_EQ(Narrow(dialog->ApplyButton->GetLabel()), "&Apply");
+    EXPECT_EQ(Narrow(dialog->QuitButton->GetLabel()), "&Quit");
+    EXPECT_FALSE(dialog->OkButton->HasFlag(wxBU_NOTEXT));
+    EXPECT_EQ(Narrow(dialog->PortLabel->GetLabel()), "COM Set:");
+    EXPECT_EQ(Narrow(dialog->BaudLabel->GetLabel()), "Baud Rate:");
+    EXPECT_EQ(dialog->PortLabel->GetFont().GetPointSize(), 12);
+    EXPECT_EQ(dialog->BaudLabel->GetFont().GetPointSize(), 12);
+
+    std::vector<std::string> rates;
+    for (unsigned k = 0; k < dialog->BaudCombo->GetCount(); ++k) rates.push_back(Narrow(dialog->BaudCombo->GetString(k)));
+    EXPECT_EQ(rates, (std::vector<std::string>{"9600", "14400", "19200", "38400", "56000", "57600", "115200", "128000"}));
+
+    EXPECT_FALSE(dialog->OkButton->IsEnabled());
+    EXPECT_EQ(dialog->GetDefaultItem(), dialog->ApplyButton);
+
+    // The handlers hang on these identifiers; none is the toolkit's OK or
+    // cancel, so the close box cannot reach a button handler.
+    EXPECT_EQ(dialog->ApplyButton->GetId(), rq::dialogs::ApplyButtonId);
+    EXPECT_EQ(dialog->OkButton->GetId(), rq::dialogs::OkButtonId);
+    EXPECT_EQ(dialog->QuitButton->GetId(), rq::dialogs::QuitButtonId);
+    EXPECT_EQ(dialog->PortChoice->GetId(), rq::dialogs::PortChoiceId);
+    EXPECT_EQ(dialog->BaudCombo->GetId(), rq::dialogs::BaudComboId);
+    const std::vector<wxWindowID> ids = {rq::dialogs::ApplyButtonId, rq::dialogs::OkButtonId,
+                                         rq::dialogs::QuitButtonId, rq::dialogs::PortChoiceId,
+                                         rq::dialogs::BaudComboId};
+    for (std::size_t k = 0; k < ids.size(); ++k) {
+        EXPECT_NE(ids[k], wxID_OK);
+        EXPECT_NE(ids[k], wxID_CANCEL);
+        if (k > 0) {
+            EXPECT_LT(ids[k - 1], ids[k]) << "drawn in order";
+        }
+    }
+}
+
+TEST_F(CommunSetTest, MissingImagesGiveNoMessageAndPresentOnesAreShown)
+{
+    CountingLog counter;
+    wxLog* previous = wxLog::SetActiveTarget(&counter);
+    {
+        auto bare = Make("COM1");
+        EXPECT_FALSE(bare->DeviceBitmap->GetBitmap().IsOk());
+        EXPECT_FALSE(bare->OkButton->GetBitmap().IsOk());
+    }
+    wxLog::FlushActive();
+    wxLog::SetActiveTarget(previous);
+    EXPECT_EQ(counter.messages, 0);
+
+    wxImage picture(64, 64);
+    picture.SetRGB(wxRect(0, 0, 64, 64), 0, 128, 0);
+    work.WriteFile("img/.keep", "");
+    ASSERT_TRUE(picture.SaveFile("img/devices64.png", wxBITMAP_TYPE_PNG));
+    ASSERT_TRUE(picture.Scale(24, 24).SaveFile("img/OK.png", wxBITMAP_TYPE_PNG));
+    ASSERT_TRUE(picture.Scale(24, 24).SaveFile("img/Application.png", wxBITMAP_TYPE_PNG));
+    ASSERT_TRUE(picture.Scale(24, 24).SaveFile("img/exit.png", wxBITMAP_TYPE_PNG));
+    auto dialog = Make("COM1");
+    EXPECT_EQ(dialog->DeviceBitmap->GetBitmap().GetSize(), wxSize(64, 64));
+    EXPECT_EQ(dialog->OkButton->GetBitmap().GetSize(), wxSize(24, 24));
+    EXPECT_EQ(dialog->ApplyButton->GetBitmap().GetSize(), wxSize(24, 24));
+    EXPECT_EQ(dialog->QuitButton->GetBitmap().GetSize(), wxSize(24, 24));
+    EXPECT_EQ(Narrow(dialog->OkButton->GetLabel()), "&OK");  // image and label both
+}
+
+struct ShownRateCase {
+    int callerRate;
+    int flags;
+    std::string shown;
+    unsigned long baudRate;
+    bool comboEnabled;
+};
+
+class ShownRateTest : public CommunSetTest, public testing::WithParamInterface<ShownRateCase> {};
+
+TEST_P(ShownRateTest, ShowsTheCallersRateAsTypedText)
+{
+    const ShownRateCase& c = GetParam();
+    auto dialog = Make("COM1", c.callerRate, c.flags);
+    EXPECT_EQ(Narrow(dialog->BaudCombo->GetValue()), c.shown);
+    // The trailing blank keeps the text from matching any entry.
+    EXPECT_EQ(dialog->BaudCombo->GetSelection(), wxNOT_FOUND);
+    EXPECT_EQ(dialog->baudRate, c.baudRate);
+    EXPECT_EQ(dialog->BaudCombo->IsEnabled(), c.comboEnabled);
+    // Showing the caller's rate is no change: OK stays disabled.
+    EXPECT_FALSE(dialog->OkButton->IsEnabled());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rates, ShownRateTest,
+    testing::Values(ShownRateCase{9600, 2, "9600 ", 9600, true},
+                    ShownRateCase{115200, 2, "115200 ", 115200, true},
+                    ShownRateCase{31250, 2, "31250 ", 31250, true},
+                    ShownRateCase{0, 2, "******", 9600, true},          // no rate yet: the start value
+                    ShownRateCase{-5, 2, "-5 ", 9600, true},            // no sign in a rate: the start value
+                    ShownRateCase{19200, 1, "19200 ", 19200, false},    // locked by the profile
+                    ShownRateCase{19200, 3, "19200 ", 19200, true},     // only the bit of 2 counts
+                    ShownRateCase{19200, 0, "19200 ", 19200, false}));
+
+TEST_F(CommunSetTest, ApplyOnAGoodPortEnablesOkAndMakesItDefault)
+{
+    Pty one;
+    Pty two;
+    rq::platform::SetCandidatePortNames({one.path, two.path});
+    auto dialog = Make(one.path);
+    Choose(dialog->PortChoice, 1);
+    dialog->OkButton->Disable();  // as if the choice had not enabled it: Apply alone must
+    Press(dialog->ApplyButton);
+    EXPECT_EQ(dialog->portName, two.path);
+    EXPECT_TRUE(dialog->OkButton->IsEnabled());
+    EXPECT_EQ(dialog->GetDefaultItem(), dialog->OkButton);
+    EXPECT_FALSE(dialog->portIsOpen);
+    rq::platform::SerialPort again;
+    EXPECT_TRUE(again.Open(two.path, 9600)) << "the test-open must close the port";
+}
+
+TEST_F(CommunSetTest, ApplyOnAVanishedPortFailsWithTheNameBeforeTheText)
+{
+    Pty port;
+    const std::string path = port.path;
+    rq::platform::SetCandidatePortNames({path});
+    auto dialog = Make(path);
+    Press(dialog->ApplyButton);
+    ASSERT_TRUE(dialog->OkButton->IsEnabled());
+
+    port.Vanish();
+    wxTEST_DIALOG(Press(dialog->ApplyButton), ExpectMessageBox(path + "Open failed", "Serial setting error!"));
+    EXPECT_FALSE(dialog->OkButton->IsEnabled());
+    EXPECT_EQ(dialog->GetDefaultItem(), dialog->ApplyButton);
+    EXPECT_FALSE(dialog->portIsOpen);
+
+    // The title-bar close box runs no handler: the failed name is handed back.
+    dialog->Close();
+    EXPECT_EQ(dialog->portName, path);
+    EXPECT_EQ(dialog->baudRate, 9600u);
+}
+
+TEST_F(CommunSetTest, FailedOkKeepsTheDialogOpenAndDisablesOk)
+{
+    Pty port;
+    const std::string path = port.path;
+    rq::platform::SetCandidatePortNames({path});
+    auto dialog = Make(path);
+    Choose(dialog->PortChoice, 0);
+    ASSERT_TRUE(dialog->OkButton->IsEnabled());
+    port.Vanish();
+    dialog->Show();
+    wxTEST_DIALOG(Press(dialog->OkButton), ExpectMessageBox(path + "Open failed", "Serial setting error!"));
+    EXPECT_TRUE(dialog->IsShown());
+    EXPECT_FALSE(dialog->OkButton->IsEnabled());
+    EXPECT_EQ(dialog->GetDefaultItem(), dialog->ApplyButton);
+    EXPECT_EQ(dialog->portName, path);
+}
+
+TEST_F(CommunSetTest, QuitAfterAPassedApplyHandsBackNoName)
+{
+    Pty port;
+    rq::platform::SetCandidatePortNames({port.path});
+    auto dialog = Make(port.path);
+    dialog->Show();
+    Press(dialog->ApplyButton);
+    ASSERT_EQ(dialog->portName, port.path);
+    Press(dialog->QuitButton);
+    EXPECT_EQ(dialog->portName, "");
+    EXPECT_FALSE(dialog->IsShown());
+}
+
+TEST_F(CommunSetTest, CallersPortMissingShowsTheFirstButHandsTheCallersNameBack)
+{
+    Pty one;
+    Pty two;
+    rq::platform::SetCandidatePortNames({one.path, two.path});
+    auto dialog = Make("COM7", 19200);
+    EXPECT_EQ(dialog->PortChoice->GetSelection(), 0);
+    EXPECT_EQ(Narrow(dialog->PortChoice->GetStringSelection()), one.path);
+    dialog->Close();
+    EXPECT_EQ(dialog->portName, "COM7");
+    EXPECT_EQ(dialog->baudRate, 19200u);
+}
+
+TEST_F(CommunSetTest, TypedRateEnablesOkAndAPassedOkHandsItBack)
+{
+    Pty port;
+    rq::platform::SetCandidatePortNames({port.path});
+    auto dialog = Make(port.path);
+    dialog->Show();
+    dialog->BaudCombo->SetValue("31250");  // not one of the entries
+    EXPECT_TRUE(dialog->OkButton->IsEnabled());
+    EXPECT_EQ(dialog->GetDefaultItem(), dialog->OkButton);
+    Press(dialog->OkButton);
+    EXPECT_FALSE(dialog->IsShown());
+    EXPECT_EQ(dialog->portName, port.path);
+    EXPECT_EQ(dialog->baudRate, 31250u);
+}
+
+TEST_F(CommunSetTest, ChosenEntryEnablesOkAndIsReadAtApply)
+{
+    Pty port;
+    rq::platform::SetCandidatePortNames({port.path});
+    auto dialog = Make(port.path);
+    dialog->BaudCombo->SetSelection(6);  // no event by itself
+    ASSERT_FALSE(dialog->OkButton->IsEnabled());
+    wxCommandEvent chosen(wxEVT_COMBOBOX, dialog->BaudCombo->GetId());
+    chosen.SetEventObject(dialog->BaudCombo);
+    chosen.SetInt(6);
+    dialog->BaudCombo->GetEventHandler()->ProcessEvent(chosen);
+    EXPECT_TRUE(dialog->OkButton->IsEnabled());
+    Press(dialog->ApplyButton);
+    EXPECT_EQ(dialog->baudRate, 115200u);
+}
+
+TEST_F(CommunSetTest, TextWithoutANumberKeepsTheLastRate)
+{
+    Pty port;
+    rq::platform::SetCandidatePortNames({port.path});
+    auto dialog = Make(port.path, 19200);
+    for (const char* text : {"fast", "", "  ", "-9600", "99999999999999999999"}) {
+        dialog->BaudCombo->SetValue(text);
+        Press(dialog->ApplyButton);
+        EXPECT_EQ(dialog->baudRate, 19200u) << text;
+    }
+    dialog->BaudCombo->SetValue("  4800 baud");
+    Press(dialog->ApplyButton);
+    EXPECT_EQ(dialog->baudRate, 4800u);
+}
+
+TEST_F(CommunSetTest, LockedRateIsStillReadAtEveryApply)
+{
+    Pty port;
+    rq::platform::SetCandidatePortNames({port.path});
+    auto dialog = Make(port.path, 19200, 1);
+    ASSERT_FALSE(dialog->BaudCombo->IsEnabled());
+    Press(dialog->ApplyButton);
+    EXPECT_EQ(dialog->baudRate, 19200u);
+    dialog->BaudCombo->ChangeValue("38400");  // the program may still change a disabled box
+    Press(dialog->ApplyButton);
+    EXPECT_EQ(dialog->baudRate, 38400u);
+}
+
+TEST_F(CommunSetTest, ModalRunEndsWithOkAndHandsBackTheSelection)
+{
+    rq::test::SimController sim;
+    rq::platform::SetCandidatePortNames({sim.PortPath()});
+    auto dialog = Make("COM3", 0);
+    ASSERT_EQ(Narrow(dialog->BaudCombo->GetValue()), "******");
+
+    bool pressed = false;
+    dialog->CallAfter([&] {
+        Choose(dialog->PortChoice, 0);
+        Press(dialog->OkButton);
+        pressed = true;
+    });
+    // Should OK fail to end the loop, end it here and fail the test.
+    wxTimer guard;
+    guard.Bind(wxEVT_TIMER, [&](wxTimerEvent&) {
+        ADD_FAILURE() << "OK did not end the modal run";
+        dialog->EndModal(wxID_ABORT);
+    });
+    guard.StartOnce(20000);
+    dialog->ShowModal();
+    guard.Stop();
+
+    EXPECT_TRUE(pressed);
+    EXPECT_EQ(dialog->portName, sim.PortPath());
+    EXPECT_EQ(dialog->baudRate, 9600u);  // the start value: the box never showed a number
+}
+
+}  // namespace
