@@ -20,6 +20,7 @@
 #include <wx/timer.h>
 
 #include "dialogs/commun_set.h"
+#include "gui/expect_message_box.h"
 #include "dialogs/dialog_ids.h"
 #include "platform/port_names.h"
 #include "platform/serial_port.h"
@@ -61,27 +62,7 @@ private:
     int master = -1;
 };
 
-// A message box the dialog must show: checks its text and caption, answers OK.
-class ExpectMessageBox : public wxExpectModalBase<wxMessageDialog, ExpectMessageBox> {
-public:
-    ExpectMessageBox(std::string message, std::string caption)
-        : message(std::move(message)), caption(std::move(caption))
-    {
-    }
-
-protected:
-    int OnInvoked(wxMessageDialog* box) const override
-    {
-        EXPECT_EQ(Narrow(box->GetMessage()), message);
-        EXPECT_EQ(Narrow(box->GetCaption()), caption);
-        EXPECT_EQ(box->GetMessageDialogStyle() & (wxOK | wxCANCEL | wxYES_NO), wxOK);
-        return wxID_OK;
-    }
-
-private:
-    std::string message;
-    std::string caption;
-};
+using rq::test::ExpectMessageBox;
 
 // Any other modal box fails the test instead of blocking it; the dialog under
 // test itself may run modally.
