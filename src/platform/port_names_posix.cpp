@@ -49,12 +49,6 @@ std::vector<std::string> ActiveConsoles()
     return ConsoleDevicePaths(content.str());
 }
 
-std::optional<std::vector<std::string>>& CandidateOverride()
-{
-    static std::optional<std::vector<std::string>> names;
-    return names;
-}
-
 bool ProcessHoldsGroup(gid_t group)
 {
     if (getegid() == group) return true;
@@ -91,22 +85,6 @@ std::vector<std::string> SystemPortNames()
     for (const std::string& family : Families()) prefixes.push_back(std::string(kDeviceDirectory) + "/" + family);
     SortPortNames(names, prefixes);
     return names;
-}
-
-std::vector<std::string> CandidatePortNames()
-{
-    if (CandidateOverride()) return *CandidateOverride();
-    return SystemPortNames();
-}
-
-void SetCandidatePortNames(std::vector<std::string> names)
-{
-    CandidateOverride() = std::move(names);
-}
-
-void ClearCandidatePortNames()
-{
-    CandidateOverride().reset();
 }
 
 std::string GroupGrantingAccess(const std::string& name, int openErrorCode)

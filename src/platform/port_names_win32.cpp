@@ -11,12 +11,6 @@ namespace {
 // prefix that ports above COM9 need.
 const int kHighestPortNumber = 256;
 
-std::optional<std::vector<std::string>>& CandidateOverride()
-{
-    static std::optional<std::vector<std::string>> names;
-    return names;
-}
-
 }  // namespace
 
 std::vector<std::string> SystemPortNames()
@@ -25,22 +19,6 @@ std::vector<std::string> SystemPortNames()
     names.reserve(kHighestPortNumber);
     for (int number = 1; number <= kHighestPortNumber; ++number) names.push_back("COM" + std::to_string(number));
     return names;
-}
-
-std::vector<std::string> CandidatePortNames()
-{
-    if (CandidateOverride()) return *CandidateOverride();
-    return SystemPortNames();
-}
-
-void SetCandidatePortNames(std::vector<std::string> names)
-{
-    CandidateOverride() = std::move(names);
-}
-
-void ClearCandidatePortNames()
-{
-    CandidateOverride().reset();
 }
 
 std::string GroupGrantingAccess(const std::string& /*name*/, int /*openErrorCode*/)
