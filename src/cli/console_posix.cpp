@@ -1,0 +1,77 @@
+#include "cli/console.h"
+
+#include <clocale>
+#include <cstdlib>
+#include <cwchar>
+
+#include <unistd.h>
+
+#include "cli/send_request.h"
+
+namespace rq::cli {
+
+namespace {
+
+void AppendUtf8(std::string& out, std::uint32_t code)
+{
+    if (code < 0x80) {
+        out += static_cast<char>(code);
+    } else if (code < 0x800) {
+        out += static_cast<char>(0xC0 | (code >> 6));
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    } else if (code < 0x10000) {
+        out += static_cast<char>(0xE0 | (code >> 12));
+        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (code >> 18));
+        out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    }
+}
+
+// An argument in the terminal's own multibyte code, when that is not UTF-8
+// (a GBK terminal, say). Left as it is when it does not convert: the
+// message check then reports it as not being text.
+std::string FromLocale(const char* arg)
+{
+    std::mbstate_t state{};
+    const char* source = arg;
+    const std::size_t length = std::mbsrtowcs(nullptr, &source, 0, &state);
+    if (length == static_cast<std::size_t>(-1)) return arg;
+    std::wstring wide(length, L'\0');
+    source = arg;
+    state = std::mbstate_t{};
+    std::mbsrtowcs(wide.data(), &source, length, &state);
+    std::string out;
+    for (const wchar_t c : wide) AppendUtf8(out, static_cast<std::uint32_t>(c));
+    return out;
+}
+
+}  // namespace
+
+bool PrepareColourOutput()
+{
+    return isatty(STDOUT_FILENO) == 1;
+}
+
+std::vector<std::string> CommandLineArguments(int argc, char** argv)
+{
+    std::vector<std::string> args;
+    bool localeSet = false;
+    for (int i = 1; i < argc; ++i) {
+        if (Utf8ToUtf16(argv[i])) {
+            args.emplace_back(argv[i]);
+            continue;
+        }
+        if (!localeSet) {
+            std::setlocale(LC_CTYPE, "");
+            localeSet = true;
+        }
+        args.push_back(FromLocale(argv[i]));
+    }
+    return args;
+}
+
+}  // namespace rq::cli

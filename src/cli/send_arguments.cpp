@@ -1,0 +1,189 @@
+#include "cli/send_arguments.h"
+
+#include <cstring>
+
+namespace rq::cli {
+
+namespace {
+
+struct SubcommandName {
+    Subcommand subcommand;
+    const char* word;
+};
+
+constexpr SubcommandName kSubcommands[] = {
+    {Subcommand::Led, "led"},
+    {Subcommand::Bright, "bright"},
+    {Subcommand::Black, "black"},
+    {Subcommand::Align, "align"},
+    {Subcommand::Reset, "reset"},
+    {Subcommand::Defaults, "defaults"},
+    {Subcommand::Blinking, "blinking"},
+    {Subcommand::Scroll, "scroll"},
+    {Subcommand::ChangeId, "change-id"},
+    {Subcommand::Message, "message"},
+    {Subcommand::DefaultMessage, "default-message"},
+};
+
+bool StartsWith(const std::string& text, const char* prefix)
+{
+    return text.compare(0, std::strlen(prefix), prefix) == 0;
+}
+
+}  // namespace
+
+const char* SubcommandWord(Subcommand subcommand)
+{
+    for (const auto& entry : kSubcommands) {
+        if (entry.subcommand == subcommand) return entry.word;
+    }
+    return "";
+}
+
+std::optional<Subcommand> FindSubcommand(const std::string& word)
+{
+    for (const auto& entry : kSubcommands) {
+        if (word == entry.word) return entry.subcommand;
+    }
+    return std::nullopt;
+}
+
+ParsedArguments ParseArguments(const std::vector<std::string>& args)
+{
+    ParsedArguments parsed;
+    Arguments& out = parsed.arguments;
+    auto fail = [&parsed](const std::string& message) {
+        parsed.error = message;
+        return parsed;
+    };
+
+    bool optionsEnded = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (optionsEnded || !StartsWith(arg, "-") || arg == "-" || (arg.size() > 1 && arg[1] != '-' && arg != "-h")) {
+            // Words, including negative numbers such as "-1".
+            out.words.push_back(arg);
+            continue;
+        }
+        if (arg == "--") {
+            optionsEnded = true;
+            continue;
+        }
+
+        std::string name = arg;
+        std::optional<std::string> inlineValue;
+        const std::size_t equals = arg.find('=');
+        if (equals != std::string::npos) {
+            name = arg.substr(0, equals);
+            inlineValue = arg.substr(equals + 1);
+        }
+
+        // Options without a value.
+        struct Flag {
+            const char* name;
+            bool* target;
+        };
+        const Flag flags[] = {{"--help", &out.help}, {"-h", &out.help}, {"--quiet", &out.quiet}, {"--hex", &out.hex}};
+        bool handled = false;
+        for (const Flag& flag : flags) {
+            if (name != flag.name) continue;
+            if (inlineValue) return fail(name + " takes no value");
+            *flag.target = true;
+            handled = true;
+        }
+        if (handled) continue;
+        if (name == "--unicode" || name == "--multibyte") {
+            if (inlineValue) return fail(name + " takes no value");
+            const EncodingChoice choice = name == "--unicode" ? EncodingChoice::Unicode : EncodingChoice::Multibyte;
+            if (out.encoding != EncodingChoice::Saved && out.encoding != choice)
+                return fail("--unicode and --multibyte exclude each other");
+            out.encoding = choice;
+            continue;
+        }
+
+        // Options with a value.
+        struct Valued {
+            const char* name;
+            std::optional<std::string>* target;
+            const char* placeholder;
+        };
+        const Valued valued[] = {{"--port", &out.port, "PATH"},   {"--baud", &out.baud, "N"},
+                                 {"--id", &out.id, "N"},          {"--from", &out.from, "DIR"},
+                                 {"--repeat", &out.repeat, "N"}};
+        for (const Valued& option : valued) {
+            if (name != option.name) continue;
+            if (option.target->has_value()) return fail(name + " is given twice");
+            if (inlineValue) {
+                *option.target = *inlineValue;
+            } else if (i + 1 < args.size() && !StartsWith(args[i + 1], "--")) {
+                *option.target = args[++i];
+            } else {
+                return fail(name + " needs a value: " + name + " " + option.placeholder);
+            }
+            handled = true;
+        }
+        if (!handled) return fail("unknown option " + name + " (see --help)");
+    }
+    return parsed;
+}
+
+std::string HelpText()
+{
+    return R"(Usage: rq-m4x-send [OPTIONS] COMMAND [ARGS]
+
+Sends one command to an RQ-M4T LED sign controller over a serial port, as the
+"RQ-M4x - LED Test" window does, and prints the window's log lines.
+
+Commands (one per button of the window):
+  led WIDTH HIGH SCAN LEVEL SPEED   "LED Set": panel size in dots, SCAN is P10,
+                                    P7.62 or P4.75, LEVEL and SPEED 0..15
+  bright VALUE|auto                 "Bright Set": level 0..15, 255 or auto
+  black                             "Black"
+  align left|center|right           "Align Set"
+  reset                             "Reset LED"
+  defaults                          "Defult Set" (factory settings)
+  blinking on|off ON_MS OFF_MS      "Blinking Set"
+  scroll ELAPSED SPEED              "Scroll Set"
+  change-id NEW                     "Change ID" (needs an ID: --id, or --from
+                                    with a model that addresses by ID)
+  message [--unicode] TEXT          the send-message button
+  default-message [--unicode] TEXT  the default-message button
+
+Options:
+  --port PATH     serial port (/dev/ttyUSB0, COM3, ...)
+  --baud N        baud rate (default 9600)
+  --id N          controller ID: the frame carries it as its address; without
+                  --id the frame carries no address
+  --from DIR      take port, baud rate, ID addressing and the last values from
+                  the window's working directory DIR (Config/Config.ini and the
+                  selected profile in Modes/); options and arguments given here
+                  override them, and a command's arguments may then be left out
+  --unicode       send the message text as UTF-16 (encoding 2)
+  --multibyte     send the message text in the controller's code page
+                  (encoding 1; the default without --from)
+  --quiet         print only the result line
+  --hex           print the frame and send nothing
+  --repeat N      send the command N times, one transaction each, then print
+                  the count of each outcome and the median and worst time
+  -h, --help      print this help
+
+Numbers follow the window's rules: WIDTH, HIGH, NEW and --id must be whole
+decimal numbers; ON_MS, OFF_MS, ELAPSED and SPEED are read like the window
+reads them (the leading digits; a warning names anything ignored).
+
+Exit status:
+  0  Success
+  1  the transaction could not be started
+  2  bad arguments (nothing was sent)
+  3  Checksum error
+  4  Undefined instruction
+  5  Length error
+  6  Unknown error (any other status byte)
+  7  no reply: the request timed out
+  8  the port could not be opened
+With --repeat, 0 when every transaction succeeded, else the status of the
+first one that did not.
+)";
+}
+
+}  // namespace rq::cli

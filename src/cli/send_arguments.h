@@ -1,0 +1,68 @@
+#pragma once
+// The command line of rq-m4x-send, split into options and words. Nothing here
+// judges a value: that is the request's job (send_request.h), which applies the
+// window's rules. Plain C++ over UTF-8 text, so tests need neither toolkit nor
+// port.
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace rq::cli {
+
+// One subcommand per button of the window.
+enum class Subcommand {
+    Led,             // "LED Set"
+    Bright,          // "Bright Set"
+    Black,           // "Black"
+    Align,           // "Align Set"
+    Reset,           // "Reset LED"
+    Defaults,        // "Defult Set"
+    Blinking,        // "Blinking Set"
+    Scroll,          // "Scroll Set"
+    ChangeId,        // "Change ID"
+    Message,         // the send-message button
+    DefaultMessage,  // the default-message button
+};
+
+// The word that names a subcommand on the command line ("led", "change-id").
+const char* SubcommandWord(Subcommand subcommand);
+std::optional<Subcommand> FindSubcommand(const std::string& word);
+
+// The message encoding asked for on the command line.
+enum class EncodingChoice {
+    Saved,      // neither option: the working directory's choice, else multibyte
+    Multibyte,  // --multibyte: encoding 1
+    Unicode,    // --unicode: encoding 2 (UTF-16LE)
+};
+
+struct Arguments {
+    bool help = false;
+    // Texts as typed; checked later with the window's rules.
+    std::optional<std::string> port;
+    std::optional<std::string> baud;
+    std::optional<std::string> id;
+    std::optional<std::string> from;
+    std::optional<std::string> repeat;
+    bool quiet = false;
+    bool hex = false;
+    EncodingChoice encoding = EncodingChoice::Saved;
+    // The first word (the subcommand) and the words after it.
+    std::vector<std::string> words;
+};
+
+struct ParsedArguments {
+    Arguments arguments;
+    std::string error;  // empty when the command line could be split
+};
+
+// Splits the arguments (without the program name). Options start with "--"
+// and may stand anywhere; "--port PATH" and "--port=PATH" are the same; "--"
+// ends the options, so a message may start with dashes. A word such as "-1"
+// is a value, not an option.
+ParsedArguments ParseArguments(const std::vector<std::string>& args);
+
+// The text of --help: usage, subcommands, options and exit statuses.
+std::string HelpText();
+
+}  // namespace rq::cli

@@ -1,0 +1,549 @@
+// rq-m4x-send run as a program against the simulated controller: the frames
+// on the wire, the printed log lines and colours, the exit statuses, values
+// from a working directory, and that bad arguments send nothing.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <memory>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include "support/command_cases.h"
+#include "support/sim_controller.h"
+#include "support/work_dir.h"
+
+using rq::test::CommandCase;
+using rq::test::SimController;
+using rq::test::WorkDir;
+
+namespace {
+
+const std::string kBlanks(17, ' ');
+const char* const kTime = R"(\d\d:\d\d:\d\d\.\d\d\d     )";
+
+struct RunResult {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+// Runs rq-m4x-send with `args`; its standard output is a pipe, or a
+// pseudo-terminal when `onTerminal` is set. A run that outlives a generous
+// bound is killed and fails the test.
+RunResult RunSend(const std::vector<std::string>& args, bool onTerminal = false)
+{
+    RunResult result;
+    std::vector<std::string> words = {RQ_SEND_EXECUTABLE};
+    words.insert(words.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
+
+    int outRead = -1, outWrite = -1, errPipe[2];
+    if (pipe2(errPipe, O_CLOEXEC) != 0) {
+        ADD_FAILURE() << "pipe";
+        return result;
+    }
+    if (onTerminal) {
+        if (openpty(&outRead, &outWrite, nullptr, nullptr, nullptr) != 0) {
+            ADD_FAILURE() << "openpty";
+            return result;
+        }
+        // Bytes pass unchanged, so the test sees exactly what was printed.
+        termios raw{};
+        tcgetattr(outWrite, &raw);
+        cfmakeraw(&raw);
+        tcsetattr(outWrite, TCSANOW, &raw);
+        fcntl(outRead, F_SETFD, FD_CLOEXEC);
+        fcntl(outWrite, F_SETFD, FD_CLOEXEC);
+    } else {
+        int outPipe[2];
+        if (pipe2(outPipe, O_CLOEXEC) != 0) {
+            ADD_FAILURE() << "pipe";
+            return result;
+        }
+        outRead = outPipe[0];
+        outWrite = outPipe[1];
+    }
+
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(outWrite, STDOUT_FILENO);
+        dup2(errPipe[1], STDERR_FILENO);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    close(outWrite);
+    close(errPipe[1]);
+
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    pollfd fds[2] = {{outRead, POLLIN, 0}, {errPipe[0], POLLIN, 0}};
+    std::string* sinks[2] = {&result.out, &result.err};
+    int open = 2;
+    while (open > 0) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
+                                                                                std::chrono::steady_clock::now());
+        if (left.count() <= 0) {
+            kill(pid, SIGKILL);
+            ADD_FAILURE() << "rq-m4x-send did not finish";
+            break;
+        }
+        if (poll(fds, 2, static_cast<int>(left.count())) < 0) continue;
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+            char buffer[4096];
+            const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
+            if (n > 0) {
+                sinks[i]->append(buffer, static_cast<std::size_t>(n));
+            } else {
+                // End of file, or EIO once the terminal's last writer has gone.
+                close(fds[i].fd);
+                fds[i].fd = -1;
+                --open;
+            }
+        }
+    }
+    for (const pollfd& fd : fds) {
+        if (fd.fd >= 0) close(fd.fd);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result;
+}
+
+std::vector<std::string> Lines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    std::istringstream stream(text);
+    for (std::string line; std::getline(stream, line);) lines.push_back(line);
+    return lines;
+}
+
+bool Matches(const std::string& text, const std::string& pattern)
+{
+    return std::regex_match(text, std::regex(pattern));
+}
+
+// The case's arguments after the port and the ID.
+std::vector<std::string> CaseArguments(const CommandCase& c, const std::string& port)
+{
+    std::vector<std::string> args = {"--port", port};
+    if (c.id) {
+        args.push_back("--id");
+        args.push_back(c.id);
+    }
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    return args;
+}
+
+const std::string kBlackFrame = "A1 06 F9 63 03 51";
+
+// Proves that nothing went out before: a black command sent now must be the
+// only frame the controller has received since `before` frames.
+void ExpectNothingSentSince(SimController& sim, std::size_t before)
+{
+    const RunResult probe = RunSend({"--port", sim.PortPath(), "--quiet", "black"});
+    ASSERT_EQ(probe.status, 0) << probe.out << probe.err;
+    const auto frames = sim.RecordedFrames();
+    ASSERT_EQ(frames.size(), before + 1);
+    EXPECT_EQ(frames.back(), kBlackFrame);
+}
+
+}  // namespace
+
+// ---- the shared table: the same frames as the window ----
+
+class CliSendCases : public ::testing::TestWithParam<CommandCase> {
+protected:
+    static void SetUpTestSuite() { sim = new SimController; }
+    static void TearDownTestSuite()
+    {
+        delete sim;
+        sim = nullptr;
+    }
+    static SimController* sim;
+};
+
+SimController* CliSendCases::sim = nullptr;
+
+TEST_P(CliSendCases, SendsTheFrameTheWindowSends)
+{
+    const CommandCase& c = GetParam();
+    const std::size_t before = sim->RecordedFrames().size();
+    const RunResult run = RunSend(CaseArguments(c, sim->PortPath()));
+    if (c.frame.empty()) {
+        EXPECT_EQ(run.status, 2) << run.out;
+        EXPECT_EQ(run.out, "");
+        EXPECT_NE(run.err, "");
+        ExpectNothingSentSince(*sim, before);
+        return;
+    }
+    EXPECT_EQ(run.status, 0) << run.err;
+    ASSERT_TRUE(sim->WaitForFrames(before + 1));
+    const auto frames = sim->RecordedFrames();
+    ASSERT_EQ(frames.size(), before + 1);
+    EXPECT_EQ(frames.back(), c.frame);
+    const auto lines = Lines(run.out);
+    EXPECT_NE(std::find(lines.begin(), lines.end(), kBlanks + "DATA :  " + c.frame), lines.end()) << run.out;
+    EXPECT_NE(std::find(lines.begin(), lines.end(), kBlanks + "Success"), lines.end()) << run.out;
+}
+
+TEST_P(CliSendCases, HexPrintsTheFrame)
+{
+    const CommandCase& c = GetParam();
+    std::vector<std::string> args = CaseArguments(c, "/nonexistent/tty");
+    args.insert(args.begin(), "--hex");
+    const RunResult hex = RunSend(args);
+    if (c.frame.empty()) {
+        EXPECT_EQ(hex.status, 2);
+        EXPECT_EQ(hex.out, "");
+    } else {
+        EXPECT_EQ(hex.status, 0) << hex.err;
+        EXPECT_EQ(hex.out, c.frame + "\n");
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cli, CliSendCases, ::testing::ValuesIn(rq::test::CommandCases()),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(CliSend, HexSendsNothing)
+{
+    SimController sim;
+    const RunResult hex = RunSend({"--hex", "--port", sim.PortPath(), "--id", "1", "bright", "8"});
+    EXPECT_EQ(hex.status, 0);
+    EXPECT_EQ(hex.out, "A1 08 F7 01 43 08 EC 51\n");
+    ExpectNothingSentSince(sim, 0);
+}
+
+// ---- the log lines ----
+
+TEST(CliSend, PrintsTheWindowsLogLines)
+{
+    SimController sim;
+    const std::string port = sim.PortPath();
+    const RunResult run = RunSend({"--port", port, "--baud", "19200", "--id", "1", "bright", "8"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    const auto lines = Lines(run.out);
+    ASSERT_EQ(lines.size(), 8u) << run.out;
+    EXPECT_EQ(lines[0], "               =========  Bright Set  =========");
+    EXPECT_TRUE(Matches(lines[1], std::string(kTime) + "Open : " + port + " ,19200 ")) << lines[1];
+    EXPECT_TRUE(Matches(lines[2], std::string(kTime) + "Write : 8 Bytes")) << lines[2];
+    EXPECT_EQ(lines[3], kBlanks + "DATA :  A1 08 F7 01 43 08 EC 51");
+    EXPECT_TRUE(Matches(lines[4], std::string(kTime) + "Read : 1 Bytes")) << lines[4];
+    EXPECT_EQ(lines[5], kBlanks + "DATA :  0F");
+    EXPECT_EQ(lines[6], kBlanks + "Success");
+    EXPECT_EQ(lines[7], kBlanks + "Close: " + port);
+}
+
+TEST(CliSend, ColoursOnlyOnATerminal)
+{
+    SimController sim;
+    const RunResult piped = RunSend({"--port", sim.PortPath(), "black"});
+    EXPECT_EQ(piped.status, 0);
+    EXPECT_EQ(piped.out.find('\x1b'), std::string::npos);
+
+    const RunResult run = RunSend({"--port", sim.PortPath(), "black"}, true);
+    EXPECT_EQ(run.status, 0) << run.err;
+    const auto lines = Lines(run.out);
+    ASSERT_EQ(lines.size(), 8u) << run.out;
+    const auto colour = [](const char* rgb) { return std::string("\x1b[38;2;") + rgb + "m"; };
+    EXPECT_EQ(lines[0], "\x1b[1;38;2;98;53;98m               =========  Black  =========\x1b[0m");
+    EXPECT_EQ(lines[1].rfind(colour("128;128;0"), 0), 0u) << lines[1];  // olive: opened
+    EXPECT_EQ(lines[2].rfind(colour("0;128;0"), 0), 0u) << lines[2];    // green: written
+    EXPECT_EQ(lines[3], colour("190;0;190") + kBlanks + "DATA :  " + kBlackFrame + "\x1b[0m");
+    EXPECT_EQ(lines[4].rfind(colour("0;0;255"), 0), 0u) << lines[4];    // blue: read
+    EXPECT_EQ(lines[5], colour("219;71;0") + kBlanks + "DATA :  0F\x1b[0m");
+    EXPECT_EQ(lines[6], colour("0;0;255") + kBlanks + "Success\x1b[0m");
+    EXPECT_EQ(lines[7], colour("128;0;0") + kBlanks + "Close: " + sim.PortPath() + "\x1b[0m");
+}
+
+// ---- exit statuses ----
+
+struct StatusCase {
+    const char* name;
+    std::vector<std::string> simArgs;
+    int exitStatus;
+    const char* resultLine;
+};
+
+class CliSendStatus : public ::testing::TestWithParam<StatusCase> {};
+
+TEST_P(CliSendStatus, EachOutcomeHasItsExitStatus)
+{
+    SimController sim(GetParam().simArgs);
+    const RunResult run = RunSend({"--port", sim.PortPath(), "reset"});
+    EXPECT_EQ(run.status, GetParam().exitStatus) << run.out;
+    const auto lines = Lines(run.out);
+    ASSERT_EQ(lines.size(), 8u) << run.out;
+    EXPECT_EQ(lines[5], kBlanks + "DATA :  " + GetParam().simArgs.back());
+    EXPECT_EQ(lines[6], kBlanks + GetParam().resultLine);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cli, CliSendStatus,
+                         ::testing::Values(StatusCase{"Success", {"--status", "0F"}, 0, "Success"},
+                                           StatusCase{"Checksum", {"--status", "F0"}, 3, "Checksum error"},
+                                           StatusCase{"Undefined", {"--status", "F1"}, 4, "Undefined instruction"},
+                                           StatusCase{"Length", {"--status", "F2"}, 5, "Length error"},
+                                           StatusCase{"Unknown", {"--status", "00"}, 6, "Unknown error"}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(CliSend, SilentControllerTimesOut)
+{
+    SimController sim({"--silent"});
+    const RunResult run = RunSend({"--port", sim.PortPath(), "reset"});
+    EXPECT_EQ(run.status, 7);
+    const auto lines = Lines(run.out);
+    ASSERT_EQ(lines.size(), 6u) << run.out;
+    EXPECT_EQ(lines[3], kBlanks + "DATA :  A1 06 F9 99 39 51");
+    EXPECT_TRUE(Matches(lines[4], std::string(kTime) + "The request has timed out")) << lines[4];
+    EXPECT_EQ(lines[5], kBlanks + "Close: " + sim.PortPath());
+}
+
+TEST(CliSend, MissingPortFailsToOpen)
+{
+    const RunResult run = RunSend({"--port", "/nonexistent/tty", "--baud", "4800", "black"});
+    EXPECT_EQ(run.status, 8);
+    EXPECT_EQ(run.out, "               =========  Black  =========\n" + kBlanks + "Open Failed : /nonexistent/tty ,4800 \n");
+}
+
+// ---- --quiet and --repeat ----
+
+TEST(CliSend, QuietPrintsOnlyTheResultLine)
+{
+    SimController sim;
+    const RunResult run = RunSend({"--quiet", "--port", sim.PortPath(), "black"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, kBlanks + "Success\n");
+
+    SimController silent({"--silent"});
+    const RunResult timedOut = RunSend({"--quiet", "--port", silent.PortPath(), "black"});
+    EXPECT_EQ(timedOut.status, 7);
+    const auto lines = Lines(timedOut.out);
+    ASSERT_EQ(lines.size(), 1u) << timedOut.out;
+    EXPECT_TRUE(Matches(lines[0], std::string(kTime) + "The request has timed out")) << lines[0];
+
+    const RunResult openFailed = RunSend({"--quiet", "--port", "/nonexistent/tty", "black"});
+    EXPECT_EQ(openFailed.status, 8);
+    EXPECT_EQ(openFailed.out, kBlanks + "Open Failed : /nonexistent/tty ,9600 \n");
+}
+
+TEST(CliSend, RepeatSendsOneTransactionEachAndCountsOutcomes)
+{
+    SimController sim;
+    const RunResult run = RunSend({"--repeat", "4", "--port", sim.PortPath(), "--id", "1", "align", "left"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    const auto lines = Lines(run.out);
+    // Four transactions of eight lines, then the summary.
+    ASSERT_EQ(lines.size(), 4u * 8u + 10u) << run.out;
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(lines[i * 8], "               =========  Align Set  =========");
+        EXPECT_EQ(lines[i * 8 + 6], kBlanks + "Success");
+    }
+    const std::vector<std::string> counts(lines.begin() + 32, lines.begin() + 40);
+    EXPECT_EQ(counts, (std::vector<std::string>{"Transactions: 4", "Success: 4", "Checksum error: 0",
+                                                "Undefined instruction: 0", "Length error: 0", "Unknown error: 0",
+                                                "Timed out: 0", "Open failed: 0"}));
+    EXPECT_TRUE(Matches(lines[40], R"(Median: \d+\.\d\d\d ms)")) << lines[40];
+    EXPECT_TRUE(Matches(lines[41], R"(Worst: \d+\.\d\d\d ms)")) << lines[41];
+    const auto frames = sim.RecordedFrames();
+    EXPECT_EQ(frames, std::vector<std::string>(4, "A1 08 F7 01 6A 01 0C 51"));
+}
+
+TEST(CliSend, RepeatQuietWithFailures)
+{
+    SimController sim({"--status", "F1"});
+    const RunResult run = RunSend({"--repeat", "3", "--quiet", "--port", sim.PortPath(), "defaults"});
+    EXPECT_EQ(run.status, 4);
+    const auto lines = Lines(run.out);
+    ASSERT_EQ(lines.size(), 3u + 10u) << run.out;
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(lines[i], kBlanks + "Undefined instruction");
+    EXPECT_EQ(lines[3], "Transactions: 3");
+    EXPECT_EQ(lines[6], "Undefined instruction: 3");
+    EXPECT_EQ(sim.RecordedFrames().size(), 3u);
+
+    const RunResult unopened = RunSend({"--repeat", "2", "--quiet", "--port", "/nonexistent/tty", "black"});
+    EXPECT_EQ(unopened.status, 8);
+    const auto failed = Lines(unopened.out);
+    ASSERT_EQ(failed.size(), 2u + 10u) << unopened.out;
+    EXPECT_EQ(failed[9], "Open failed: 2");
+}
+
+// ---- bad arguments send nothing ----
+
+struct BadRun {
+    const char* name;
+    std::vector<std::string> args;  // after --port
+    const char* named;              // what the message must name
+};
+
+class CliSendBadArguments : public ::testing::TestWithParam<BadRun> {};
+
+TEST_P(CliSendBadArguments, ExitWithTheBadArgumentsStatusAndSendNothing)
+{
+    SimController sim;
+    std::vector<std::string> args = {"--port", sim.PortPath()};
+    args.insert(args.end(), GetParam().args.begin(), GetParam().args.end());
+    const RunResult run = RunSend(args);
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err.rfind("rq-m4x-send: ", 0), 0u) << run.err;
+    EXPECT_NE(run.err.find(GetParam().named), std::string::npos) << run.err;
+    ExpectNothingSentSince(sim, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cli, CliSendBadArguments,
+    ::testing::Values(BadRun{"Scan", {"led", "64", "16", "P5", "3", "3"}, "SCAN \"P5\""},
+                      BadRun{"Level", {"led", "64", "16", "P10", "16", "3"}, "LEVEL \"16\""},
+                      BadRun{"Width", {"--id", "1", "led", "x", "16", "P10", "3", "3"}, "WIDTH \"x\""},
+                      BadRun{"Bright", {"bright", "bright"}, "VALUE \"bright\""},
+                      BadRun{"ChangeIdWithoutId", {"change-id", "4"}, "--id"},
+                      BadRun{"TooLong", {"message", std::string(300, 'x')}, "at most 249"},
+                      BadRun{"UnknownOption", {"--verbose", "black"}, "--verbose"},
+                      BadRun{"Repeat", {"--repeat", "many", "black"}, "--repeat \"many\""},
+                      BadRun{"NotADirectory", {"--from", "/nonexistent/dir", "black"}, "/nonexistent/dir"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(CliSend, HelpListsTheExitStatuses)
+{
+    const RunResult run = RunSend({"--help"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_NE(run.out.find("Exit status:"), std::string::npos);
+    EXPECT_NE(run.out.find("  7  no reply: the request timed out"), std::string::npos);
+}
+
+TEST(CliSend, WarnsAboutWhatTheLenientRulesChanged)
+{
+    SimController sim;
+    const RunResult run = RunSend({"--quiet", "--port", sim.PortPath(), "blinking", "on", "12abc", "1000"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, "rq-m4x-send: warning: blinking: ON_MS \"12abc\" is read as 12, as the window reads it\n");
+    ASSERT_TRUE(sim.WaitForFrames(1));
+    EXPECT_EQ(sim.RecordedFrames().back(), "A1 0B F4 60 01 0C 00 E8 03 F8 51");
+}
+
+// ---- --from: what the window set up in a working directory ----
+
+class CliSendFrom : public ::testing::Test {
+protected:
+    void SetUp() override { sim = std::make_unique<SimController>(); }
+
+    // A settings file as the window leaves it after a day's work, and a
+    // profile for a model that addresses by ID at 19200 baud.
+    void WriteStation(const std::string& profile = "[App]\nBSP=19200\n[Model]\nModel=RQ-M4T\n[Lock]\nid=0\n"
+                                                   "[Text]\nmsgChoice1=GBK,UNICODE\nButton1=Send Message\n")
+    {
+        dir.WriteFile("Config/Config.ini",
+                      "[Setting]\nlang=58\nMode=RQ-M4T\n"
+                      "[SerialPort]\nCOM=" + sim->PortPath() + "\nBSP=9600\n"
+                      "[LED]\nWidth=96\nHigh=32\nScan=p10\nScrollLevel=20\nScrollSpeed=5\nid=7\nBright=8\n"
+                      "Align=right\n"
+                      "[Blinking]\nEnable=1\nOninterval=500\nOffinterval=250\n"
+                      "[Text]\nChoice1=1\n");
+        dir.WriteFile("Modes/RQ-M4T.ini", profile);
+    }
+
+    std::string LastFrame(std::size_t expectedCount)
+    {
+        EXPECT_TRUE(sim->WaitForFrames(expectedCount));
+        const auto frames = sim->RecordedFrames();
+        EXPECT_EQ(frames.size(), expectedCount);
+        return frames.empty() ? std::string() : frames.back();
+    }
+
+    WorkDir dir;
+    std::unique_ptr<SimController> sim;
+};
+
+TEST_F(CliSendFrom, TakesPortBaudAddressAndTheWindowsValues)
+{
+    WriteStation();
+    // Scan "p10" selects P10 (case is ignored); level 20 matches no item, so
+    // the window shows its first, 0.
+    const RunResult led = RunSend({"--from", dir.Path(), "led"});
+    EXPECT_EQ(led.status, 0) << led.err;
+    EXPECT_EQ(LastFrame(1), "A1 0E F1 07 41 0C 04 00 00 00 41 05 3E 51");
+    const auto lines = Lines(led.out);
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(lines[0], "               =========  LED Set  =========");
+    EXPECT_TRUE(Matches(lines[1], std::string(kTime) + "Open : " + sim->PortPath() + " ,19200 ")) << lines[1];
+
+    EXPECT_EQ(RunSend({"--from", dir.Path(), "--quiet", "bright"}).status, 0);
+    EXPECT_EQ(LastFrame(2), "A1 08 F7 07 43 08 F2 51");
+    EXPECT_EQ(RunSend({"--from", dir.Path(), "--quiet", "align"}).status, 0);
+    EXPECT_EQ(LastFrame(3), "A1 08 F7 07 6A 02 13 51");
+    EXPECT_EQ(RunSend({"--from", dir.Path(), "--quiet", "blinking"}).status, 0);
+    EXPECT_EQ(LastFrame(4), "A1 0C F3 07 60 01 F4 01 FA 00 F7 51");
+    // Text/Choice1 selects "UNICODE" in the profile's message list.
+    EXPECT_EQ(RunSend({"--from", dir.Path(), "--quiet", "message", "abc"}).status, 0);
+    EXPECT_EQ(LastFrame(5), "A1 0D F2 07 02 61 00 62 00 63 00 CF 51");
+    // Missing keys take the window's defaults: timed scroll 3000 and 50.
+    EXPECT_EQ(RunSend({"--from", dir.Path(), "--quiet", "scroll"}).status, 0);
+    EXPECT_EQ(LastFrame(6), "A1 0B F4 07 65 B8 0B 32 00 01 51");
+}
+
+TEST_F(CliSendFrom, OptionsAndArgumentsOverride)
+{
+    WriteStation();
+    const RunResult run =
+        RunSend({"--from", dir.Path(), "--baud", "9600", "--id", "1", "led", "64", "16", "P7.62", "3", "3"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(LastFrame(1), "A1 0E F1 01 41 08 02 00 00 00 00 33 1F 51");
+    EXPECT_NE(run.out.find("Open : " + sim->PortPath() + " ,9600 "), std::string::npos) << run.out;
+
+    EXPECT_EQ(RunSend({"--from", dir.Path(), "--quiet", "--multibyte", "message", "abc"}).status, 0);
+    EXPECT_EQ(LastFrame(2), "A1 0A F5 07 01 61 62 63 CE 51");
+
+    const RunResult elsewhere = RunSend({"--from", dir.Path(), "--port", "/nonexistent/tty", "black"});
+    EXPECT_EQ(elsewhere.status, 8);
+    EXPECT_NE(elsewhere.out.find("Open Failed : /nonexistent/tty ,19200 "), std::string::npos) << elsewhere.out;
+}
+
+TEST_F(CliSendFrom, BaudFromTheSettingsWhenTheProfileHasNone)
+{
+    WriteStation("[Model]\nModel=RQ-M4T\n");
+    const RunResult run = RunSend({"--from", dir.Path(), "reset"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find("Open : " + sim->PortPath() + " ,9600 "), std::string::npos) << run.out;
+    // Lock/id missing: locked, so the frame carries no address.
+    EXPECT_EQ(LastFrame(1), "A1 06 F9 99 39 51");
+}
+
+TEST_F(CliSendFrom, AnotherModelHasNoCommands)
+{
+    WriteStation("[Model]\nModel=RQ-M4X\n");
+    const RunResult run = RunSend({"--from", dir.Path(), "black"});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.out, "");
+    EXPECT_NE(run.err.find("\"RQ-M4X\""), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("has no commands"), std::string::npos) << run.err;
+    ExpectNothingSentSince(*sim, 0);
+}
+
+TEST_F(CliSendFrom, FirstListedProfileWhenNoneIsSelectedAndNothingIsWritten)
+{
+    dir.WriteFile("station/Modes/RQ-M4T.ini", "[Model]\nModel=RQ-M4T\n[Lock]\nid=0\n");
+    const std::string station = dir.Path() + "/station";
+    // No settings file: the window's defaults, ID 255.
+    const RunResult run = RunSend({"--from", station, "--port", sim->PortPath(), "--quiet", "black"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(LastFrame(1), "A1 07 F8 FF 63 02 51");
+    // Unlike the window, the tool creates no settings file.
+    EXPECT_FALSE(dir.Exists("station/Config"));
+
+    const RunResult noPort = RunSend({"--from", station, "black"});
+    EXPECT_EQ(noPort.status, 2);
+    EXPECT_NE(noPort.err.find("--port"), std::string::npos) << noPort.err;
+}
