@@ -147,15 +147,18 @@ std::size_t RQ_M4TFrame::BuildChangeId(std::uint8_t* frame)
 
 namespace {
 
-// The message text in the encoding the selected choice names.
-std::vector<std::uint8_t> MessageBytes(const wxString& text, const wxString& choice, int& encoding)
+// The message text in the encoding the selected choice names; none when the
+// controller's code page cannot carry the text (sending it empty would blank
+// the sign while the log says "Success").
+std::optional<std::vector<std::uint8_t>> MessageBytes(const wxString& text, const wxString& choice, int& encoding)
 {
     encoding = protocol::MessageEncoding(Utf8(choice));
     const std::u16string units = Utf16(text);
     std::string multibyte;
     if (encoding != protocol::kEncodingUtf16) {
-        // A text the controller's code page cannot carry sends no text bytes.
-        multibyte = rq::platform::ToControllerMultibyte(units).value_or(std::string());
+        const auto converted = rq::platform::ToControllerMultibyte(units);
+        if (!converted && !units.empty()) return std::nullopt;
+        multibyte = converted.value_or(std::string());
     }
     return protocol::EncodeMessageText(units, encoding, multibyte);
 }
@@ -167,9 +170,9 @@ std::size_t RQ_M4TFrame::BuildMessage(std::uint8_t* frame)
     int encoding = 0;
     const auto text = MessageBytes(MessageText->GetValue(), MessageChoice->GetStringSelection(), encoding);
     const std::size_t pos = BeginFrame(frame);
-    if (pos == 0) return 0;
+    if (pos == 0 || !text) return 0;
     // A text too long for one frame is refused: nothing is sent.
-    const std::size_t end = protocol::EncodeMessage(frame, pos, encoding, text);
+    const std::size_t end = protocol::EncodeMessage(frame, pos, encoding, *text);
     if (end == 0) return 0;
     return FinishFrame(frame, 0, end);
 }
@@ -179,8 +182,8 @@ std::size_t RQ_M4TFrame::BuildDefaultMessage(std::uint8_t* frame)
     int encoding = 0;
     const auto text = MessageBytes(MessageText->GetValue(), MessageChoice->GetStringSelection(), encoding);
     const std::size_t pos = BeginFrame(frame);
-    if (pos == 0) return 0;
-    const std::size_t end = protocol::EncodeDefaultMessage(frame, pos, encoding, text);
+    if (pos == 0 || !text) return 0;
+    const std::size_t end = protocol::EncodeDefaultMessage(frame, pos, encoding, *text);
     if (end == 0) return 0;
     return FinishFrame(frame, 0, end);
 }

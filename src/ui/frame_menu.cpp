@@ -73,6 +73,7 @@ void RQ_M4TFrame::OnComSettings(wxCommandEvent& event)
         const wxString shown(comPort.c_str(), wxConvLibc);
         settings->config->Write(keys::ComPort, shown);
         ComPortText->SetValue(shown);
+        FitWidthsToContent();
         settings->config->Write(keys::Baud, static_cast<long>(baud));
     }
 }

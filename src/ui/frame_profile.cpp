@@ -110,6 +110,10 @@ void RQ_M4TFrame::ApplyProfile(IniFile& store)
     BrightCombo->Enable(brightEnabled);
     BrightSetButton->Enable(brightEnabled);
     BrightCombo->SetValue(brightText);
+    // Show the stored level as the selected entry, so that "Bright Set" sends
+    // the level the box shows rather than automatic brightness.
+    const int storedEntry = BrightCombo->FindString(brightText, true);
+    if (storedEntry != wxNOT_FOUND) BrightCombo->SetSelection(storedEntry);
 
     BlackButton->Enable(config.ReadLong(profile_keys::Black, 0) != 0);
 

@@ -29,8 +29,8 @@ RQ_M4TFrame::RQ_M4TFrame(wxWindow* parent, int language)
 {
     Centre(wxBOTH);
     SetStatusText(_("Welcome!"), 0);
-    // Names the toolkit actually linked, e.g. "wxWidgets 3.2.2".
-    SetStatusText(wxGetLibraryVersionInfo().GetVersionString(), 1);
+    // Names the toolkit version the program was built with, e.g. "wxWidgets 3.2.2".
+    SetStatusText(wxVERSION_STRING, 1);
 
     idAddressing = 0;
     settings = std::make_unique<IniFile>(kSettingsPath);
@@ -50,6 +50,8 @@ RQ_M4TFrame::RQ_M4TFrame(wxWindow* parent, int language)
     } else {
         MainPanel->Disable();
     }
+
+    FitWidthsToContent();
 
     worker = nullptr;
     replyBuffer.reset();

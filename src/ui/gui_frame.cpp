@@ -1,5 +1,7 @@
 #include "ui/gui_frame.h"
 
+#include <algorithm>
+
 #include <wx/statbox.h>
 
 namespace {
@@ -274,6 +276,31 @@ void GUIFrame::BuildMessageGroup(wxBoxSizer* mainSizer)
     group->Add(textSizer, 1, wxEXPAND, 1);
 
     mainSizer->Add(group, 0, wxEXPAND, 5);
+}
+
+namespace {
+
+void WidenToBestSize(wxWindow* control, int fixedWidth)
+{
+    control->InvalidateBestSize();
+    const int width = std::max(fixedWidth, control->GetBestSize().GetWidth());
+    control->SetMinSize(wxSize(width, -1));
+}
+
+}  // namespace
+
+void GUIFrame::FitWidthsToContent()
+{
+    WidenToBestSize(ModelChoice, 100);
+    WidenToBestSize(BrightCombo, 50);
+    WidenToBestSize(AlignChoice, 60);
+    WidenToBestSize(MessageChoice, 90);
+    WidenToBestSize(SendMessageButton, 90);
+    WidenToBestSize(DefaultMessageButton, 90);
+    // A text field's best size ignores its text: measure the port name.
+    const int textWidth = ComPortText->GetTextExtent(ComPortText->GetValue() + "MM").GetWidth();
+    ComPortText->SetMinSize(wxSize(std::max(50, textWidth), -1));
+    MainPanel->Layout();
 }
 
 void GUIFrame::BindHandlers()

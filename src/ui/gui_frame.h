@@ -102,6 +102,11 @@ protected:
     wxTextCtrl* MessageText;
     wxRichTextCtrl* LogView;
 
+    // The fixed widths above suit the controls' look on Windows; where the
+    // toolkit draws a control wider (GTK's combo arrows, longer port paths),
+    // widen it to show its content, never narrower than the fixed width.
+    void FitWidthsToContent();
+
     virtual void OnClose(wxCloseEvent& event) { event.Skip(); }
     virtual void OnQuit(wxCommandEvent& event) { event.Skip(); }
     virtual void OnEnglish(wxCommandEvent& event) { event.Skip(); }

@@ -197,3 +197,20 @@ TEST_F(ProfileTest, TextEntriesExpandEnvironmentVariables)
     Start("[Text]\nButton1=$RQ_TEST_BUTTON\n");
     EXPECT_EQ(frame->SendMessageButton->GetLabel(), "Go");
 }
+
+TEST_F(ProfileTest, StoredBrightnessIsTheSelectedEntrySoBrightSetSendsWhatIsShown)
+{
+    Start("[Model]\nModel=RQ-M4T\n[Bright]\nAuto=1\nLeve=16\n", "[LED]\nBright=8\n");
+    EXPECT_EQ(frame->BrightCombo->GetValue(), "8");
+    EXPECT_EQ(frame->BrightCombo->GetStringSelection(), "8");
+    std::uint8_t buffer[256] = {};
+    ASSERT_EQ(frame->BuildBrightness(buffer), 7u);
+    EXPECT_EQ(rq::test::Hex(buffer, 7), "A1 07 F8 43 08 EB 51");
+}
+
+TEST_F(ProfileTest, StoredTextThatIsNoEntryLeavesNothingSelected)
+{
+    Start("[Bright]\nLeve=4\n", "[LED]\nBright=9\n");
+    EXPECT_EQ(frame->BrightCombo->GetValue(), "9");
+    EXPECT_EQ(frame->BrightCombo->GetSelection(), wxNOT_FOUND);
+}

@@ -331,6 +331,19 @@ TEST_F(TransactionTest, TooLongMessageIsRefused)
     EXPECT_EQ(Log()[Log().size() - 2].text, kBlanks + "Success");
 }
 
+TEST_F(TransactionTest, TextTheCodePageCannotCarryIsRefusedNotSentEmpty)
+{
+    StartWith({});
+    frame->MessageChoice->SetSelection(0);  // the multibyte encoding
+    frame->MessageText->SetValue(wxString::FromUTF8("LED \xF0\x9F\x98\x80"));  // an emoji: no GBK form
+    ClickAndWait(frame->SendMessageButton);
+    EXPECT_EQ(Log().back().text, "Parameter error");
+    EXPECT_TRUE(sim->RecordedFrames().empty());
+    frame->MessageChoice->SetStringSelection("UNICODE");
+    ClickAndWait(frame->SendMessageButton);
+    EXPECT_EQ(LastFrame(), "A1 13 EC 01 02 4C 00 45 00 44 00 20 00 3D D8 00 DE 8B 51");
+}
+
 TEST_F(TransactionTest, TwoCommandsInARowShowOnlyTheSecond)
 {
     StartWith({});
