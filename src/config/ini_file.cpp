@@ -148,6 +148,9 @@ bool IniFile::Save()
     // file was read as.
     wxMemoryOutputStream content;
     if (!config->Save(content, wxConvAuto())) return false;
+    // The whole file is in memory; Windows refuses to replace a file that is
+    // still open for reading.
+    stream.reset();
     return ReplaceFileContent(path, content.GetOutputStreamBuffer()->GetBufferStart(),
                               static_cast<size_t>(content.GetLength()));
 }
