@@ -112,7 +112,7 @@ void SendSession::WaitForWorker()
             eventQueued = false;
         }
         // Handles the queued events in posting order, on this thread.
-        wxTheApp->ProcessPendingEvents();
+        wxAppConsole::GetInstance()->ProcessPendingEvents();
     }
 }
 

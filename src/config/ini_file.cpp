@@ -80,6 +80,33 @@ wxMemoryBuffer ReadAll(wxInputStream& in)
     return bytes;
 }
 
+// UTF-16 with a damaged unit, decoded unit by unit: a surrogate without its
+// partner becomes U+FFFD and the rest of the text is kept.
+wxString DecodeUtf16Leniently(const char* data, size_t units, bool bigEndian)
+{
+    const auto* bytes = reinterpret_cast<const unsigned char*>(data);
+    const auto unitAt = [&](size_t i) -> wxUint32 {
+        const wxUint32 first = bytes[2 * i];
+        const wxUint32 second = bytes[2 * i + 1];
+        return bigEndian ? (first << 8 | second) : (second << 8 | first);
+    };
+    wxString text;
+    text.reserve(units);
+    for (size_t i = 0; i < units; ++i) {
+        const wxUint32 unit = unitAt(i);
+        if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < units) {
+            const wxUint32 low = unitAt(i + 1);
+            if (low >= 0xDC00 && low <= 0xDFFF) {
+                text += wxUniChar(0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
+                ++i;
+                continue;
+            }
+        }
+        text += (unit >= 0xD800 && unit <= 0xDFFF) ? wxUniChar(0xFFFD) : wxUniChar(unit);
+    }
+    return text;
+}
+
 // The text of an INI file: a byte-order mark chooses the encoding, without
 // one the bytes are UTF-8 or, failing that, a single-byte encoding.
 wxString DecodeIni(const char* data, size_t length)
@@ -91,10 +118,11 @@ wxString DecodeIni(const char* data, size_t length)
     // Only a mark whose encoding the bytes then break gets here. An empty
     // text would let the next save wipe the file, so keep what can be kept:
     // a cut-off last UTF-16 or UTF-32 unit is dropped, invalid UTF-8 becomes
-    // private-use characters, anything else is read byte by byte.
+    // private-use characters, a lone UTF-16 surrogate U+FFFD, anything else is read byte by byte.
     const wxBOM mark = wxConvAuto::DetectBOM(data, length);
     size_t markLength = 0;
-    if (!wxConvAuto::GetBOMChars(mark, &markLength)) markLength = 0;
+    // The toolkit asserts when asked for the bytes of no mark at all.
+    if (mark == wxBOM_None || mark == wxBOM_Unknown || !wxConvAuto::GetBOMChars(mark, &markLength)) markLength = 0;
     const size_t unit = (mark == wxBOM_UTF16LE || mark == wxBOM_UTF16BE) ? 2
                       : (mark == wxBOM_UTF32LE || mark == wxBOM_UTF32BE) ? 4 : 1;
     const size_t whole = length - (length - markLength) % unit;
@@ -105,16 +133,47 @@ wxString DecodeIni(const char* data, size_t length)
     if (mark == wxBOM_UTF8) {
         return wxString(data + markLength, wxMBConvUTF8(wxMBConvUTF8::MAP_INVALID_UTF8_TO_PUA), length - markLength);
     }
+    if (unit == 2) return DecodeUtf16Leniently(data + markLength, (whole - markLength) / 2, mark == wxBOM_UTF16BE);
     return wxString(data + markLength, wxCSConv(wxFONTENCODING_ISO8859_1), length - markLength);
 }
+
+// A damaged UTF-16 file can hold a lone surrogate, which has no UTF-8 form:
+// converting the whole text would then fail and leave the config empty, and
+// the save at exit would write that emptiness over the file.
+wxString WithoutLoneSurrogates(const wxString& text)
+{
+    wxString clean;
+    clean.reserve(text.length());
+    for (const wxUniChar c : text) {
+        const wxUint32 code = c.GetValue();
+        clean += (code >= 0xD800 && code <= 0xDFFF) || code > 0x10FFFF ? wxUniChar(0xFFFD) : c;
+    }
+    return clean;
+}
+
+// wxFileConfig asserts on a group header that appears twice and on an entry
+// line without a name, although it reads both sensibly (the groups merge, the
+// line is kept). A hand-edited file must not bring up an assertion box.
+class QuietAsserts {
+public:
+    QuietAsserts() : previous(wxSetAssertHandler(nullptr)) {}
+    ~QuietAsserts() { wxSetAssertHandler(previous); }
+    QuietAsserts(const QuietAsserts&) = delete;
+    QuietAsserts& operator=(const QuietAsserts&) = delete;
+
+private:
+    wxAssertHandler_t previous;
+};
 
 std::unique_ptr<wxFileConfig> ParseIni(const wxMemoryBuffer& bytes)
 {
     // Decoded here rather than by wxFileConfig, which reads no UTF-16 from a
     // stream although the converter would.
-    const wxString text = DecodeIni(static_cast<const char*>(bytes.GetData()), bytes.GetDataLen());
+    const wxString text =
+        WithoutLoneSurrogates(DecodeIni(static_cast<const char*>(bytes.GetData()), bytes.GetDataLen()));
     const wxScopedCharBuffer utf8 = text.utf8_str();
     wxMemoryInputStream in(utf8.data(), utf8.length());
+    QuietAsserts quiet;
     return std::make_unique<wxFileConfig>(in, wxMBConvUTF8());
 }
 

@@ -37,8 +37,10 @@ std::string NarrowPortName(const wxString& name)
     return std::string(text, narrow.length());
 }
 
-std::mutex workersMutex;
-std::condition_variable workersChanged;
+// Never destroyed: a detached worker's end notice may still run while the
+// process is exiting and destroying its statics.
+std::mutex& workersMutex = *new std::mutex;
+std::condition_variable& workersChanged = *new std::condition_variable;
 int workersAlive = 0;
 
 void CountWorkerGone()

@@ -314,7 +314,7 @@ INSTANTIATE_TEST_SUITE_P(
         DamagedCase{"InvalidUtf8AfterMark", "\xEF\xBB\xBF[LED]\nWidth=96\nName=\xC3\x28\xFF\n", 96, "Width=96"},
         DamagedCase{"Utf16OddLength",
                     Utf16WithMark(u"[LED]\nWidth=96\n[Roll]\nSpeed=5\n", false) + "\x41", 96, "Width=96"},
-        DamagedCase{"Utf16LoneSurrogate", Utf16WithMark(u"[LED]\nWidth=96\nName=\xD800\n", false), 64, "[LED]"},
+        DamagedCase{"Utf16LoneSurrogate", Utf16WithMark(u"[LED]\nWidth=96\nName=\xD800\n", false), 96, "Width=96"},
         DamagedCase{"NulByte", std::string("[LED]\nWidth=96\nName=a\0b\n", 24), 96, "Width=96"},
         DamagedCase{"OnlyAMark", "\xEF\xBB\xBF", 64, "[LED]"},
         DamagedCase{"UnclosedGroup", "[LED\nWidth=96\n", 64, "[LED]"},
