@@ -39,6 +39,8 @@ if(UNIX AND NOT APPLE)
   install(FILES ${CMAKE_SOURCE_DIR}/data/img/aaaa.png
     DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/128x128/apps
     RENAME rq-m4x-led-test.png COMPONENT ${RQ_INSTALL_COMPONENT})
+  install(FILES ${CMAKE_SOURCE_DIR}/data/desktop/example.telvo.rq_m4x_led_test.metainfo.xml
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo COMPONENT ${RQ_INSTALL_COMPONENT})
 
   # The launcher finds the installation from its own place, so one script
   # serves /usr, /usr/local and a tree unpacked anywhere; only the layout
@@ -52,6 +54,9 @@ if(UNIX AND NOT APPLE)
     DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT ${RQ_INSTALL_COMPONENT})
 endif()
 
+# Manual pages and the Debian changelog.
+include(cmake/Docs.cmake)
+
 # ---- Debian package ----
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME ${RQ_PACKAGE})
@@ -62,13 +67,17 @@ set(CPACK_PACKAGE_DESCRIPTION
   "RQ-M4x - LED Test sends an LED sign controller its settings over a serial\n\
 port, one request/response transaction per button, and shows each exchange\n\
 in a colour-coded log with hex dumps and the decoded status. Includes\n\
-rq-m4x-sim, a simulated controller on a pseudo-terminal.")
+rq-m4x-send, which sends the same commands from a script, and rq-m4x-sim,\n\
+a simulated controller on a pseudo-terminal.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 # Only this project's files, whatever install rules dependencies may bring.
 set(CPACK_INSTALL_CMAKE_PROJECTS "${CMAKE_BINARY_DIR};${PROJECT_NAME};${RQ_INSTALL_COMPONENT};/")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-set(CPACK_DEBIAN_PACKAGE_MAINTAINER "RQ-M4x developers <rq-m4x@localhost>")
+# A Debian revision: the package carries its own changelog.Debian.gz, whose
+# first entry names this version.
+set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "TELVO <support@telvo.example>")
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # Library packages come from the executables; the Chinese interface needs a

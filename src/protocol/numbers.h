@@ -17,7 +17,10 @@ std::optional<std::uint32_t> ParseUnsignedRequired(std::string_view text);
 
 // The same scan, but whatever follows the digits is ignored: the value of the
 // leading digits (wrapped when negative), 0 when there are no digits or when
-// the magnitude does not fit in 32 bits. Never fails.
+// the magnitude does not fit in 32 bits. Never fails. A number beyond 32 bits
+// is 0, not its low bits: the toolkit's ToULong with a 32-bit long refuses it
+// and leaves the window's value as it was, 0; only a value that was read keeps
+// its low bits in a narrower field, which the encoders cut.
 std::uint32_t ParseUnsignedLenient(std::string_view text);
 
 // Whole text: optional leading white space, optional sign, decimal digits,

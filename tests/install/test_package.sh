@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# Builds the Debian package, unpacks it into a scratch root, and starts the
+# Builds the Debian package, unpacks it into a scratch root, checks its
+# manual pages, changelog, desktop entry and AppStream file as Debian's tools
+# see them (man, appstreamcli, desktop-file-validate, lintian), and starts the
 # installed launcher as a user with an empty home: the window must come up
 # with the bundled profiles linked into the user's working directory, and a
 # setting changed in the window must reach that user's Config/Config.ini when
@@ -16,7 +18,7 @@ title="RQ-M4x - LED Test"
 if [ -z "${DISPLAY:-}" ]; then
     exec xvfb-run -a -s "-screen 0 1280x1024x24" "$0" "$@"
 fi
-for tool in cpack dpkg-deb xdotool xprop xwininfo; do
+for tool in cpack dpkg-deb dpkg-parsechangelog xdotool xprop xwininfo man appstreamcli desktop-file-validate lintian; do
     command -v "$tool" >/dev/null || { echo "missing tool: $tool" >&2; exit 1; }
 done
 
@@ -53,7 +55,8 @@ root=$scratch/root
 dpkg-deb -x "$deb" "$root"
 usr=$root/usr
 share=$usr/share/rq-m4x-led-test
-for program in rq-m4x-led-test rq-m4x-sim rq-m4x-led-test-launch; do
+programs=(rq-m4x-led-test rq-m4x-led-test-launch rq-m4x-send rq-m4x-sim)
+for program in "${programs[@]}"; do
     [ -f "$usr/bin/$program" ] && [ -x "$usr/bin/$program" ] || fail "usr/bin/$program missing or not executable"
 done
 # Exactly the bundled profiles and images, and a compiled catalogue per source.
@@ -82,6 +85,60 @@ icon=$usr/share/icons/hicolor/128x128/apps/rq-m4x-led-test.png
 header=$(od -An -tx1 -j0 -N24 "$icon" 2>/dev/null | tr -d ' \n')
 [ "${header:0:16}" = 89504e470d0a1a0a ] || fail "icon is not a PNG"
 [ "${header:32:16}" = 0000008000000080 ] || fail "icon is not 128x128"
+
+# ---- documents and metadata ----
+# "man NAME" finds each page in the package's tree and renders it without a
+# formatter warning.
+for program in "${programs[@]}"; do
+    page=$(MANPATH=$usr/share/man man -w "$program" 2>/dev/null) || { fail "man $program finds no page"; continue; }
+    [ "$page" = "$usr/share/man/man1/$program.1.gz" ] || fail "man $program finds $page"
+    gzip -t "$page" || fail "$page is not gzipped"
+    text=$(MANWIDTH=80 MAN_KEEP_FORMATTING= man --warnings -E UTF-8 -l "$page" 2>"$scratch/man.err" | col -b)
+    [ ! -s "$scratch/man.err" ] || fail "man $program warns: $(cat "$scratch/man.err")"
+    grep -q "^NAME" <<<"$text" && grep -Eq "^ +$program +- " <<<"$text" || fail "man $program has no NAME line"
+done
+# rq-m4x-send's page, made from its --help, names every command, option and
+# exit status that the installed program knows.
+send_page=$(MANWIDTH=200 man -l "$usr/share/man/man1/rq-m4x-send.1.gz" 2>/dev/null | col -b)
+send_help=$("$usr/bin/rq-m4x-send" --help)
+for section in COMMANDS OPTIONS "EXIT STATUS"; do
+    grep -qx "$section" <<<"$send_page" || fail "man rq-m4x-send has no $section section"
+done
+while read -r word; do
+    grep -Eq -- "(^|[ ,])$word([ ,=]|$)" <<<"$send_page" || fail "man rq-m4x-send lacks $word"
+done < <(sed -nE 's/^  (-h, )?(--[a-z-]+).*/\2/p; s/^  ([a-z][a-z-]+) .*/\1/p; s/^  ([a-z][a-z-]+)$/\1/p' <<<"$send_help")
+for status in 0 1 2 3 4 5 6 7 8; do
+    grep -Eq "^ +$status +[A-Za-z]" <<<"$send_page" || fail "man rq-m4x-send lacks exit status $status"
+done
+grep -Eq -- "^ +--status HEX" <<<"$(man -l "$usr/share/man/man1/rq-m4x-sim.1.gz" 2>/dev/null | col -b)" ||
+    fail "man rq-m4x-sim does not describe --status"
+
+desktop-file-validate "$desktop" >"$scratch/desktop.log" 2>&1 || fail "desktop-file-validate: $(cat "$scratch/desktop.log")"
+metainfo=$usr/share/metainfo/example.telvo.rq_m4x_led_test.metainfo.xml
+appstreamcli validate --no-net --no-color "$metainfo" >"$scratch/appstream.log" 2>&1 ||
+    fail "appstreamcli validate: $(cat "$scratch/appstream.log")"
+grep -q "<launchable type=\"desktop-id\">rq-m4x-led-test.desktop</launchable>" "$metainfo" ||
+    fail "the AppStream file does not launch the desktop entry"
+
+changelog=$usr/share/doc/rq-m4x-led-test/changelog.Debian.gz
+version=$(dpkg-deb -f "$deb" Version)
+maintainer=$(dpkg-deb -f "$deb" Maintainer)
+zcat "$changelog" >"$scratch/changelog" 2>/dev/null || fail "no gzipped changelog.Debian"
+[ "$(dpkg-parsechangelog -l "$scratch/changelog" -S Version 2>/dev/null)" = "$version" ] ||
+    fail "the changelog's first entry is not version $version"
+[ "$(dpkg-parsechangelog -l "$scratch/changelog" -S Maintainer 2>/dev/null)" = "$maintainer" ] ||
+    fail "the changelog names another maintainer than $maintainer"
+grep -Eq '^[^<]+ <[^@> ]+@[^@> ]+\.[a-z]+>$' <<<"$maintainer" && ! grep -qi '@localhost' <<<"$maintainer" ||
+    fail "maintainer address: $maintainer"
+
+# lintian: nothing about what this package ships for people and their
+# desktops (manual pages, changelog, maintainer, desktop entry, AppStream).
+lintian --tag-display-limit 0 "$deb" >"$scratch/lintian.log" 2>&1 || true
+if grep -E '^[EW]: ' "$scratch/lintian.log" |
+   grep -Ei 'manpage|man-page|changelog|maintainer|desktop|appstream|metainfo'; then
+    fail "lintian complains about the documents or metadata (above)"
+fi
+grep -E '^[EW]: ' "$scratch/lintian.log" | sed 's/^/lintian still reports: /' || true
 
 # ---- a user with an empty home ----
 home=$scratch/home

@@ -241,6 +241,13 @@ TEST(CliRequest, LenientFieldsAndWideValuesAreSentWithAWarning)
               (std::vector<std::string>{"scroll: ELAPSED \"12abc\" is read as 12, as the window reads it",
                                         "scroll: SPEED 70000 keeps only its low 16 bits (4464)"}));
 
+    // Beyond 32 bits the window reads 0, not the low bits; the warning says so.
+    const RequestResult beyond = Build({"--port", "p", "blinking", "on", "4294967297", "1000"});
+    ASSERT_TRUE(beyond.request);
+    EXPECT_EQ(FrameOf(*beyond.request), "A1 0B F4 60 01 00 00 E8 03 EC 51");
+    EXPECT_EQ(beyond.request->warnings,
+              (std::vector<std::string>{"blinking: ON_MS \"4294967297\" is read as 0, as the window reads it"}));
+
     const RequestResult bright = Build({"--port", "p", "bright", "20"});
     ASSERT_TRUE(bright.request);
     EXPECT_EQ(bright.request->warnings, (std::vector<std::string>{"bright: VALUE 20 is sent as 15, the highest level"}));

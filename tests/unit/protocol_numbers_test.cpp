@@ -81,8 +81,13 @@ INSTANTIATE_TEST_SUITE_P(
                     LenientCase{"-1x", 4294967295u}, LenientCase{"70000", 70000u},
                     LenientCase{"", 0u}, LenientCase{"abc", 0u}, LenientCase{"-", 0u},
                     LenientCase{"x12", 0u}, LenientCase{"4294967295", 4294967295u},
-                    // An overflowing entry reads as 0, not as its low bits.
-                    LenientCase{"4294967296", 0u}, LenientCase{"99999999999999999999x", 0u}));
+                    // The field's width is the encoder's business: 65537 stays whole here.
+                    LenientCase{"65537", 65537u}, LenientCase{"-70000", 4294897296u},
+                    // An overflowing entry reads as 0, not as its low bits (4294967297
+                    // would keep 1), whatever its sign or what follows it.
+                    LenientCase{"4294967296", 0u}, LenientCase{"4294967297", 0u},
+                    LenientCase{"-4294967297x", 0u}, LenientCase{" 18446744073709551617ms", 0u},
+                    LenientCase{"99999999999999999999x", 0u}));
 
 // ---- whole-text signed (what the Set handlers store, the ID member) ----
 
