@@ -95,4 +95,7 @@ if(RQ_BUILD_TESTS AND UNIX AND NOT APPLE)
   add_test(NAME install_run_script
     COMMAND ${CMAKE_SOURCE_DIR}/tests/install/test_run_script.sh ${CMAKE_BINARY_DIR})
   set_tests_properties(install_run_script PROPERTIES LABELS install TIMEOUT 120)
+  add_test(NAME install_readme_example
+    COMMAND ${CMAKE_SOURCE_DIR}/tests/install/test_readme_example.sh ${CMAKE_BINARY_DIR})
+  set_tests_properties(install_readme_example PROPERTIES LABELS install TIMEOUT 60)
 endif()
