@@ -84,6 +84,8 @@ inline const std::vector<CommandCase>& CommandCases()
         {"BlinkingLenient", {"blinking", "on", "12abc", "x"}, nullptr, "A1 0B F4 60 01 0C 00 00 00 0D 51"},
         {"Scroll", {"scroll", "3000", "50"}, "1", "A1 0B F4 01 65 B8 0B 32 00 FB 51"},
         {"ScrollEmptyElapsed", {"scroll", "", "7"}, nullptr, "A1 0A F5 65 00 00 07 00 0C 51"},
+        // A number beyond 32 bits goes out as 0; one within keeps its low 16 bits.
+        {"ScrollBeyond32Bits", {"scroll", "4294967297", "65537"}, nullptr, "A1 0A F5 65 00 00 01 00 06 51"},
         // Change ID: only to an addressed controller.
         {"ChangeId", {"change-id", "2"}, "1", "A1 08 F7 01 21 02 C4 51"},
         {"ChangeIdWraps", {"change-id", "300"}, "9", "A1 08 F7 09 21 2C F6 51"},
