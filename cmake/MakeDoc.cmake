@@ -8,7 +8,8 @@ get_filename_component(directory ${OUTPUT} DIRECTORY)
 file(MAKE_DIRECTORY ${directory})
 if(PROGRAM)
   execute_process(
-    COMMAND ${HELP2MAN} --no-info --version-string=${VERSION} --include=${INCLUDE} --output=${OUTPUT} ${PROGRAM}
+    COMMAND ${HELP2MAN} --no-info --no-discard-stderr --version-string=${VERSION} --include=${INCLUDE}
+            --output=${OUTPUT} ${PROGRAM}
     RESULT_VARIABLE status)
   if(NOT status EQUAL 0)
     message(FATAL_ERROR "help2man failed on ${PROGRAM}")
@@ -18,6 +19,9 @@ if(PROGRAM)
   file(READ ${OUTPUT} page)
   string(REGEX REPLACE "\n\\.SS \"Commands[^\"\n]*:\"\n" "\n.SH COMMANDS\n" page "${page}")
   string(REGEX REPLACE "\n\\.SS \"Exit status:\"\n" "\n.SH \"EXIT STATUS\"\n" page "${page}")
+  # Command lines of the help's examples stay one per line.
+  string(REGEX REPLACE "\n\\.IP\n((rq\\\\-m4x\\\\-[^\n]*\n)+)" "\n.PP\n.nf\n.RS\n\\1.RE\n.fi\n"
+         page "${page}")
   file(WRITE ${OUTPUT} "${page}")
 else()
   set(RQ_VERSION ${VERSION})

@@ -57,7 +57,6 @@ struct Options {
     std::string recordPath;
     std::string linkPath;
     long count = 0;  // 0: no limit
-    bool help = false;
 };
 
 int signalPipe[2] = {-1, -1};
@@ -70,36 +69,13 @@ void OnSignal(int)
     errno = saved;
 }
 
-// The help text is also the source of the manual page (help2man), so every
-// option and exit status is listed here.
-void Usage(std::FILE* out)
+void Usage()
 {
-    std::fprintf(out,
-                 "Usage: rq-m4x-sim [OPTIONS]\n"
-                 "\n"
-                 "A simulated RQ-M4T LED sign controller on a pseudo-terminal. Prints the\n"
-                 "terminal's path on one line, then answers every command frame with one status\n"
-                 "byte, as a controller does: 0F for a good frame, F0 for a bad checksum, F1 for\n"
-                 "an unknown command code, F2 for a bad length or end byte. Stops on SIGINT,\n"
-                 "SIGTERM or SIGHUP.\n"
-                 "\n"
-                 "Options:\n"
-                 "  --link PATH      make PATH a symbolic link to the pseudo-terminal (removed\n"
-                 "                   on exit; an existing file that is not a link is an error)\n"
-                 "  --record FILE    append every frame received to FILE, in hex, one per line\n"
-                 "  --count N        exit after answering N frames\n"
-                 "  --silent         read frames, never answer\n"
-                 "  --delay MS       answer MS milliseconds late (at most 600000)\n"
-                 "  --status HEX     answer every frame with this one byte, e.g. F0\n"
-                 "  --reply HEX...   answer every frame with these bytes, e.g. --reply 0F 0F\n"
-                 "  --hangup-before  hang up and exit when the first frame arrives, unanswered\n"
-                 "  --hangup-after   answer the first frame, then hang up and exit\n"
-                 "  -h, --help       print this help\n"
-                 "\n"
-                 "Exit status:\n"
-                 "  0  stopped by a signal, after --count frames or after a hang-up\n"
-                 "  1  the pseudo-terminal, the link or the record file could not be made\n"
-                 "  2  bad arguments\n");
+    std::fprintf(stderr,
+                 "usage: rq-m4x-sim [--link PATH] [--record FILE] [--count N] [--silent] [--delay MS]\n"
+                 "                  [--status HEX] [--reply HEX...] [--hangup-before] [--hangup-after]\n"
+                 "Prints the path of its pseudo-terminal and answers every command frame with a status\n"
+                 "byte: 0F good frame, F0 bad checksum, F1 unknown command, F2 bad length or end byte.\n");
 }
 
 bool ParseHexBytes(const std::string& text, Bytes& out)
@@ -130,9 +106,7 @@ bool ParseOptions(int argc, char** argv, Options& options)
         const std::string arg = argv[i];
         const bool hasValue = i + 1 < argc;
         long number = 0;
-        if (arg == "--help" || arg == "-h") {
-            options.help = true;
-        } else if (arg == "--silent") {
+        if (arg == "--silent") {
             options.silent = true;
         } else if (arg == "--hangup-before") {
             options.hangupBefore = true;
@@ -462,12 +436,8 @@ int main(int argc, char** argv)
 {
     Options options;
     if (!ParseOptions(argc, argv, options)) {
-        Usage(stderr);
+        Usage();
         return 2;
-    }
-    if (options.help) {
-        Usage(stdout);
-        return 0;
     }
     if (pipe(signalPipe) != 0) {
         std::perror("rq-m4x-sim: pipe");
