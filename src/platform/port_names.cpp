@@ -16,22 +16,42 @@ std::optional<std::vector<std::string>>& CandidateOverride()
     return names;
 }
 
+std::optional<std::string>& StableDirectoryOverride()
+{
+    static std::optional<std::string> directory;
+    return directory;
+}
+
 }  // namespace
 
 std::vector<std::string> CandidatePortNames()
 {
-    if (CandidateOverride()) return *CandidateOverride();
-    return SystemPortNames();
+    std::vector<std::string> names = CandidateOverride() ? *CandidateOverride() : SystemPortNames();
+    std::string directory;
+    if (StableDirectoryOverride()) directory = *StableDirectoryOverride();
+    else if (!CandidateOverride()) directory = SystemStableNameDirectory();
+    if (!directory.empty()) {
+        const std::vector<std::string> stable = StablePortNames(directory);
+        names.insert(names.end(), stable.begin(), stable.end());
+    }
+    return names;
 }
 
 void SetCandidatePortNames(std::vector<std::string> names)
 {
     CandidateOverride() = std::move(names);
+    StableDirectoryOverride().reset();
+}
+
+void SetStableNameDirectory(std::string directory)
+{
+    StableDirectoryOverride() = std::move(directory);
 }
 
 void ClearCandidatePortNames()
 {
     CandidateOverride().reset();
+    StableDirectoryOverride().reset();
 }
 
 bool NaturalLess(const std::string& a, const std::string& b)

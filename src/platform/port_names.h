@@ -17,11 +17,32 @@ namespace rq::platform {
 // left out: opening one would reconfigure the system console.
 std::vector<std::string> SystemPortNames();
 
-// What a port scan tries: the names set by SetCandidatePortNames when set,
-// else SystemPortNames(). Tests give pseudo-terminal paths here so that no
-// scan ever touches the machine's real devices.
+// Where Linux keeps the stable names of serial adapters: links named after
+// maker, model and serial number ("/dev/serial/by-id"), which follow the
+// adapter from socket to socket where /dev/ttyUSBn goes by plug-in order.
+// Empty on Windows, where a COM number stays with its adapter.
+std::string SystemStableNameDirectory();
+
+// The entries of `directory` that lead to a character device, as paths inside
+// it, in natural order. Links that lead nowhere are left out, and so are those
+// that lead to the same device as one of `consoles` (compared after following
+// links, so no name of the system console gets through). Opens nothing.
+std::vector<std::string> StablePortNames(const std::string& directory, const std::vector<std::string>& consoles);
+// The same with the kernel's active consoles, /dev/console and /dev/tty.
+std::vector<std::string> StablePortNames(const std::string& directory);
+
+// What a port scan tries: the plain names (set by SetCandidatePortNames, else
+// SystemPortNames()), then the stable names in the stable-name directory (set
+// by SetStableNameDirectory, else SystemStableNameDirectory(); none while the
+// plain names are set and the directory is not). A stable name is listed even
+// when it leads to a plain name's device: it is the one that survives a
+// re-plug. Tests give pseudo-terminal paths and directories of links to them
+// here, so that no scan ever touches the machine's real devices.
 std::vector<std::string> CandidatePortNames();
+// Also forgets a stable-name directory set earlier.
 void SetCandidatePortNames(std::vector<std::string> names);
+void SetStableNameDirectory(std::string directory);
+// Back to the system's names and directory.
 void ClearCandidatePortNames();
 
 // The group the operator should join so that `name` opens, when an open of it

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <fstream>
+#include <iterator>
 #include <optional>
 #include <sstream>
 #include <utility>
@@ -18,6 +19,10 @@ namespace {
 
 const char* const kDeviceDirectory = "/dev";
 const char* const kActiveConsoles = "/sys/class/tty/console/active";
+const char* const kStableNameDirectory = "/dev/serial/by-id";
+// Nodes that stand for a console or this process's own terminal whatever the
+// kernel's list says.
+const char* const kConsoleAliases[] = {"/dev/console", "/dev/tty"};
 
 // Serial device families, in the order the port list shows them: built-in
 // UARTs, USB adapters, USB modems, the Raspberry Pi's UARTs, Bluetooth.
@@ -49,6 +54,34 @@ std::vector<std::string> ActiveConsoles()
     return ConsoleDevicePaths(content.str());
 }
 
+// The device numbers of `consoles`, links followed; names that lead to no
+// character device are dropped.
+std::vector<dev_t> DeviceNumbers(const std::vector<std::string>& consoles)
+{
+    std::vector<dev_t> numbers;
+    for (const std::string& path : consoles) {
+        struct stat status {};
+        if (stat(path.c_str(), &status) == 0 && S_ISCHR(status.st_mode)) numbers.push_back(status.st_rdev);
+    }
+    return numbers;
+}
+
+// Whether `path` leads, links followed, to a character device other than a
+// console. Any name may be a link: compare the devices, not the names.
+bool IsNonConsoleDevice(const std::string& path, const std::vector<dev_t>& consoles)
+{
+    struct stat status {};
+    if (stat(path.c_str(), &status) != 0 || !S_ISCHR(status.st_mode)) return false;
+    return std::find(consoles.begin(), consoles.end(), status.st_rdev) == consoles.end();
+}
+
+std::vector<std::string> ConsolesAndAliases()
+{
+    std::vector<std::string> consoles = ActiveConsoles();
+    consoles.insert(consoles.end(), std::begin(kConsoleAliases), std::end(kConsoleAliases));
+    return consoles;
+}
+
 bool ProcessHoldsGroup(gid_t group)
 {
     if (getegid() == group) return true;
@@ -67,7 +100,7 @@ bool ProcessHoldsGroup(gid_t group)
 std::vector<std::string> SystemPortNames()
 {
     std::vector<std::string> names;
-    const std::vector<std::string> consoles = ActiveConsoles();
+    const std::vector<dev_t> consoles = DeviceNumbers(ConsolesAndAliases());
     DIR* directory = opendir(kDeviceDirectory);
     if (!directory) return names;
     while (const dirent* entry = readdir(directory)) {
@@ -75,9 +108,7 @@ std::vector<std::string> SystemPortNames()
         if (!IsSerialDeviceName(entryName)) continue;
         // Only character devices: a stale regular file of that name is no port.
         const std::string path = std::string(kDeviceDirectory) + "/" + entryName;
-        struct stat status {};
-        if (stat(path.c_str(), &status) != 0 || !S_ISCHR(status.st_mode)) continue;
-        if (std::find(consoles.begin(), consoles.end(), path) != consoles.end()) continue;
+        if (!IsNonConsoleDevice(path, consoles)) continue;
         names.push_back(path);
     }
     closedir(directory);
@@ -85,6 +116,33 @@ std::vector<std::string> SystemPortNames()
     for (const std::string& family : Families()) prefixes.push_back(std::string(kDeviceDirectory) + "/" + family);
     SortPortNames(names, prefixes);
     return names;
+}
+
+std::string SystemStableNameDirectory()
+{
+    return kStableNameDirectory;
+}
+
+std::vector<std::string> StablePortNames(const std::string& directory, const std::vector<std::string>& consoles)
+{
+    std::vector<std::string> names;
+    const std::vector<dev_t> consoleDevices = DeviceNumbers(consoles);
+    DIR* listing = opendir(directory.c_str());
+    if (!listing) return names;  // no adapter with a stable name plugged in
+    while (const dirent* entry = readdir(listing)) {
+        const std::string entryName = entry->d_name;
+        if (entryName == "." || entryName == "..") continue;
+        const std::string path = directory + "/" + entryName;
+        if (IsNonConsoleDevice(path, consoleDevices)) names.push_back(path);
+    }
+    closedir(listing);
+    std::sort(names.begin(), names.end(), NaturalLess);
+    return names;
+}
+
+std::vector<std::string> StablePortNames(const std::string& directory)
+{
+    return StablePortNames(directory, ConsolesAndAliases());
 }
 
 std::string GroupGrantingAccess(const std::string& name, int openErrorCode)

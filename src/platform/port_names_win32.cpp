@@ -21,6 +21,21 @@ std::vector<std::string> SystemPortNames()
     return names;
 }
 
+std::string SystemStableNameDirectory()
+{
+    return {};
+}
+
+std::vector<std::string> StablePortNames(const std::string& /*directory*/, const std::vector<std::string>& /*consoles*/)
+{
+    return {};
+}
+
+std::vector<std::string> StablePortNames(const std::string& /*directory*/)
+{
+    return {};
+}
+
 std::string GroupGrantingAccess(const std::string& /*name*/, int /*openErrorCode*/)
 {
     // A refused open on Windows (ERROR_ACCESS_DENIED) means another program

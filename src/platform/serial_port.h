@@ -10,34 +10,60 @@
 
 namespace rq::platform {
 
-class SerialPort {
+// What a transaction needs of a port. SerialPort is the real one; tests give
+// the worker fakes that record what it asks for.
+class SerialLine {
 public:
-    SerialPort();
-    ~SerialPort();
-    SerialPort(const SerialPort&) = delete;
-    SerialPort& operator=(const SerialPort&) = delete;
+    virtual ~SerialLine() = default;
 
     // Opens `name` (a device path on POSIX, "COMn" on Windows) at `baud`.
     // Returns false and keeps the OS reason when the port cannot be opened or
     // the rate cannot be set. Opening an open port closes it first.
-    bool Open(const std::string& name, long baud);
-    bool IsOpen() const;
+    virtual bool Open(const std::string& name, long baud) = 0;
+    virtual bool IsOpen() const = 0;
 
     // Writes up to `length` bytes, waiting at most `timeoutMs` in all.
     // Returns the count written (0 when nothing could be written).
-    std::size_t Write(const std::uint8_t* data, std::size_t length, int timeoutMs);
+    virtual std::size_t Write(const std::uint8_t* data, std::size_t length, int timeoutMs) = 0;
+
+    // Waits, at most `timeoutMs`, until the bytes written have left the line;
+    // true once they have. Where a write returns only when its bytes are out
+    // (Windows), and on a pseudo-terminal, it returns at once.
+    virtual bool Drain(int timeoutMs) = 0;
 
     // Reads up to `length` bytes, waiting at most `timeoutMs` for the first.
     // Returns the count read; 0 on time-out, and at once when the device is gone.
-    std::size_t Read(std::uint8_t* data, std::size_t length, int timeoutMs);
+    virtual std::size_t Read(std::uint8_t* data, std::size_t length, int timeoutMs) = 0;
 
     // Closes the port (restoring its original settings); harmless when closed.
-    void Close();
+    virtual void Close() = 0;
 
     // The OS reason of the last failure ("No such file or directory", ...),
     // and its OS code (errno, or GetLastError on Windows); 0 when none.
-    const std::string& LastErrorMessage() const;
-    int LastErrorCode() const;
+    virtual const std::string& LastErrorMessage() const = 0;
+    virtual int LastErrorCode() const = 0;
+};
+
+class SerialPort final : public SerialLine {
+public:
+    SerialPort();
+    ~SerialPort() override;
+    SerialPort(const SerialPort&) = delete;
+    SerialPort& operator=(const SerialPort&) = delete;
+
+    bool Open(const std::string& name, long baud) override;
+    bool IsOpen() const override;
+    std::size_t Write(const std::uint8_t* data, std::size_t length, int timeoutMs) override;
+    bool Drain(int timeoutMs) override;
+    std::size_t Read(std::uint8_t* data, std::size_t length, int timeoutMs) override;
+    void Close() override;
+    const std::string& LastErrorMessage() const override;
+    int LastErrorCode() const override;
+
+    // The time-out the last write ran under, in ms: on Windows as the driver
+    // holds it (WriteTotalTimeoutConstant, read back with GetCommTimeouts), on
+    // POSIX as given; 0 before the first write since the port was opened.
+    int AppliedWriteTimeoutMs() const;
 
 private:
     struct Impl;

@@ -116,6 +116,7 @@ struct SerialPort::Impl {
     // Set once the other end has hung up or the device vanished: from then on
     // reads and writes return 0 at once instead of polling a dead descriptor.
     bool gone = false;
+    int appliedWriteTimeout = 0;
     int lastCode = 0;
     std::string lastMessage;
 
@@ -139,6 +140,7 @@ struct SerialPort::Impl {
 
     bool Configure(long baud);
     void WaitForOutput();
+    bool OutputQueued(bool& queued);
 };
 
 bool SerialPort::Impl::Configure(long baud)
@@ -190,6 +192,28 @@ void SerialPort::Impl::WaitForOutput()
     }
 }
 
+// Whether written bytes are still on their way out: in the kernel's queue
+// (TIOCOUTQ), or, where the driver tells (built-in UARTs, TIOCSERGETLSR), in
+// the UART's transmitter. A pseudo-terminal's queue always reads empty.
+// False when the descriptor refuses the question.
+bool SerialPort::Impl::OutputQueued(bool& queued)
+{
+    int pending = 0;
+    if (ioctl(fd, TIOCOUTQ, &pending) != 0) {
+        if (errno == EIO || errno == ENXIO || errno == ENODEV) MarkGone(errno);
+        else Fail(errno);
+        return false;
+    }
+    queued = pending > 0;
+#if defined(TIOCSERGETLSR) && defined(TIOCSER_TEMT)
+    if (!queued) {
+        unsigned int status = 0;
+        if (ioctl(fd, TIOCSERGETLSR, &status) == 0) queued = !(status & TIOCSER_TEMT);
+    }
+#endif
+    return true;
+}
+
 SerialPort::SerialPort() : impl(std::make_unique<Impl>()) {}
 
 SerialPort::~SerialPort()
@@ -204,6 +228,7 @@ bool SerialPort::Open(const std::string& name, long baud)
     impl->lastMessage.clear();
     impl->gone = false;
     impl->haveOriginal = false;
+    impl->appliedWriteTimeout = 0;
 
     if (baud <= 0 || baud > static_cast<long>(INT_MAX)) {
         impl->Fail(EINVAL, "Invalid baud rate " + std::to_string(baud));
@@ -257,6 +282,7 @@ std::size_t SerialPort::Write(const std::uint8_t* data, std::size_t length, int 
         impl->Fail(EBADF);
         return 0;
     }
+    impl->appliedWriteTimeout = timeoutMs;
     if (impl->gone || length == 0) return 0;
 
     const auto deadline = DeadlineAfter(timeoutMs);
@@ -289,6 +315,27 @@ std::size_t SerialPort::Write(const std::uint8_t* data, std::size_t length, int 
         }
     }
     return written;
+}
+
+// write() returns once the kernel holds the bytes, long before a slow line has
+// sent them. tcdrain() would wait for that but has no time-out, and a wedged
+// adapter could hold it for ever: ask the driver instead, once a millisecond.
+bool SerialPort::Drain(int timeoutMs)
+{
+    if (impl->fd < 0) {
+        impl->Fail(EBADF);
+        return false;
+    }
+    if (impl->gone) return false;
+    const auto deadline = DeadlineAfter(timeoutMs);
+    for (;;) {
+        bool queued = false;
+        if (!impl->OutputQueued(queued)) return false;
+        if (!queued) return true;
+        if (RemainingMs(deadline) == 0) return false;
+        pollfd none{-1, 0, 0};
+        poll(&none, 1, 1);
+    }
 }
 
 std::size_t SerialPort::Read(std::uint8_t* data, std::size_t length, int timeoutMs)
@@ -346,6 +393,11 @@ void SerialPort::Close()
     impl->haveOriginal = false;
     impl->exclusive = false;
     impl->gone = false;
+}
+
+int SerialPort::AppliedWriteTimeoutMs() const
+{
+    return impl->appliedWriteTimeout;
 }
 
 const std::string& SerialPort::LastErrorMessage() const

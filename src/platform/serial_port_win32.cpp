@@ -57,6 +57,7 @@ struct SerialPort::Impl {
     // The time-outs in force, so a call changes them only when it needs to.
     COMMTIMEOUTS timeouts{};
     bool timeoutsSet = false;
+    int appliedWriteTimeout = 0;
     bool gone = false;
     int lastCode = 0;
     std::string lastMessage;
@@ -107,6 +108,7 @@ bool SerialPort::Open(const std::string& name, long baud)
     impl->lastMessage.clear();
     impl->gone = false;
     impl->timeoutsSet = false;
+    impl->appliedWriteTimeout = 0;
 
     if (baud <= 0) {
         impl->lastCode = ERROR_INVALID_PARAMETER;
@@ -182,10 +184,25 @@ std::size_t SerialPort::Write(const std::uint8_t* data, std::size_t length, int 
     wanted.WriteTotalTimeoutMultiplier = 0;
     wanted.WriteTotalTimeoutConstant = static_cast<DWORD>(timeout);
     if (!impl->Apply(wanted)) return 0;
+    // What the driver holds, not what was asked: a driver may round it.
+    COMMTIMEOUTS held{};
+    impl->appliedWriteTimeout =
+        GetCommTimeouts(impl->handle, &held) ? static_cast<int>(held.WriteTotalTimeoutConstant) : timeout;
     DWORD written = 0;
     const DWORD chunk = length > MAXDWORD ? MAXDWORD : static_cast<DWORD>(length);
     if (!WriteFile(impl->handle, data, chunk, &written, nullptr)) impl->FailWith(GetLastError());
     return written;
+}
+
+// A write ends only once the driver has handed its bytes to the hardware (or
+// its time-out has passed): nothing is left to wait for.
+bool SerialPort::Drain(int /*timeoutMs*/)
+{
+    if (impl->handle == INVALID_HANDLE_VALUE) {
+        impl->Fail(ERROR_INVALID_HANDLE);
+        return false;
+    }
+    return !impl->gone;
 }
 
 std::size_t SerialPort::Read(std::uint8_t* data, std::size_t length, int timeoutMs)
@@ -223,6 +240,11 @@ void SerialPort::Close()
     impl->handle = INVALID_HANDLE_VALUE;
     impl->haveOriginal = false;
     impl->gone = false;
+}
+
+int SerialPort::AppliedWriteTimeoutMs() const
+{
+    return impl->appliedWriteTimeout;
 }
 
 const std::string& SerialPort::LastErrorMessage() const

@@ -12,6 +12,8 @@
 #include <wx/intl.h>
 #include <wx/strconv.h>
 
+#include "platform/line_timing.h"
+
 namespace rq::serial {
 
 namespace {
@@ -70,7 +72,8 @@ bool UASD::WaitForWorkersToEnd(int timeoutMs)
 
 UASD::UASD(wxEvtHandler* owner, const std::uint8_t* frame, std::size_t frameLength,
            std::uint8_t* replyBuffer, std::uint32_t replyLength,
-           const wxString& deviceName, int baud, int maxPolls)
+           const wxString& deviceName, int baud, int maxPolls,
+           std::unique_ptr<rq::platform::SerialLine> port)
     : wxThread(wxTHREAD_DETACHED),
       owner(owner),
       deviceName(deviceName.Clone()),
@@ -79,7 +82,7 @@ UASD::UASD(wxEvtHandler* owner, const std::uint8_t* frame, std::size_t frameLeng
       replyLength(replyBuffer != nullptr ? replyLength : 0),
       maxPolls(maxPolls),
       requestLength(0),
-      serialPort(std::make_unique<rq::platform::SerialPort>())
+      serialPort(port ? std::move(port) : std::make_unique<rq::platform::SerialPort>())
 {
     if (frame != nullptr && frameLength > 0) {
         requestLength = static_cast<std::uint32_t>(std::min<std::size_t>(frameLength, UINT32_MAX));
@@ -134,11 +137,10 @@ wxThread::ExitCode UASD::Entry()
     PostLog(wxString::Format(_("Open : %s ,%d "), deviceName, static_cast<int>(baud)), true, OLIVE);
     activePort = serialPort.get();
 
+    // The line stamps the moment before the write; the frame may take a
+    // while longer to leave.
     const wxDateTime writeTime = wxDateTime::UNow();
-    // One millisecond per frame byte.
-    std::size_t written = 0;
-    if (requestLength > 0)
-        written = activePort->Write(request.get(), requestLength, static_cast<int>(requestLength));
+    const std::size_t written = WriteFrame();
     // Report what reached the port: a short or failed write is not a success.
     PostLog(wxString::Format(_("Write : %d Bytes"), static_cast<int>(written)), true,
             written < requestLength ? RED : GREEN, &writeTime);
@@ -167,11 +169,29 @@ wxThread::ExitCode UASD::Entry()
     return nullptr;
 }
 
+std::size_t UASD::WriteFrame()
+{
+    if (requestLength == 0)
+        return 0;
+    // Never shorter than the frame's time on the wire at this rate: one
+    // millisecond a byte would cut a long frame at 9600 baud.
+    const int timeoutMs = rq::platform::WriteTimeoutMs(requestLength, baud);
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    const std::size_t written = activePort->Write(request.get(), requestLength, timeoutMs);
+    // A POSIX write returns once the kernel holds the bytes; the reply wait
+    // must start from the last byte on the wire, as it does on Windows.
+    if (written > 0) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        activePort->Drain(static_cast<int>(std::max<long long>(left, 0)));
+    }
+    return written;
+}
+
 std::uint32_t UASD::ReadReply(wxDateTime& firstByteTime)
 {
-    // The wait is counted from the end of the write: maxPolls reads of 1 ms
-    // each, but never longer than maxPolls milliseconds in all, so the cost of
-    // each read cannot stretch it.
+    // The wait is counted from the end of the write, once the frame has left
+    // the line: maxPolls reads of 1 ms each, but never longer than maxPolls
+    // milliseconds in all, so the cost of each read cannot stretch it.
     const auto deadline = Clock::now() + std::chrono::milliseconds(std::max<std::int32_t>(maxPolls, 0));
 
     std::unique_ptr<std::uint8_t[]> scratch(new (std::nothrow) std::uint8_t[replyLength]);

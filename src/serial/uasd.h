@@ -23,9 +23,11 @@ public:
     // Copies the frame at once, so the caller's buffer may go away. The reply
     // buffer stays the caller's: the worker fills at most `replyLength` bytes
     // of it before posting ReplyReceived. Without a buffer no reply is read.
+    // `port` is the line to use, a SerialPort when none is given.
     UASD(wxEvtHandler* owner, const std::uint8_t* frame, std::size_t frameLength,
          std::uint8_t* replyBuffer, std::uint32_t replyLength,
-         const wxString& deviceName, int baud, int maxPolls);
+         const wxString& deviceName, int baud, int maxPolls,
+         std::unique_ptr<rq::platform::SerialLine> port = nullptr);
     ~UASD() override;
 
     // Waits, at most `timeoutMs`, until every worker's thread has ended and
@@ -45,6 +47,9 @@ protected:
 
 private:
     void PostEvent(int id, int value, const wxString& text);
+    // Writes the frame and waits until it has left the line, both within the
+    // write time-out; returns the bytes written.
+    std::size_t WriteFrame();
     // Waits for the reply after the write; returns the bytes received.
     std::uint32_t ReadReply(wxDateTime& firstByteTime);
 
@@ -56,8 +61,8 @@ private:
     std::int32_t maxPolls;
     std::unique_ptr<std::uint8_t[]> request;
     std::uint32_t requestLength;
-    std::unique_ptr<rq::platform::SerialPort> serialPort;
-    rq::platform::SerialPort* activePort = nullptr;
+    std::unique_ptr<rq::platform::SerialLine> serialPort;
+    rq::platform::SerialLine* activePort = nullptr;
     bool entered = false;  // Entry has begun: the thread's end is counted there
 };
 

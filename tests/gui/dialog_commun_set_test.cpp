@@ -9,6 +9,7 @@
 #include <vector>
 
 #include <pty.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <wx/app.h>
@@ -159,6 +160,38 @@ TEST_F(CommunSetTest, ScanListsExactlyTheOpenableCandidatesInOrder)
     EXPECT_EQ(dialog->PermissionHint, nullptr);
     EXPECT_TRUE(sim.Running());
     EXPECT_TRUE(sim.RecordedFrames().empty());  // opening sends nothing
+}
+
+TEST_F(CommunSetTest, StableNamesThatOpenFollowThePlainNames)
+{
+    Pty plain;
+    Pty onlyStable;
+    Pty held;
+    rq::platform::SerialPort holder;
+    ASSERT_TRUE(holder.Open(held.path, 9600)) << holder.LastErrorMessage();
+    // A by-id directory of the test's own, as udev names adapters.
+    const std::string byId = work.Path() + "/by-id";
+    ASSERT_EQ(mkdir(byId.c_str(), 0755), 0);
+    const auto link = [&](const std::string& name, const std::string& target) {
+        const std::string path = byId + "/" + name;
+        EXPECT_EQ(symlink(target.c_str(), path.c_str()), 0) << path;
+        return path;
+    };
+    const std::string samePort = link("usb-FTDI_FT232R_USB_UART_A10-if00-port0", plain.path);
+    const std::string otherPort = link("usb-FTDI_FT232R_USB_UART_A9-if00-port0", onlyStable.path);
+    link("usb-Prolific_PL2303-if00-port0", work.Path() + "/unplugged");  // leads nowhere
+    link("usb-WCH_CH340-if00-port0", held.path);                         // in use elsewhere
+    rq::platform::SetCandidatePortNames({plain.path});
+    rq::platform::SetStableNameDirectory(byId);
+
+    auto dialog = Make(otherPort);
+
+    EXPECT_EQ(Items(dialog->PortChoice), (std::vector<std::string>{plain.path, otherPort, samePort}));
+    EXPECT_EQ(Narrow(dialog->PortChoice->GetStringSelection()), otherPort);
+    Choose(dialog->PortChoice, 2);
+    Press(dialog->ApplyButton);
+    EXPECT_EQ(dialog->portName, samePort) << "the stable name is handed back, not the device it leads to";
+    EXPECT_TRUE(dialog->OkButton->IsEnabled());
 }
 
 TEST_F(CommunSetTest, PermissionHintNamesTheGroupUnderTheButtons)

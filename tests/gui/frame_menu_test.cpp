@@ -1,5 +1,7 @@
 // Menu commands: language and model for the next start, the serial port
 // settings for the next transaction, About.
+#include <unistd.h>
+
 #include <wx/testing.h>
 
 #include "dialogs/commun_set.h"
@@ -140,6 +142,26 @@ TEST_F(MenuTest, SerialSettingsTakeOverThePortAndRateTheDialogHandsBack)
     const std::string file = Saved();
     EXPECT_NE(file.find("COM=" + sim.PortPath() + "\n"), std::string::npos);
     EXPECT_NE(file.find("BSP=19200\n"), std::string::npos);
+}
+
+TEST_F(MenuTest, AStableAdapterNameIsStoredAndDrivesTheNextTransaction)
+{
+    SimController sim;
+    // The adapter's stable name, in a by-id directory of the test's own.
+    dir.WriteFile("by-id/.keep", "");
+    const std::string stable = dir.Path() + "/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0";
+    ASSERT_EQ(symlink(sim.PortPath().c_str(), stable.c_str()), 0);
+    rq::platform::SetCandidatePortNames({sim.PortPath()});
+    rq::platform::SetStableNameDirectory(dir.Path() + "/by-id");
+    Start(kCommandsProfile, "[SerialPort]\nCOM=" + sim.PortPath() + "\nBSP=9600\n");
+    wxTEST_DIALOG(frame->Click(frame->ComSetButton), AnswerSerialSettings(stable, "19200 ", false));
+    EXPECT_EQ(frame->comPort, stable);
+    EXPECT_EQ(frame->ComPortText->GetValue(), stable);
+    frame->Click(frame->BlackButton);
+    ASSERT_TRUE(PumpUntil([&] { return !frame->IsBusy(); }, 10000));
+    EXPECT_EQ(sim.RecordedFrames().size(), 1u);
+    EXPECT_NE(frame->LogView->GetValue().find("Open : " + stable + " ,19200 "), wxString::npos);
+    EXPECT_NE(Saved().find("COM=" + stable + "\n"), std::string::npos);
 }
 
 TEST_F(MenuTest, QuittingTheDialogChangesNothing)

@@ -1,6 +1,7 @@
 // Port names: the natural order of device names, the family order of the
-// Linux list, the candidate override used by every dialog test, and when the
-// dialog names a group to join.
+// Linux list, the stable names of adapters (links of the test's own to
+// pseudo-terminals), the candidate override used by every dialog test, and
+// when the dialog names a group to join.
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include <grp.h>
+#include <pty.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -112,7 +114,118 @@ TEST(CandidatePortNames, OverrideReplacesTheSystemListUntilCleared)
     rq::platform::SetCandidatePortNames({});
     EXPECT_TRUE(rq::platform::CandidatePortNames().empty());
     rq::platform::ClearCandidatePortNames();
-    EXPECT_EQ(rq::platform::CandidatePortNames(), rq::platform::SystemPortNames());
+    std::vector<std::string> system = rq::platform::SystemPortNames();
+    const std::vector<std::string> stable =
+        rq::platform::StablePortNames(rq::platform::SystemStableNameDirectory());
+    system.insert(system.end(), stable.begin(), stable.end());
+    EXPECT_EQ(rq::platform::CandidatePortNames(), system);
+}
+
+// ---- stable names ----
+
+// A pseudo-terminal whose slave node exists while the master is held.
+class LivePty {
+public:
+    LivePty()
+    {
+        int slave = -1;
+        char name[256] = {};
+        if (openpty(&master, &slave, name, nullptr, nullptr) == 0) {
+            close(slave);
+            path = name;
+        }
+    }
+    ~LivePty()
+    {
+        if (master >= 0) close(master);
+    }
+    LivePty(const LivePty&) = delete;
+    LivePty& operator=(const LivePty&) = delete;
+
+    std::string path;
+
+private:
+    int master = -1;
+};
+
+// A by-id directory of the test's own: links named as udev names adapters.
+class StableNamesTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_FALSE(a.path.empty());
+        ASSERT_FALSE(b.path.empty());
+        ASSERT_FALSE(console.path.empty());
+        ASSERT_EQ(mkdir(directory.c_str(), 0755), 0);
+    }
+    void TearDown() override { rq::platform::SetCandidatePortNames({}); }
+
+    std::string Link(const std::string& name, const std::string& target) const
+    {
+        const std::string path = directory + "/" + name;
+        EXPECT_EQ(symlink(target.c_str(), path.c_str()), 0) << path;
+        return path;
+    }
+
+    rq::test::WorkDir work;
+    const std::string directory = work.Path() + "/by-id";
+    LivePty a;
+    LivePty b;
+    LivePty console;
+};
+
+TEST_F(StableNamesTest, LinksToLiveDevicesInNaturalOrderTheRestLeftOut)
+{
+    const std::string tenth = Link("usb-FTDI_FT232R_USB_UART_A10-if00-port0", a.path);
+    const std::string ninth = Link("usb-FTDI_FT232R_USB_UART_A9-if00-port0", b.path);
+    const std::string chained = Link("usb-WCH_CH340-if00-port0", ninth);  // a link to a link
+    Link("usb-Prolific_PL2303-if00-port0", work.Path() + "/unplugged");   // leads nowhere
+    Link("usb-Console_Adapter-if00-port0", console.path);
+    work.WriteFile("by-id/notes.txt", "");                                 // no device
+    ASSERT_EQ(mkdir((directory + "/subdirectory").c_str(), 0755), 0);
+
+    // The console named by a link of its own is recognised all the same.
+    const std::string consoleAlias = work.Path() + "/console-alias";
+    ASSERT_EQ(symlink(console.path.c_str(), consoleAlias.c_str()), 0);
+    EXPECT_EQ(rq::platform::StablePortNames(directory, {consoleAlias}),
+              (std::vector<std::string>{ninth, tenth, chained}));
+    EXPECT_EQ(rq::platform::StablePortNames(directory, {}),
+              (std::vector<std::string>{directory + "/usb-Console_Adapter-if00-port0", ninth, tenth, chained}));
+}
+
+TEST_F(StableNamesTest, NoNameOfTheSystemConsoleGetsThrough)
+{
+    // Looked at, never opened.
+    const std::string live = Link("usb-Live_Adapter-if00-port0", a.path);
+    std::ifstream in("/sys/class/tty/console/active");
+    std::ostringstream content;
+    content << in.rdbuf();
+    std::vector<std::string> targets = rq::platform::ConsoleDevicePaths(content.str());
+    targets.push_back("/dev/console");
+    targets.push_back("/dev/tty");
+    for (std::size_t k = 0; k < targets.size(); ++k) Link("usb-Console_" + std::to_string(k) + "-if00", targets[k]);
+    EXPECT_EQ(rq::platform::StablePortNames(directory), std::vector<std::string>{live});
+}
+
+TEST_F(StableNamesTest, MissingDirectoryListsNothing)
+{
+    EXPECT_TRUE(rq::platform::StablePortNames(work.Path() + "/no-serial/by-id").empty());
+    EXPECT_EQ(rq::platform::SystemStableNameDirectory(), "/dev/serial/by-id");
+}
+
+TEST_F(StableNamesTest, CandidatesAreThePlainNamesThenTheStableOnes)
+{
+    const std::string stableA = Link("usb-RQ_Adapter_2-if00-port0", a.path);
+    const std::string stableB = Link("usb-RQ_Adapter_10-if00-port0", b.path);
+    // A stable name stays listed beside the plain name of its device.
+    rq::platform::SetCandidatePortNames({b.path, a.path});
+    EXPECT_EQ(rq::platform::CandidatePortNames(), (std::vector<std::string>{b.path, a.path}))
+        << "plain names set alone: no directory is looked at";
+    rq::platform::SetStableNameDirectory(directory);
+    EXPECT_EQ(rq::platform::CandidatePortNames(), (std::vector<std::string>{b.path, a.path, stableA, stableB}));
+    // Setting the plain names again forgets the directory.
+    rq::platform::SetCandidatePortNames({a.path});
+    EXPECT_EQ(rq::platform::CandidatePortNames(), std::vector<std::string>{a.path});
 }
 
 struct HintCase {

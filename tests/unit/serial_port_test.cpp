@@ -1,8 +1,10 @@
 // The POSIX serial layer against a pseudo-terminal: the test holds the master
 // (the "controller" end) and keeps a descriptor of the slave open, as the
-// simulated controller does, so closing the port hangs nothing up.
+// simulated controller does, so closing the port hangs nothing up. Also the
+// write time-out arithmetic every port's writes run under.
 
 #include "platform/serial_port.h"
+#include "platform/line_timing.h"
 
 #include <gtest/gtest.h>
 
@@ -39,6 +41,8 @@ struct termios2 {
 namespace {
 
 using rq::platform::SerialPort;
+using rq::platform::WireTimeUs;
+using rq::platform::WriteTimeoutMs;
 using Bytes = std::vector<std::uint8_t>;
 using Clock = std::chrono::steady_clock;
 
@@ -189,6 +193,97 @@ TEST_F(PtyTest, CloseAfterAnArbitraryRateRestoresTheStandardOne)
     termios2 kernel{};
     ASSERT_EQ(ioctl(slave, TCGETS2, &kernel), 0);
     EXPECT_EQ(kernel.c_ospeed, 9600u);
+}
+
+// ---- write time-outs ----
+
+// Every rate the serial settings dialog offers, over every frame length from
+// the shortest frame to the longest.
+class WriteTimeoutTable : public testing::TestWithParam<long> {};
+
+TEST_P(WriteTimeoutTable, NeverBelowOneMillisecondPerByteNorTheWireTimeWithItsMargin)
+{
+    const long baud = GetParam();
+    int previous = 0;
+    for (std::size_t length = 6; length <= 255; ++length) {
+        SCOPED_TRACE(std::to_string(length) + " bytes at " + std::to_string(baud));
+        const int timeout = WriteTimeoutMs(length, baud);
+        const long long wireUs = WireTimeUs(length, baud);
+        // Ten bits a byte (start, eight data, stop), rounded up to the microsecond.
+        EXPECT_EQ(wireUs, (static_cast<long long>(length) * 10000000 + baud - 1) / baud);
+        EXPECT_GE(timeout, static_cast<int>(length));
+        EXPECT_GT(static_cast<long long>(timeout) * 1000, wireUs);
+        EXPECT_GE(static_cast<long long>(timeout) * 1000, wireUs * 3 / 2 + 20000);
+        EXPECT_GE(timeout, previous);  // a longer frame never gets less time
+        previous = timeout;
+        // A faster line never gets more time than a slower one.
+        EXPECT_LE(timeout, WriteTimeoutMs(length, 9600));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Rates, WriteTimeoutTable,
+                         testing::Values(9600L, 14400L, 19200L, 38400L, 56000L, 57600L, 115200L, 128000L));
+
+struct TimeoutCase {
+    std::size_t length;
+    long baud;
+    int timeoutMs;
+};
+
+class WriteTimeoutValues : public testing::TestWithParam<TimeoutCase> {};
+
+TEST_P(WriteTimeoutValues, AsComputed)
+{
+    const TimeoutCase& c = GetParam();
+    EXPECT_EQ(WriteTimeoutMs(c.length, c.baud), c.timeoutMs) << c.length << " bytes at " << c.baud;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Frames, WriteTimeoutValues,
+    testing::Values(TimeoutCase{255, 9600, 419},   // 265.625 ms on the wire: 1 ms a byte would cut it
+                    TimeoutCase{7, 9600, 31},      // 7.292 ms
+                    TimeoutCase{6, 128000, 21},    // 0.469 ms: the fixed allowance
+                    TimeoutCase{255, 115200, 255}, // 22.136 ms: one millisecond a byte is more
+                    TimeoutCase{255, 14400, 286},  // 177.084 ms
+                    TimeoutCase{255, 300, 12770},  // a rate typed by hand: 8.5 s on the wire
+                    TimeoutCase{0, 9600, 1},       // nothing to write still waits a millisecond
+                    TimeoutCase{255, 0, 255}));    // no usable rate: one millisecond a byte
+
+TEST(WriteTimeout, OneMillisecondPerByteIsShorterThanTheWireAt9600)
+{
+    // Why the rate counts: each byte needs 1.04 ms at 9600 baud.
+    for (std::size_t length = 6; length <= 255; ++length)
+        EXPECT_LT(static_cast<long long>(length) * 1000, WireTimeUs(length, 9600)) << length;
+}
+
+TEST_F(PtyTest, WriteRunsUnderTheTimeOutGivenAndDrainReturnsAtOnce)
+{
+    SerialPort port;
+    ASSERT_TRUE(port.Open(path, 9600)) << port.LastErrorMessage();
+    EXPECT_EQ(port.AppliedWriteTimeoutMs(), 0);
+    const Bytes frame(255, 0x55);
+    ASSERT_EQ(port.Write(frame.data(), frame.size(), WriteTimeoutMs(frame.size(), 9600)), frame.size());
+    EXPECT_EQ(port.AppliedWriteTimeoutMs(), 419);
+    // A pseudo-terminal sends nothing down a line: with the frame still unread
+    // by the other side, there is nothing to wait for, even with no time at all.
+    EXPECT_TRUE(port.Drain(0)) << port.LastErrorMessage();
+    EXPECT_EQ(port.LastErrorCode(), 0);
+    EXPECT_EQ(ReadMaster(frame.size()), frame);
+    ASSERT_TRUE(port.Open(path, 9600)) << port.LastErrorMessage();
+    EXPECT_EQ(port.AppliedWriteTimeoutMs(), 0) << "a new open starts afresh";
+}
+
+TEST_F(PtyTest, DrainOnAClosedOrHungUpPortFails)
+{
+    SerialPort port;
+    EXPECT_FALSE(port.Drain(100));
+    EXPECT_EQ(port.LastErrorCode(), EBADF);
+    ASSERT_TRUE(port.Open(path, 9600)) << port.LastErrorMessage();
+    HangUp();
+    std::uint8_t byte = 0;
+    EXPECT_EQ(port.Read(&byte, 1, 2000), 0u);  // notices the hang-up
+    EXPECT_FALSE(port.Drain(2000));
+    EXPECT_EQ(port.LastErrorCode(), EIO);
 }
 
 // ---- open, close, exclusivity, failures ----

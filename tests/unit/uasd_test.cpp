@@ -1,6 +1,8 @@
 // The transaction worker against the simulated controller on a
 // pseudo-terminal: the exact events it posts (identifiers, colours, texts),
-// what lands in the reply buffer, and what reaches the wire.
+// what lands in the reply buffer, and what reaches the wire. A recording fake
+// line shows what no pseudo-terminal can: the write time-out asked for and a
+// frame that takes its time to leave.
 
 #include <gtest/gtest.h>
 
@@ -9,10 +11,12 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <regex>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <fcntl.h>
@@ -23,6 +27,8 @@
 
 #include <wx/translation.h>
 
+#include "platform/line_timing.h"
+#include "platform/serial_port.h"
 #include "serial/log_line.h"
 #include "serial/uasd.h"
 #include "support/sim_controller.h"
@@ -104,13 +110,15 @@ struct Outcome {
 };
 
 // Runs one transaction to its end: the worker is detached and deletes itself.
+// Without a `line` the worker opens the real port.
 Outcome RunTransaction(const std::string& port, const Bytes& frame, std::uint8_t* reply,
-                       std::uint32_t replyLength)
+                       std::uint32_t replyLength,
+                       std::unique_ptr<rq::platform::SerialLine> line = nullptr, int baud = BAUD)
 {
     Outcome outcome;
     EventCollector collector;
     auto* worker = new UASD(&collector, frame.data(), frame.size(), reply, replyLength,
-                            wxString(port), BAUD, POLLS);
+                            wxString(port), baud, POLLS, std::move(line));
     if (worker->Create() != wxTHREAD_NO_ERROR) {
         delete worker;
         ADD_FAILURE() << "the worker's thread could not be created";
@@ -193,7 +201,10 @@ void ExpectEvents(const std::vector<Event>& actual, const std::vector<Expected>&
     }
 }
 
-std::string OpenLine(const std::string& port) { return "Open : " + port + " ,9600 "; }
+std::string OpenLine(const std::string& port, int baud = BAUD)
+{
+    return "Open : " + port + " ," + std::to_string(baud) + " ";
+}
 std::string CloseLine(const std::string& port) { return "Close: " + port; }
 
 // Brightness 8, no address.
@@ -442,6 +453,171 @@ TEST(Uasd, WithoutReplyBufferNothingIsRead)
                   Finished()});
     ASSERT_TRUE(sim.WaitForFrames(1));
     EXPECT_EQ(sim.RecordedFrames(), std::vector<std::string>{"A1 07 F8 43 08 EB 51"});
+}
+
+// ---- a recording line: time-outs and the drain ----
+
+// What the worker asked of a RecordingLine, kept beyond the worker's life.
+struct LineCalls {
+    std::mutex mutex;
+    std::vector<std::string> calls;
+    int drainBoundMs = -1;
+    int reads = 0;
+    wxDateTime writeCalled;
+    wxDateTime drained;
+
+    void Note(const std::string& call)
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        calls.push_back(call);
+    }
+};
+
+// Takes every frame whole, lets it leave the line in `drainTime` (as a slow
+// line would), then answers the status byte 0F on read number `answerOnRead`.
+class RecordingLine : public rq::platform::SerialLine {
+public:
+    RecordingLine(std::shared_ptr<LineCalls> record, std::chrono::milliseconds drainTime, int answerOnRead)
+        : record(std::move(record)), drainTime(drainTime), answerOnRead(answerOnRead)
+    {
+    }
+
+    bool Open(const std::string& name, long baud) override
+    {
+        record->Note("Open " + name + " at " + std::to_string(baud));
+        open = true;
+        return true;
+    }
+    bool IsOpen() const override { return open; }
+    std::size_t Write(const std::uint8_t*, std::size_t length, int timeoutMs) override
+    {
+        record->writeCalled = wxDateTime::UNow();
+        record->Note("Write " + std::to_string(length) + " bytes within " + std::to_string(timeoutMs) + " ms");
+        return length;
+    }
+    bool Drain(int timeoutMs) override
+    {
+        record->drainBoundMs = timeoutMs;
+        std::this_thread::sleep_for(drainTime);
+        record->drained = wxDateTime::UNow();
+        record->Note("Drain");
+        return true;
+    }
+    std::size_t Read(std::uint8_t* data, std::size_t length, int) override
+    {
+        const int read = ++record->reads;
+        if (read == 1)
+            record->Note("Read");
+        if (read != answerOnRead || length == 0)
+            return 0;
+        data[0] = 0x0F;
+        return 1;
+    }
+    void Close() override
+    {
+        record->Note("Close");
+        open = false;
+    }
+    const std::string& LastErrorMessage() const override { return none; }
+    int LastErrorCode() const override { return 0; }
+
+private:
+    std::shared_ptr<LineCalls> record;
+    std::chrono::milliseconds drainTime;
+    int answerOnRead;
+    bool open = false;
+    std::string none;
+};
+
+const std::string FAKE_PORT = "/dev/serial/by-id/usb-RQ_Recording_Line-if00-port0";
+
+// A message frame of `length` bytes; only its length matters to the fake.
+Bytes FrameOf(std::size_t length)
+{
+    Bytes frame(length, 0x20);
+    frame.front() = 0xA1;
+    frame.back() = 0x51;
+    return frame;
+}
+
+std::vector<Expected> SuccessLines(const std::string& port, int baud, const Bytes& frame)
+{
+    return {Line(OLIVE, Prefix::Time, OpenLine(port, baud)),
+            Line(GREEN, Prefix::Time, "Write : " + std::to_string(frame.size()) + " Bytes"),
+            Line(MAGENTA, Prefix::Blank, "DATA :  " + HexLine(frame)),
+            Line(BLUE, Prefix::Time, "Read : 1 Bytes"),
+            Line(ORANGE, Prefix::Blank, "DATA :  0F"),
+            Reply(1),
+            Line(MAROON, Prefix::Blank, CloseLine(port)),
+            Finished()};
+}
+
+struct WriteCase {
+    const char* name;
+    std::size_t length;
+    int baud;
+    int timeoutMs;  // as the line time-out arithmetic gives it
+};
+
+class UasdWriteTimeOut : public testing::TestWithParam<WriteCase> {};
+
+TEST_P(UasdWriteTimeOut, AsksForTheLinesTimeOutAndDrainsBeforeTheReplyWait)
+{
+    const WriteCase& c = GetParam();
+    ASSERT_EQ(rq::platform::WriteTimeoutMs(c.length, c.baud), c.timeoutMs);
+    auto record = std::make_shared<LineCalls>();
+    const Bytes frame = FrameOf(c.length);
+    std::uint8_t reply = 0xAA;
+
+    const Outcome outcome = RunTransaction(
+        FAKE_PORT, frame, &reply, 1, std::make_unique<RecordingLine>(record, std::chrono::milliseconds(0), 1),
+        c.baud);
+    ASSERT_TRUE(outcome.finished) << Describe(outcome.events);
+
+    ExpectEvents(outcome.events, SuccessLines(FAKE_PORT, c.baud, frame));
+    EXPECT_EQ(reply, 0x0F);
+    EXPECT_EQ(record->calls,
+              (std::vector<std::string>{"Open " + FAKE_PORT + " at " + std::to_string(c.baud),
+                                        "Write " + std::to_string(c.length) + " bytes within " +
+                                            std::to_string(c.timeoutMs) + " ms",
+                                        "Drain", "Read", "Close"}));
+    // The drain shares the write's time-out.
+    EXPECT_GE(record->drainBoundMs, 0);
+    EXPECT_LE(record->drainBoundMs, c.timeoutMs);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Frames, UasdWriteTimeOut,
+    testing::Values(WriteCase{"LongestFrameAt9600", 255, 9600, 419},
+                    WriteCase{"ShortFrameAt9600", 7, 9600, 31},
+                    WriteCase{"LongestFrameAt115200", 255, 115200, 255},
+                    WriteCase{"ShortFrameAt128000", 6, 128000, 21}),
+    [](const testing::TestParamInfo<WriteCase>& info) { return std::string(info.param.name); });
+
+// A frame that needs longer to leave than the whole reply wait: were the
+// 500 polls counted from the write, they would be over before the controller
+// could answer.
+TEST(UasdDrain, ReplyWaitBeginsOnlyOnceTheFrameHasLeft)
+{
+    auto record = std::make_shared<LineCalls>();
+    const Bytes frame = FrameOf(255);
+    std::uint8_t reply = 0xAA;
+
+    const Outcome outcome = RunTransaction(
+        FAKE_PORT, frame, &reply, 1,
+        std::make_unique<RecordingLine>(record, std::chrono::milliseconds(POLLS + 100), 3), BAUD);
+    ASSERT_TRUE(outcome.finished) << Describe(outcome.events);
+
+    ExpectEvents(outcome.events, SuccessLines(FAKE_PORT, BAUD, frame));
+    EXPECT_EQ(reply, 0x0F);
+    EXPECT_EQ(record->reads, 3);
+    ASSERT_EQ(record->calls.size(), 5u);
+    EXPECT_EQ(record->calls[2], "Drain");
+    EXPECT_EQ(record->calls[3], "Read");
+    // The "Write" line keeps the moment before the write, not the drain's end.
+    const std::string writeStamp = outcome.events[1].text.substr(0, TIME_PREFIX_WIDTH);
+    EXPECT_LE(writeStamp, std::string(TimePrefix(record->writeCalled).utf8_string()));
+    EXPECT_LT(writeStamp, std::string(TimePrefix(record->drained).utf8_string()));
 }
 
 // Notes when the worker object has been destroyed.

@@ -11,6 +11,7 @@
 //   RQ_COM_HANGUP     answers, then hangs up
 //   RQ_COM_HIGH       answers; a number above 9, which opens only as \\.\COMnn
 
+#include "platform/line_timing.h"
 #include "platform/serial_port.h"
 
 #define WIN32_LEAN_AND_MEAN
@@ -201,6 +202,43 @@ TEST(SerialPortWin32, ReadsAfterTheControllerHungUpReturnNothingAndDoNotHang)
     EXPECT_FALSE(port.IsOpen());
 }
 
+// The longest frame the length byte allows: the brightness code, filler, the
+// checksum and the end byte. The controller answers 0F only if all 255 bytes
+// arrived unchanged.
+Bytes LongestFrame()
+{
+    Bytes frame = {0xA1, 0xFF, 0x00, 0x43};
+    frame.resize(253, 0x20);
+    std::uint8_t sum = 0;
+    for (std::uint8_t byte : frame) sum = static_cast<std::uint8_t>(sum + byte);
+    frame.push_back(sum);
+    frame.push_back(0x51);
+    return frame;
+}
+
+TEST(SerialPortWin32, LongestFrameAt9600GetsItsWireTimeAsWriteTimeOut)
+{
+    const Bytes frame = LongestFrame();
+    ASSERT_EQ(frame.size(), 255u);
+    // 266 ms on the wire at 9600 baud: one millisecond a byte would cut it.
+    const int timeout = rq::platform::WriteTimeoutMs(frame.size(), kBaud);
+    ASSERT_EQ(timeout, 419);
+    SerialPort port;
+    ASSERT_TRUE(port.Open(Port("RQ_COM_ANSWERING"), kBaud)) << port.LastErrorMessage();
+    ASSERT_EQ(port.Write(frame.data(), frame.size(), timeout), frame.size()) << port.LastErrorMessage();
+    // What the driver holds as WriteTotalTimeoutConstant, read back.
+    EXPECT_EQ(port.AppliedWriteTimeoutMs(), 419);
+    EXPECT_GT(port.AppliedWriteTimeoutMs() * 1000LL, rq::platform::WireTimeUs(frame.size(), kBaud));
+    // The write ends once the bytes are out: nothing is left to drain.
+    EXPECT_TRUE(port.Drain(0)) << port.LastErrorMessage();
+    std::uint8_t reply = 0;
+    ASSERT_EQ(port.Read(&reply, 1, 2000), 1u) << port.LastErrorMessage();
+    EXPECT_EQ(reply, kSuccess);
+    const std::string record = Env("RQ_SIM_RECORD");
+    ASSERT_FALSE(record.empty()) << "RQ_SIM_RECORD is not set";
+    EXPECT_EQ(LastLine(record), Hex(frame));
+}
+
 // ---- names, failures, exclusive use ----
 
 TEST(SerialPortWin32, PortsAboveNineOpenByTheirPlainName)
@@ -275,6 +313,8 @@ TEST(SerialPortWin32, WriteAndReadOnAClosedPortDoNothingAndSayWhy)
     EXPECT_EQ(port.Write(&byte, 1, 10), 0u);
     EXPECT_EQ(port.LastErrorCode(), ERROR_INVALID_HANDLE);
     EXPECT_EQ(port.Read(&byte, 1, 10), 0u);
+    EXPECT_EQ(port.LastErrorCode(), ERROR_INVALID_HANDLE);
+    EXPECT_FALSE(port.Drain(10));
     EXPECT_EQ(port.LastErrorCode(), ERROR_INVALID_HANDLE);
     port.Close();  // harmless when closed
     EXPECT_FALSE(port.IsOpen());
