@@ -7,8 +7,8 @@ namespace rq::cli {
 
 namespace {
 
-// The transactions of one command: each ID of its list (or its one address)
-// `repeat` times. Returns the error, empty when all could be built.
+// The transactions of one command: each ID of its list (or its one address),
+// each made `repeat` times. Returns the error, empty when all could be built.
 std::string AddCommand(Plan& plan, const Arguments& arguments, const SavedSetup* saved,
                        MultibyteConverter toMultibyte, int line, const std::string& warningPrefix)
 {
@@ -46,10 +46,8 @@ std::string AddCommand(Plan& plan, const Arguments& arguments, const SavedSetup*
         planned.frame.assign(buffer, buffer + length);
         planned.words = arguments.words;
         planned.line = line;
-        const int repeat = request.repeat;
-        request.repeat = 1;
         planned.request = std::move(request);
-        for (int k = 0; k < repeat; ++k) plan.transactions.push_back(planned);
+        plan.transactions.push_back(std::move(planned));
     }
     return {};
 }
@@ -77,6 +75,13 @@ bool IsMessage(const Arguments& arguments)
 
 }  // namespace
 
+std::size_t Plan::Total() const
+{
+    std::size_t total = 0;
+    for (const PlannedTransaction& transaction : transactions) total += static_cast<std::size_t>(transaction.request.repeat);
+    return total;
+}
+
 Plan PlanCommand(const Arguments& arguments, const SavedSetup* saved, MultibyteConverter toMultibyte)
 {
     Plan plan;
@@ -84,7 +89,7 @@ Plan PlanCommand(const Arguments& arguments, const SavedSetup* saved, MultibyteC
     plan.keepGoing = arguments.keepGoing || !plan.fleet;
     plan.error = AddCommand(plan, arguments, saved, toMultibyte, 0, "");
     if (!plan.error.empty()) plan.transactions.clear();
-    plan.summary = plan.fleet || plan.transactions.size() > 1;
+    plan.summary = plan.fleet || plan.Total() > 1;
     return plan;
 }
 

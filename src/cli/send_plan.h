@@ -4,6 +4,7 @@
 // whole list is built and checked before anything is sent, so a mistake on
 // any line sends nothing. Plain C++, like the request it builds on.
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -13,6 +14,7 @@
 
 namespace rq::cli {
 
+// One transaction, made request.repeat times in a row.
 struct PlannedTransaction {
     Request request;                  // its address is this transaction's
     std::vector<std::uint8_t> frame;  // the bytes to send
@@ -32,6 +34,9 @@ struct Plan {
     bool summary = false;
     std::vector<std::string> warnings;  // each once, with its script line
     std::string error;                  // set when nothing may be sent
+
+    // Every transaction counted with its repeats.
+    std::size_t Total() const;
 };
 
 // The command of the command line.

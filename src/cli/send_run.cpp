@@ -8,16 +8,19 @@ int RunPlan(const Plan& plan, Transactor& transactor, Reporter& reporter)
 {
     RepeatTally tally;
     std::size_t sent = 0;
+    bool stopped = false;
     for (const PlannedTransaction& transaction : plan.transactions) {
-        reporter.TransactionStarted(transaction);
-        const TransactionRecord record = transactor.Transact(transaction);
-        reporter.TransactionFinished(transaction, record);
-        tally.Add(record.outcome, record.milliseconds, transaction.request.address);
-        ++sent;
-        if (record.outcome != Outcome::Success && !plan.keepGoing) break;
+        for (int i = 0; i < transaction.request.repeat && !stopped; ++i) {
+            reporter.TransactionStarted(transaction);
+            const TransactionRecord record = transactor.Transact(transaction);
+            reporter.TransactionFinished(transaction, record);
+            tally.Add(record.outcome, record.milliseconds, transaction.request.address);
+            ++sent;
+            stopped = record.outcome != Outcome::Success && !plan.keepGoing;
+        }
+        if (stopped) break;
     }
-    if (plan.summary)
-        reporter.RunFinished(plan.fleet ? tally.FleetSummary(plan.transactions.size() - sent) : tally.Summary());
+    if (plan.summary) reporter.RunFinished(plan.fleet ? tally.FleetSummary(plan.Total() - sent) : tally.Summary());
     return tally.ExitStatus();
 }
 

@@ -161,15 +161,18 @@ TEST(CliPlan, IdsSendTheCommandToEachIdInTurn)
 
     // Each ID N times, one after the other.
     const Plan repeated = Command({"--port", "P", "--ids", "4,2", "--repeat", "2", "--keep-going", "black"});
-    EXPECT_EQ(Frames(repeated), (std::vector<std::string>{"A1 07 F8 04 63 07 51", "A1 07 F8 04 63 07 51",
-                                                          "A1 07 F8 02 63 05 51", "A1 07 F8 02 63 05 51"}));
+    EXPECT_EQ(Frames(repeated), (std::vector<std::string>{"A1 07 F8 04 63 07 51", "A1 07 F8 02 63 05 51"}));
+    EXPECT_EQ(repeated.transactions[0].request.repeat, 2);
+    EXPECT_EQ(repeated.Total(), 4u);
     EXPECT_TRUE(repeated.keepGoing);
 }
 
 TEST(CliPlan, RepeatAloneGoesOnAndOneCommandHasNoSummary)
 {
-    const Plan repeat = Command({"--port", "P", "--id", "1", "--repeat", "3", "black"});
-    EXPECT_EQ(repeat.transactions.size(), 3u);
+    // Kept as one transaction with its count: a long measurement holds no list.
+    const Plan repeat = Command({"--port", "P", "--id", "1", "--repeat", "1000000", "black"});
+    EXPECT_EQ(repeat.transactions.size(), 1u);
+    EXPECT_EQ(repeat.Total(), 1000000u);
     EXPECT_FALSE(repeat.fleet);
     EXPECT_TRUE(repeat.keepGoing);
     EXPECT_TRUE(repeat.summary);
@@ -331,6 +334,14 @@ TEST(CliRun, StopsAtTheFirstFailureUnlessKeepGoing)
     EXPECT_EQ(RunPlan(Command({"--port", "P", "--id", "3", "--repeat", "2", "black"}), stopping, repeat), kExitTimedOut);
     EXPECT_EQ(stopping.asked, (std::vector<int>{3, 3}));
     EXPECT_EQ(repeat.summary.find("Not succeeded"), std::string::npos) << repeat.summary;
+
+    // Repeats over a list stop within an ID's repeats too.
+    stopping.asked.clear();
+    RecordingReporter repeats;
+    EXPECT_EQ(RunPlan(Command({"--port", "P", "--ids", "2-4", "--repeat", "2", "black"}), stopping, repeats),
+              kExitTimedOut);
+    EXPECT_EQ(stopping.asked, (std::vector<int>{2, 2, 3}));
+    EXPECT_NE(repeats.summary.find("\nNot sent: 3 "), std::string::npos) << repeats.summary;
 }
 
 // ---- the reporters ----
