@@ -120,8 +120,12 @@ const char USAGE[] =
     "  2  bad options\n"
     "\n"
     "Examples:\n"
-    "  rq-m4x-sim --ids 1-32 --delay 16 --link /tmp/bus &\n"
-    "  rq-m4x-send --port /tmp/bus --ids 1-32 bright 8\n";
+    "A bus of 32 signs that answer after 16 ms, sign 7 with a checksum error, and\n"
+    "brightness 8 for all of them:\n"
+    "\n"
+    "  rq-m4x-sim --ids 1-32 --fail 7:F0 --delay 16 --link /tmp/bus &\n"
+    "\n"
+    "  rq-m4x-send --port /tmp/bus --ids 1-32 --keep-going bright 8\n";
 
 void Usage()
 {

@@ -219,9 +219,15 @@ the status of the first one that did not. Bad arguments include a malformed
 opened. An ID that no controller answers to gives 7.
 
 Examples:
+A simulated bus of 32 signs, brightness 8 for signs 1 to 3, then timed
+scrolling for all of them with a JSON record, then a script with a log:
+
   rq-m4x-sim --ids 1-32 --link /tmp/bus &
+
   rq-m4x-send --port /tmp/bus --ids 1-3 bright 8
+
   rq-m4x-send --port /tmp/bus --ids 1-32 --keep-going --json scroll 3000 50
+
   rq-m4x-send --port /tmp/bus --log station.log --script station.txt
 )";
 }
