@@ -56,6 +56,7 @@ std::string AddCommand(Plan& plan, const Arguments& arguments, const SavedSetup*
 std::string RunWideOptionIn(const Arguments& line)
 {
     if (line.help) return "--help";
+    if (line.version) return "--version";
     if (line.quiet) return "--quiet";
     if (line.hex) return "--hex";
     if (line.json) return "--json";
