@@ -1,45 +1,79 @@
-// rq-m4x-send: one command to an LED sign controller from a script, through
-// the same encoders, worker and log lines as the "RQ-M4x - LED Test" window.
-// Arguments are judged in src/cli (send_arguments, send_request); this file
-// only wires them to the toolkit and the port.
+// rq-m4x-send: commands to LED sign controllers from a script, through the
+// same encoders, worker and log lines as the "RQ-M4x - LED Test" window.
+// Arguments are judged in src/cli (send_arguments, send_plan, send_request),
+// transactions run in send_session and are reported by the reporters; this
+// file only reads the files named on the command line and wires the steps.
 
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <optional>
 
+#include <wx/datetime.h>
+#include <wx/ffile.h>
 #include <wx/init.h>
+#include <wx/wxcrt.h>
 
 #include "cli/console.h"
 #include "cli/exit_status.h"
+#include "cli/human_reporter.h"
+#include "cli/json_reporter.h"
+#include "cli/log_reporter.h"
 #include "cli/saved_setup.h"
+#include "cli/script_text.h"
 #include "cli/send_arguments.h"
-#include "cli/send_request.h"
+#include "cli/send_plan.h"
+#include "cli/send_run.h"
 #include "cli/send_session.h"
 #include "platform/text_encoding.h"
-#include "protocol/commands.h"
-#include "protocol/frame.h"
 
 namespace {
+
+using namespace rq::cli;
 
 int BadArguments(const std::string& message)
 {
     std::fprintf(stderr, "rq-m4x-send: %s\n", message.c_str());
-    return rq::cli::kExitBadArguments;
+    return kExitBadArguments;
+}
+
+// The whole script, from a file or standard input.
+std::optional<std::string> ReadScriptText(const std::string& name)
+{
+    std::string text;
+    char buffer[4096];
+    if (name == "-") {
+        std::size_t n;
+        while ((n = std::fread(buffer, 1, sizeof buffer, stdin)) > 0) text.append(buffer, n);
+        if (std::ferror(stdin)) return std::nullopt;
+        return text;
+    }
+    wxFFile file(wxString::FromUTF8(name.c_str()), "rb");
+    if (!file.IsOpened()) return std::nullopt;
+    std::size_t n;
+    while ((n = file.Read(buffer, sizeof buffer)) > 0) text.append(buffer, n);
+    if (file.Error()) return std::nullopt;
+    return text;
 }
 
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    using namespace rq::cli;
-
-    const ParsedArguments parsed = ParseArguments(CommandLineArguments(argc, argv));
+    const std::vector<std::string> commandLine = CommandLineArguments(argc, argv);
+    const ParsedArguments parsed = ParseArguments(commandLine);
     if (!parsed.error.empty()) return BadArguments(parsed.error);
     const Arguments& arguments = parsed.arguments;
     if (arguments.help) {
         std::fputs(HelpText().c_str(), stdout);
         return kExitSuccess;
     }
+    if (arguments.version) {
+        std::fputs("rq-m4x-send " RQ_VERSION "\n", stdout);
+        return kExitSuccess;
+    }
+    if (arguments.json && arguments.hex) return BadArguments("--json and --hex exclude each other");
+    if (arguments.log && arguments.hex) return BadArguments("--log records transactions, and --hex sends none");
 
     // The worker posts toolkit events and the settings are toolkit INI files.
     wxInitializer toolkit;
@@ -54,28 +88,62 @@ int main(int argc, char** argv)
         if (!read.setup) return BadArguments(read.error);
         saved = std::move(read.setup);
     }
+    const SavedSetup* setup = saved ? &*saved : nullptr;
 
-    const RequestResult built = BuildRequest(arguments, saved ? &*saved : nullptr, &rq::platform::ToControllerMultibyte);
-    if (!built.request) return BadArguments(built.error);
-    const Request& request = *built.request;
-    for (const std::string& warning : request.warnings) std::fprintf(stderr, "rq-m4x-send: warning: %s\n", warning.c_str());
+    // Every transaction of the run, checked before the first is sent.
+    Plan plan;
+    std::string scriptName;
+    if (arguments.script) {
+        scriptName = *arguments.script == "-" ? "standard input" : *arguments.script;
+        const std::optional<std::string> text = ReadScriptText(*arguments.script);
+        if (!text) return BadArguments("cannot read the script " + scriptName);
+        plan = PlanScript(arguments, SplitScript(*text), scriptName, setup, &rq::platform::ToControllerMultibyte);
+    } else {
+        plan = PlanCommand(arguments, setup, &rq::platform::ToControllerMultibyte);
+    }
+    if (!plan.error.empty()) return BadArguments(plan.error);
+    for (const std::string& warning : plan.warnings) std::fprintf(stderr, "rq-m4x-send: warning: %s\n", warning.c_str());
 
-    std::uint8_t frame[rq::protocol::kFrameBufferSize];
-    const std::size_t length = rq::protocol::EncodeCommand(request.command, request.address, frame);
-    if (length == 0) return BadArguments("the frame could not be built from these values");
-
-    if (request.hex) {
-        for (std::size_t i = 0; i < length; ++i) std::printf(i == 0 ? "%.2X" : " %.2X", frame[i]);
-        std::printf("\n");
+    if (arguments.hex) {
+        for (const PlannedTransaction& transaction : plan.transactions) std::printf("%s\n", HexBytes(transaction.frame).c_str());
         return kExitSuccess;
     }
 
-    SendSession session(request, PrepareColourOutput());
-    const int status = session.Run(frame, length);
+    // A log that cannot be written is known before anything is sent.
+    std::unique_ptr<LogFileReporter> logReporter;
+    if (arguments.log) {
+        std::FILE* file = wxFopen(wxString::FromUTF8(arguments.log->c_str()), "ab");
+        if (!file) return BadArguments("cannot open the log file " + *arguments.log);
+        const Request& first = plan.transactions.front().request;
+        std::vector<std::string> words = {"rq-m4x-send"};
+        words.insert(words.end(), commandLine.begin(), commandLine.end());
+        const std::string header =
+            LogHeader(wxDateTime::Now().FormatISOCombined(' ').utf8_string(), first.port, first.baud, JoinQuoted(words));
+        logReporter = std::make_unique<LogFileReporter>(file, header, plan.fleet, scriptName);
+    }
+
+    Reporters reporters;
+    std::unique_ptr<Reporter> output;
+    if (arguments.json) {
+        output = std::make_unique<JsonReporter>(stdout, stderr);
+    } else {
+        HumanReporter::Style style;
+        style.colour = PrepareColourOutput();
+        style.quiet = arguments.quiet;
+        style.headings = plan.fleet;
+        style.scriptName = scriptName;
+        output = std::make_unique<HumanReporter>(stdout, style);
+    }
+    reporters.Add(*output);
+    if (logReporter) reporters.Add(*logReporter);
+
+    SendSession session(reporters);
+    const int status = RunPlan(plan, session, reporters);
     // The last worker deletes itself on its own thread just after its final
     // event. The toolkit's clean-up at exit frees the mutex with which such a
     // thread still signals its end, and crashes now and then; so the tool
     // ends without it, once everything it printed is out.
+    logReporter.reset();
     std::fflush(stdout);
     std::fflush(stderr);
     std::_Exit(status);

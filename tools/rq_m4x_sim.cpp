@@ -5,7 +5,8 @@
 // written here on their own, not borrowed from the program, so that a fault in
 // the program's frame encoder shows up as a wrong status instead of being
 // mirrored. Options make it misbehave for tests: stay silent, answer late,
-// answer other bytes, or hang up.
+// answer other bytes, or hang up. With --ids it is a bus of controllers, each
+// answering to its own ID, as the signs of one RS-485 line do.
 
 #include <algorithm>
 #include <cctype>
@@ -17,6 +18,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -46,6 +48,19 @@ constexpr int FRAME_GAP_MS = 100;
 constexpr int DRAIN_LIMIT_MS = 1000;
 
 constexpr std::uint8_t KNOWN_CODES[] = {0x21, 0x65, 0x6A, 0x63, 0x99, 0x9A, 0x41, 0x60, 0x43, 0x20, 0x01, 0x02};
+constexpr std::uint8_t CODE_CHANGE_ID = 0x21;
+
+// The payload length of each command with a fixed one; -1: a text of any length.
+struct Payload {
+    std::uint8_t code;
+    int length;
+};
+constexpr Payload PAYLOADS[] = {{0x21, 1}, {0x65, 4}, {0x6A, 1}, {0x63, 0}, {0x99, 0}, {0x9A, 0},
+                                {0x41, 7}, {0x60, 5}, {0x43, 1}, {0x20, -1}, {0x01, -1}, {0x02, -1}};
+
+// The controllers of a bus: ID -> the status it answers with instead of its
+// judgement (--fail), if any.
+using Bus = std::map<int, std::optional<std::uint8_t>>;
 
 struct Options {
     bool silent = false;
@@ -57,6 +72,8 @@ struct Options {
     std::string recordPath;
     std::string linkPath;
     long count = 0;  // 0: no limit
+    std::optional<Bus> bus;  // --ids: a bus of controllers
+    std::map<int, std::uint8_t> failures;  // --fail ID:HEX
 };
 
 int signalPipe[2] = {-1, -1};
@@ -69,13 +86,74 @@ void OnSignal(int)
     errno = saved;
 }
 
+const char USAGE[] =
+    "Usage: rq-m4x-sim [OPTIONS]\n"
+    "\n"
+    "A simulated RQ-M4T LED sign controller on a pseudo-terminal, for tests, benchmarks\n"
+    "and demonstrations. Prints the path of its terminal, then answers every command\n"
+    "frame with a status byte: 0F good frame, F0 bad checksum, F1 unknown command, F2 bad\n"
+    "length or end byte. It runs until it is stopped (SIGINT, SIGTERM) or an option ends it.\n"
+    "\n"
+    "Options:\n"
+    "  --link PATH      also make PATH a symbolic link to the terminal (removed on exit)\n"
+    "  --record FILE    append every frame received to FILE, one hex line per frame\n"
+    "  --count N        end after answering N frames\n"
+    "  --ids LIST       act as a bus of controllers with the IDs of LIST (0..255 and\n"
+    "                   ranges, e.g. 1-32,40): a frame addressed to one of them is\n"
+    "                   answered, a frame addressed to another ID gets no answer, as from\n"
+    "                   an absent sign, and a frame without an address is answered once.\n"
+    "                   \"Change ID\" moves a controller to its new ID\n"
+    "  --fail ID:HEX    the controller ID answers with the status byte HEX (F0, F1, ...);\n"
+    "                   may be given for several IDs; needs --ids\n"
+    "  --silent         answer nothing (record only)\n"
+    "  --delay MS       answer MS milliseconds late\n"
+    "  --status HEX     answer every frame with the status byte HEX\n"
+    "  --reply HEX...   answer every frame with these bytes\n"
+    "  --hangup-before  hang up when the first frame arrives, without answering\n"
+    "  --hangup-after   hang up after answering the first frame\n"
+    "  -h, --help       print this help\n"
+    "  --version        print the version\n"
+    "\n"
+    "Exit status:\n"
+    "  0  stopped by a signal or by --count, --hangup-before or --hangup-after\n"
+    "  1  the terminal, the link or the record file could not be set up\n"
+    "  2  bad options\n"
+    "\n"
+    "Examples:\n"
+    "A bus of 32 signs that answer after 16 ms, sign 7 with a checksum error, and\n"
+    "brightness 8 for all of them:\n"
+    "\n"
+    "  rq-m4x-sim --ids 1-32 --fail 7:F0 --delay 16 --link /tmp/bus &\n"
+    "\n"
+    "  rq-m4x-send --port /tmp/bus --ids 1-32 --keep-going bright 8\n";
+
 void Usage()
 {
-    std::fprintf(stderr,
-                 "usage: rq-m4x-sim [--link PATH] [--record FILE] [--count N] [--silent] [--delay MS]\n"
-                 "                  [--status HEX] [--reply HEX...] [--hangup-before] [--hangup-after]\n"
-                 "Prints the path of its pseudo-terminal and answers every command frame with a status\n"
-                 "byte: 0F good frame, F0 bad checksum, F1 unknown command, F2 bad length or end byte.\n");
+    std::fputs(USAGE, stderr);
+}
+
+// "1-32,40": IDs 0..255 and ranges.
+bool ParseIdList(const std::string& text, Bus& bus)
+{
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t comma = text.find(',', start);
+        const std::string item = text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+        const std::size_t dash = item.find('-');
+        const std::string firstText = item.substr(0, dash);
+        const std::string lastText = dash == std::string::npos ? firstText : item.substr(dash + 1);
+        const auto digits = [](const std::string& t) {
+            return !t.empty() && t.size() <= 3 &&
+                   std::all_of(t.begin(), t.end(), [](char c) { return c >= '0' && c <= '9'; });
+        };
+        if (!digits(firstText) || !digits(lastText)) return false;
+        const int first = std::stoi(firstText);
+        const int last = std::stoi(lastText);
+        if (last > 255 || first > last) return false;
+        for (int id = first; id <= last; ++id) bus[id] = std::nullopt;
+        if (comma == std::string::npos) return true;
+        start = comma + 1;
+    }
 }
 
 bool ParseHexBytes(const std::string& text, Bytes& out)
@@ -127,6 +205,18 @@ bool ParseOptions(int argc, char** argv, Options& options)
             if (!ParseHexBytes(argv[i + 1], status) || status.size() != 1) return false;
             options.status = status[0];
             ++i;
+        } else if (arg == "--ids" && hasValue) {
+            Bus bus;
+            if (!ParseIdList(argv[++i], bus)) return false;
+            options.bus = bus;
+        } else if (arg == "--fail" && hasValue) {
+            const std::string value = argv[++i];
+            const std::size_t colon = value.find(':');
+            Bytes status;
+            if (colon == std::string::npos || !ParseNumber(value.substr(0, colon).c_str(), number) || number > 255 ||
+                !ParseHexBytes(value.substr(colon + 1), status) || status.size() != 1)
+                return false;
+            options.failures[static_cast<int>(number)] = status[0];
         } else if (arg == "--reply") {
             // Every following argument up to the next option is part of the reply.
             Bytes reply;
@@ -139,6 +229,12 @@ bool ParseOptions(int argc, char** argv, Options& options)
         } else {
             return false;
         }
+    }
+    // A failing controller must be one of the bus.
+    if (!options.failures.empty() && !options.bus) return false;
+    for (const auto& [id, status] : options.failures) {
+        if (options.bus->count(id) == 0) return false;
+        (*options.bus)[id] = status;
     }
     return true;
 }
@@ -179,6 +275,26 @@ std::uint8_t Judge(const Bytes& frame)
     return STATUS_UNKNOWN_CODE;
 }
 
+bool PayloadFits(std::uint8_t code, std::size_t length)
+{
+    for (const Payload& payload : PAYLOADS) {
+        if (payload.code == code) return payload.length < 0 || static_cast<std::size_t>(payload.length) == length;
+    }
+    return false;
+}
+
+// The address of a frame that passed Judge, if it carries one. The envelope
+// does not say whether an address is there, so the frame is read both ways
+// and the reading whose command code and payload length agree wins; a frame
+// that reads well both ways (a text that happens to look like a command
+// after an address) is taken as addressed, as a bus controller would.
+std::optional<std::uint8_t> AddressOf(const Bytes& frame)
+{
+    const std::size_t size = frame.size();
+    if (size > MIN_FRAME && PayloadFits(frame[4], size - MIN_FRAME - 1)) return frame[3];
+    return std::nullopt;
+}
+
 std::string HexLine(const Bytes& frame)
 {
     std::string line;
@@ -193,7 +309,7 @@ std::string HexLine(const Bytes& frame)
 
 class Simulator {
 public:
-    explicit Simulator(const Options& options) : options(options) {}
+    explicit Simulator(const Options& options) : options(options), bus(options.bus) {}
     ~Simulator() { Shutdown(); }
 
     bool Start();
@@ -207,6 +323,8 @@ private:
     };
 
     bool Record(const Bytes& frame);
+    // The status the bus answers a frame with; none when no controller answers.
+    std::optional<std::uint8_t> BusAnswer(const Bytes& frame);
     // Returns false when the simulator is to stop.
     bool HandleFrame(const Bytes& frame);
     bool SendDueReplies();
@@ -225,6 +343,7 @@ private:
     Clock::time_point lastByte{};
     std::deque<PendingReply> pending;
     long frames = 0;
+    std::optional<Bus> bus;
 };
 
 bool Simulator::Start()
@@ -338,11 +457,38 @@ bool Simulator::HandleFrame(const Bytes& frame)
     const bool last = options.hangupAfter || (options.count > 0 && frames >= options.count);
     if (options.silent) return !last;
 
+    std::uint8_t status = Judge(frame);
+    if (bus) {
+        const std::optional<std::uint8_t> answer = BusAnswer(frame);
+        if (!answer) return !last;
+        status = *answer;
+    }
     Bytes reply;
     if (options.reply) reply = *options.reply;
-    else reply.push_back(options.status ? *options.status : Judge(frame));
+    else reply.push_back(options.status ? *options.status : status);
     pending.push_back({Clock::now() + std::chrono::milliseconds(options.delayMs), reply, last});
     return true;
+}
+
+std::optional<std::uint8_t> Simulator::BusAnswer(const Bytes& frame)
+{
+    const std::uint8_t status = Judge(frame);
+    // No controller can trust the address byte of a frame that fails the
+    // checks; the bus answers it as one controller would.
+    if (status != STATUS_SUCCESS) return status;
+    const std::optional<std::uint8_t> address = AddressOf(frame);
+    // Every controller takes a frame without an address; one answers it.
+    if (!address) return status;
+    const auto controller = bus->find(*address);
+    if (controller == bus->end()) return std::nullopt;  // an absent sign
+    if (controller->second) return *controller->second;
+    if (frame[4] == CODE_CHANGE_ID) {
+        // The controller answers to its new ID from now on.
+        const int newId = frame[5];
+        bus->erase(controller);
+        (*bus)[newId] = std::nullopt;
+    }
+    return status;
 }
 
 // Writes the replies whose time has come; returns false after the last one.
@@ -434,6 +580,16 @@ int Simulator::Run()
 
 int main(int argc, char** argv)
 {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::fputs(USAGE, stdout);
+            return 0;
+        }
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::fputs("rq-m4x-sim " RQ_VERSION "\n", stdout);
+            return 0;
+        }
+    }
     Options options;
     if (!ParseOptions(argc, argv, options)) {
         Usage();

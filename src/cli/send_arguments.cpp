@@ -83,7 +83,10 @@ ParsedArguments ParseArguments(const std::vector<std::string>& args)
             const char* name;
             bool* target;
         };
-        const Flag flags[] = {{"--help", &out.help}, {"-h", &out.help}, {"--quiet", &out.quiet}, {"--hex", &out.hex}};
+        const Flag flags[] = {{"--help", &out.help},   {"-h", &out.help},
+                             {"--quiet", &out.quiet}, {"--hex", &out.hex},
+                             {"--json", &out.json},   {"--keep-going", &out.keepGoing},
+                             {"--version", &out.version}};
         bool handled = false;
         for (const Flag& flag : flags) {
             if (name != flag.name) continue;
@@ -109,7 +112,8 @@ ParsedArguments ParseArguments(const std::vector<std::string>& args)
         };
         const Valued valued[] = {{"--port", &out.port, "PATH"},   {"--baud", &out.baud, "N"},
                                  {"--id", &out.id, "N"},          {"--from", &out.from, "DIR"},
-                                 {"--repeat", &out.repeat, "N"}};
+                                 {"--repeat", &out.repeat, "N"},  {"--ids", &out.ids, "LIST"},
+                                 {"--script", &out.script, "FILE"}, {"--log", &out.log, "FILE"}};
         for (const Valued& option : valued) {
             if (name != option.name) continue;
             if (option.target->has_value()) return fail(name + " is given twice");
@@ -124,15 +128,19 @@ ParsedArguments ParseArguments(const std::vector<std::string>& args)
         }
         if (!handled) return fail("unknown option " + name + " (see --help)");
     }
+    if (out.id && out.ids) return fail("--id and --ids exclude each other");
     return parsed;
 }
 
 std::string HelpText()
 {
     return R"(Usage: rq-m4x-send [OPTIONS] COMMAND [ARGS]
+  or:  rq-m4x-send [OPTIONS] --script FILE
 
-Sends one command to an RQ-M4T LED sign controller over a serial port, as the
-"RQ-M4x - LED Test" window does, and prints the window's log lines.
+Sends commands to RQ-M4T LED sign controllers over a serial port, as the
+"RQ-M4x - LED Test" window does, and prints the window's log lines: one
+command to one controller, the same command to each ID of a list, or the
+lines of a script.
 
 Commands (one per button of the window):
   led WIDTH HIGH SCAN LEVEL SPEED   "LED Set": panel size in dots, SCAN is P10,
@@ -144,7 +152,7 @@ Commands (one per button of the window):
   defaults                          "Defult Set" (factory settings)
   blinking on|off ON_MS OFF_MS      "Blinking Set"
   scroll ELAPSED SPEED              "Scroll Set"
-  change-id NEW                     "Change ID" (needs an ID: --id, or --from
+  change-id NEW                     "Change ID" (needs one ID: --id, or --from
                                     with a model that addresses by ID)
   message [--unicode] TEXT          the send-message button
   default-message [--unicode] TEXT  the default-message button
@@ -154,6 +162,28 @@ Options:
   --baud N        baud rate (default 9600)
   --id N          controller ID: the frame carries it as its address; without
                   --id the frame carries no address
+  --ids LIST      send the command to each ID of LIST in turn, one transaction
+                  each; LIST is IDs 0..255 and ranges, e.g. 1-16,20,255. Each
+                  transaction is headed by its ID, and a summary follows with
+                  the count of each outcome and the IDs that did not succeed
+  --keep-going    go on after a transaction that did not succeed (by default
+                  a run over --ids or a script stops at the first one)
+  --script FILE   run the commands of FILE (- for standard input), one per
+                  line, written as on the command line (--id 3 bright 8,
+                  --ids 1-8 scroll 3000 50, message --unicode "Platform 3"),
+                  with shell-like quoting, # comments and blank lines. The
+                  options given on the command line apply to every line; a
+                  line's --port, --baud, --id, --ids, --repeat, --unicode and
+                  --multibyte override them for that line. The whole script is
+                  checked first: a mistake on any line sends nothing
+  --json          print one JSON object per transaction (JSON Lines) instead of
+                  the log lines: id, command, arguments, line, port, baud,
+                  frame (hex), reply (hex or null), outcome, exit_status,
+                  started (local ISO 8601 time) and ms; the summary goes to
+                  standard error
+  --log FILE      append the log lines of every transaction (as printed, without
+                  colours, never shortened by --quiet) to FILE, after a header
+                  line with the date, port, baud rate and command line
   --from DIR      take port, baud rate, ID addressing and the last values from
                   the window's working directory DIR (Config/Config.ini and the
                   selected profile in Modes/); options and arguments given here
@@ -161,11 +191,13 @@ Options:
   --unicode       send the message text as UTF-16 (encoding 2)
   --multibyte     send the message text in the controller's code page
                   (encoding 1; the default without --from)
-  --quiet         print only the result line
-  --hex           print the frame and send nothing
-  --repeat N      send the command N times, one transaction each, then print
-                  the count of each outcome and the median and worst time
+  --quiet         print only the result line of each transaction
+  --hex           print the frames and send nothing
+  --repeat N      send each command N times (with --ids, to each ID N times),
+                  one transaction each; alone, all N are sent and the count of
+                  each outcome and the median and worst time follow
   -h, --help      print this help
+  --version       print the version
 
 Numbers follow the window's rules: WIDTH, HIGH, NEW and --id must be whole
 decimal numbers; ON_MS, OFF_MS, ELAPSED and SPEED are read like the window
@@ -181,8 +213,22 @@ Exit status:
   6  Unknown error (any other status byte)
   7  no reply: the request timed out
   8  the port could not be opened
-With --repeat, 0 when every transaction succeeded, else the status of the
-first one that did not.
+With --repeat, --ids or --script, 0 when every transaction succeeded, else
+the status of the first one that did not. Bad arguments include a malformed
+--ids list, a mistake on any line of a script and a log file that cannot be
+opened. An ID that no controller answers to gives 7.
+
+Examples:
+A simulated bus of 32 signs, brightness 8 for signs 1 to 3, then timed
+scrolling for all of them with a JSON record, then a script with a log:
+
+  rq-m4x-sim --ids 1-32 --link /tmp/bus &
+
+  rq-m4x-send --port /tmp/bus --ids 1-3 bright 8
+
+  rq-m4x-send --port /tmp/bus --ids 1-32 --keep-going --json scroll 3000 50
+
+  rq-m4x-send --port /tmp/bus --log station.log --script station.txt
 )";
 }
 

@@ -38,14 +38,20 @@ enum class EncodingChoice {
 
 struct Arguments {
     bool help = false;
+    bool version = false;
     // Texts as typed; checked later with the window's rules.
     std::optional<std::string> port;
     std::optional<std::string> baud;
     std::optional<std::string> id;
     std::optional<std::string> from;
     std::optional<std::string> repeat;
+    std::optional<std::string> ids;     // --ids LIST
+    std::optional<std::string> script;  // --script FILE, "-" for standard input
+    std::optional<std::string> log;     // --log FILE
     bool quiet = false;
     bool hex = false;
+    bool json = false;
+    bool keepGoing = false;
     EncodingChoice encoding = EncodingChoice::Saved;
     // The first word (the subcommand) and the words after it.
     std::vector<std::string> words;

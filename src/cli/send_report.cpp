@@ -14,11 +14,25 @@ std::string AnsiColoured(const std::string& text, std::uint8_t red, std::uint8_t
     return start + text + "\x1b[0m";
 }
 
-void RepeatTally::Add(Outcome outcome, double milliseconds)
+std::string Iso8601(int year, int month, int day, int hour, int minute, int second, int millisecond,
+                    int offsetMinutes)
+{
+    const char sign = offsetMinutes < 0 ? '-' : '+';
+    const int offset = offsetMinutes < 0 ? -offsetMinutes : offsetMinutes;
+    char text[48];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03d%c%02d:%02d", year, month, day, hour, minute,
+                  second, millisecond, sign, offset / 60, offset % 60);
+    return text;
+}
+
+void RepeatTally::Add(Outcome outcome, double milliseconds, std::optional<std::uint8_t> address)
 {
     ++counts[static_cast<std::size_t>(outcome)];
     times.push_back(milliseconds);
-    if (outcome != Outcome::Success && firstFailure == kExitSuccess) firstFailure = ExitStatusOf(outcome);
+    if (outcome == Outcome::Success) return;
+    if (firstFailure == kExitSuccess) firstFailure = ExitStatusOf(outcome);
+    const int id = address ? *address : -1;
+    if (std::find(failedIds.begin(), failedIds.end(), id) == failedIds.end()) failedIds.push_back(id);
 }
 
 std::size_t RepeatTally::Count(Outcome outcome) const
@@ -58,6 +72,23 @@ std::string RepeatTally::Summary() const
     char times[80];
     std::snprintf(times, sizeof times, "Median: %.3f ms\nWorst: %.3f ms\n", MedianMs(), WorstMs());
     return text + times;
+}
+
+}  // namespace rq::cli
+
+namespace rq::cli {
+
+std::string RepeatTally::FleetSummary(std::size_t notSent) const
+{
+    std::string ids;
+    for (int id : failedIds) {
+        if (!ids.empty()) ids += ", ";
+        ids += id < 0 ? std::string("no ID") : std::to_string(id);
+    }
+    std::string text = Summary() + "Not succeeded: " + (ids.empty() ? std::string("none") : ids) + "\n";
+    if (notSent > 0)
+        text += "Not sent: " + std::to_string(notSent) + " (stopped at the first failure; --keep-going goes on)\n";
+    return text;
 }
 
 }  // namespace rq::cli

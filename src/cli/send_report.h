@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -11,14 +12,19 @@
 
 namespace rq::cli {
 
+// Local time in ISO 8601 with milliseconds and the offset from UTC:
+// "2026-12-08T22:10:03.042+01:00".
+std::string Iso8601(int year, int month, int day, int hour, int minute, int second, int millisecond,
+                    int offsetMinutes);
+
 // The text wrapped in the ANSI 24-bit foreground colour (and bold), reset after.
 std::string AnsiColoured(const std::string& text, std::uint8_t red, std::uint8_t green, std::uint8_t blue,
                          bool bold);
 
-// The outcomes and times of repeated transactions.
+// The outcomes and times of repeated transactions, or of a fleet run.
 class RepeatTally {
 public:
-    void Add(Outcome outcome, double milliseconds);
+    void Add(Outcome outcome, double milliseconds, std::optional<std::uint8_t> address = std::nullopt);
 
     std::size_t Count(Outcome outcome) const;
     std::size_t Total() const { return times.size(); }
@@ -32,9 +38,14 @@ public:
     // "Transactions: N", one "<outcome>: <count>" line per outcome, then the
     // median and the worst time, each line ended by a newline.
     std::string Summary() const;
+    // A fleet run's summary: the above, then "Not succeeded: " with the IDs
+    // that did not succeed, in order and each once, or "none"; and, when the
+    // run stopped early, how many transactions were not sent.
+    std::string FleetSummary(std::size_t notSent) const;
 
 private:
     std::array<std::size_t, kOutcomeCount> counts{};
+    std::vector<int> failedIds;  // -1: a transaction without an address
     std::vector<double> times;
     int firstFailure = kExitSuccess;
 };

@@ -23,8 +23,23 @@ constexpr auto kWakeGuard = std::chrono::milliseconds(100);
 
 }  // namespace
 
-SendSession::SendSession(const Request& request, bool colour, std::FILE* out)
-    : request(request), colour(colour), out(out), portName(wxString::FromUTF8(request.port.c_str()))
+std::string LocalTimeIso8601(const wxDateTime& time)
+{
+    // The offset the local zone had at that moment, summer time included.
+    const wxDateTime::Tm local = time.GetTm(wxDateTime::Local);
+    const wxDateTime::Tm utc = time.GetTm(wxDateTime::UTC);
+    long minutes = ((local.hour - utc.hour) * 60L) + (local.min - utc.min);
+    if (local.mday != utc.mday) {
+        // The two sides of midnight: a day apart, whichever the month.
+        const bool localAhead = local.year > utc.year || (local.year == utc.year && (local.mon > utc.mon ||
+                                                          (local.mon == utc.mon && local.mday > utc.mday)));
+        minutes += localAhead ? 24 * 60 : -24 * 60;
+    }
+    return Iso8601(local.year, static_cast<int>(local.mon) + 1, local.mday, local.hour, local.min, local.sec,
+                   local.msec, static_cast<int>(minutes));
+}
+
+SendSession::SendSession(Reporter& reporter) : reporter(reporter)
 {
     Bind(wxEVT_THREAD, &SendSession::OnThreadEvent, this);
 }
@@ -34,22 +49,11 @@ SendSession::~SendSession()
     Unbind(wxEVT_THREAD, &SendSession::OnThreadEvent, this);
 }
 
-int SendSession::Run(const std::uint8_t* frame, std::size_t length)
+TransactionRecord SendSession::Transact(const PlannedTransaction& transaction)
 {
-    if (request.repeat <= 1) return ExitStatusOf(RunOnce(frame, length).outcome);
-
-    RepeatTally tally;
-    for (int i = 0; i < request.repeat; ++i) {
-        const Transaction transaction = RunOnce(frame, length);
-        tally.Add(transaction.outcome, transaction.milliseconds);
-    }
-    std::fputs(tally.Summary().c_str(), out);
-    std::fflush(out);
-    return tally.ExitStatus();
-}
-
-SendSession::Transaction SendSession::RunOnce(const std::uint8_t* frame, std::size_t length)
-{
+    const Request& request = transaction.request;
+    portName = wxString::FromUTF8(request.port.c_str());
+    baud = request.baud;
     finished = false;
     openFailed = false;
     replied = false;
@@ -58,39 +62,36 @@ SendSession::Transaction SendSession::RunOnce(const std::uint8_t* frame, std::si
     // Every command is answered by one status byte.
     replyLength = 1;
 
-    Print(serial::BannerText(wxString::FromUTF8(request.title.c_str())), serial::PLUM, true);
+    Report(serial::BannerText(wxString::FromUTF8(request.title.c_str())), serial::PLUM, true);
 
-    Transaction transaction;
+    TransactionRecord record;
+    record.started = LocalTimeIso8601(wxDateTime::UNow());
     const auto start = std::chrono::steady_clock::now();
-    auto* worker = new serial::UASD(this, frame, length, replyBuffer, replyLength, portName, request.baud, kReplyPolls);
+    auto* worker = new serial::UASD(this, transaction.frame.data(), transaction.frame.size(), replyBuffer, replyLength,
+                                    portName, baud, kReplyPolls);
     if (worker->Run() != wxTHREAD_NO_ERROR) {
         // A detached thread that never ran is not deleted by the toolkit.
         delete worker;
         resultLine = serial::BlankPrefix() + _("The transaction could not be started");
         resultColour = serial::RED;
-        Print(resultLine, resultColour, false);
-        transaction.outcome = Outcome::NotStarted;
+        Report(resultLine, resultColour, false);
+        record.outcome = Outcome::NotStarted;
     } else {
         WaitForWorker();
-        if (openFailed)
-            transaction.outcome = Outcome::OpenFailed;
-        else if (replied)
-            transaction.outcome = OutcomeOfStatus(replyBuffer[0]);
-        else
-            transaction.outcome = Outcome::TimedOut;
+        if (openFailed) {
+            record.outcome = Outcome::OpenFailed;
+        } else if (replied) {
+            record.outcome = OutcomeOfStatus(replyBuffer[0]);
+            record.reply = std::vector<std::uint8_t>(replyBuffer, replyBuffer + replyLength);
+        } else {
+            record.outcome = Outcome::TimedOut;
+        }
     }
-    transaction.milliseconds =
+    record.milliseconds =
         std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-
-    if (request.quiet && !resultLine.empty()) {
-        // Print only what ended the transaction, in its colour.
-        const std::string line = resultLine.utf8_string();
-        std::fputs((colour ? AnsiColoured(line, resultColour.r, resultColour.g, resultColour.b, false) : line).c_str(),
-                   out);
-        std::fputc('\n', out);
-        std::fflush(out);
-    }
-    return transaction;
+    record.resultLine = resultLine.utf8_string();
+    record.resultColour = resultColour;
+    return record;
 }
 
 void SendSession::QueueEvent(wxEvent* event)
@@ -116,7 +117,7 @@ void SendSession::WaitForWorker()
     }
 }
 
-// The window's handling of the worker's events (its OnThreadEvent), printing
+// The window's handling of the worker's events (its OnThreadEvent), reporting
 // where the window appends to its log pane.
 void SendSession::OnThreadEvent(wxThreadEvent& event)
 {
@@ -130,43 +131,39 @@ void SendSession::OnThreadEvent(wxThreadEvent& event)
         const serial::Rgb lineColour = serial::DecodeColour(event.GetInt());
         // The worker's only line with a blank prefix that names the port and
         // the baud rate is the failed open.
-        if (text == serial::BlankPrefix() + wxString::Format(_("Open Failed : %s ,%d "), portName, request.baud))
+        if (text == serial::BlankPrefix() + wxString::Format(_("Open Failed : %s ,%d "), portName, baud))
             openFailed = true;
         if (lineColour == serial::RED) {
             resultLine = text;
             resultColour = lineColour;
         }
-        Print(text, lineColour, false);
+        Report(text, lineColour, false);
         break;
     }
     default:
         if (replyLength != 0 && event.GetInt() != 0) {
-            DecodeStatus(event.GetInt(), text);
+            DecodeStatus(text);
         } else {
             resultLine = text + _("System error");
             resultColour = serial::RED;
-            Print(resultLine, serial::RED, false);
+            Report(resultLine, serial::RED, false);
         }
         break;
     }
 }
 
-void SendSession::DecodeStatus(int /*received*/, const wxString& prefix)
+void SendSession::DecodeStatus(const wxString& prefix)
 {
     const rq::protocol::StatusMeaning meaning = rq::protocol::DecodeStatusByte(replyBuffer[0]);
     replied = true;
     resultLine = prefix + wxGetTranslation(meaning.text);
     resultColour = meaning.success ? serial::BLUE : serial::RED;
-    Print(resultLine, resultColour, false);
+    Report(resultLine, resultColour, false);
 }
 
-void SendSession::Print(const wxString& text, serial::Rgb lineColour, bool bold)
+void SendSession::Report(const wxString& text, serial::Rgb colour, bool bold)
 {
-    if (request.quiet) return;
-    const std::string line = text.utf8_string();
-    std::fputs((colour ? AnsiColoured(line, lineColour.r, lineColour.g, lineColour.b, bold) : line).c_str(), out);
-    std::fputc('\n', out);
-    std::fflush(out);
+    reporter.Line(text.utf8_string(), colour, bold);
 }
 
 }  // namespace rq::cli

@@ -5,7 +5,9 @@
 
 #include <chrono>
 #include <csignal>
+#include <fstream>
 #include <memory>
+#include <optional>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -17,6 +19,8 @@
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
+
+#include <nlohmann/json.hpp>
 
 #include "support/command_cases.h"
 #include "support/sim_controller.h"
@@ -38,9 +42,11 @@ struct RunResult {
 };
 
 // Runs rq-m4x-send with `args`; its standard output is a pipe, or a
-// pseudo-terminal when `onTerminal` is set. A run that outlives a generous
-// bound is killed and fails the test.
-RunResult RunSend(const std::vector<std::string>& args, bool onTerminal = false)
+// pseudo-terminal when `onTerminal` is set; `input`, when given, is its
+// standard input. A run that outlives a generous bound is killed and fails
+// the test.
+RunResult RunSend(const std::vector<std::string>& args, bool onTerminal = false,
+                  const std::optional<std::string>& input = std::nullopt)
 {
     RunResult result;
     std::vector<std::string> words = {RQ_SEND_EXECUTABLE};
@@ -76,8 +82,15 @@ RunResult RunSend(const std::vector<std::string>& args, bool onTerminal = false)
         outWrite = outPipe[1];
     }
 
+    int inPipe[2] = {-1, -1};
+    if (input && pipe2(inPipe, O_CLOEXEC) != 0) {
+        ADD_FAILURE() << "pipe";
+        return result;
+    }
+
     const pid_t pid = fork();
     if (pid == 0) {
+        if (input) dup2(inPipe[0], STDIN_FILENO);
         dup2(outWrite, STDOUT_FILENO);
         dup2(errPipe[1], STDERR_FILENO);
         execv(argv[0], argv.data());
@@ -85,6 +98,13 @@ RunResult RunSend(const std::vector<std::string>& args, bool onTerminal = false)
     }
     close(outWrite);
     close(errPipe[1]);
+    if (input) {
+        // Small enough for the pipe's buffer: written whole before reading.
+        close(inPipe[0]);
+        if (write(inPipe[1], input->data(), input->size()) != static_cast<ssize_t>(input->size()))
+            ADD_FAILURE() << "stdin";
+        close(inPipe[1]);
+    }
 
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     pollfd fds[2] = {{outRead, POLLIN, 0}, {errPipe[0], POLLIN, 0}};
@@ -546,4 +566,231 @@ TEST_F(CliSendFrom, FirstListedProfileWhenNoneIsSelectedAndNothingIsWritten)
     const RunResult noPort = RunSend({"--from", station, "black"});
     EXPECT_EQ(noPort.status, 2);
     EXPECT_NE(noPort.err.find("--port"), std::string::npos) << noPort.err;
+}
+
+// ---- many signs on one bus: --ids, --keep-going, --script, --json, --log ----
+
+namespace {
+
+const std::vector<std::string> kBrightTo123 = {"A1 08 F7 01 43 08 EC 51", "A1 08 F7 02 43 08 ED 51",
+                                               "A1 08 F7 03 43 08 EE 51"};
+
+// The summary line that starts with `label`, or "" when there is none.
+std::string SummaryLine(const std::string& text, const std::string& label)
+{
+    for (const std::string& line : Lines(text)) {
+        if (line.rfind(label, 0) == 0) return line;
+    }
+    return "";
+}
+
+}  // namespace
+
+TEST(CliFleet, IdsPutOneFrameAddressedToEachIdOnTheWire)
+{
+    SimController sim({"--ids", "1-3"});
+    const RunResult run = RunSend({"--port", sim.PortPath(), "--ids", "1-3", "bright", "8"});
+    EXPECT_EQ(run.status, 0) << run.out << run.err;
+    EXPECT_EQ(sim.RecordedFrames(), kBrightTo123);
+    const auto lines = Lines(run.out);
+    // Each transaction: its ID, then the window's eight lines; then the summary.
+    ASSERT_EQ(lines.size(), 3u * 9u + 11u) << run.out;
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(lines[i * 9], "ID " + std::to_string(i + 1));
+        EXPECT_EQ(lines[i * 9 + 1], "               =========  Bright Set  =========");
+        EXPECT_EQ(lines[i * 9 + 4], kBlanks + "DATA :  " + kBrightTo123[i]);
+        EXPECT_EQ(lines[i * 9 + 7], kBlanks + "Success");
+    }
+    EXPECT_EQ(lines[27], "Transactions: 3");
+    EXPECT_EQ(lines[28], "Success: 3");
+    EXPECT_EQ(lines[37], "Not succeeded: none");
+}
+
+TEST(CliFleet, AnAbsentIdStopsTheRunUnlessKeepGoing)
+{
+    // ID 2 is absent and ID 4 answers a checksum error.
+    SimController sim({"--ids", "1,3-5", "--fail", "4:F0"});
+    const RunResult stopped = RunSend({"--quiet", "--port", sim.PortPath(), "--ids", "1-5", "black"});
+    EXPECT_EQ(stopped.status, 7) << stopped.out;
+    EXPECT_EQ(sim.RecordedFrames().size(), 2u);
+    const auto lines = Lines(stopped.out);
+    ASSERT_GE(lines.size(), 2u) << stopped.out;
+    EXPECT_EQ(lines[0], "ID 1  " + kBlanks + "Success");
+    EXPECT_TRUE(Matches(lines[1], "ID 2  " + std::string(kTime) + "The request has timed out")) << lines[1];
+    EXPECT_EQ(SummaryLine(stopped.out, "Not succeeded:"), "Not succeeded: 2");
+    EXPECT_EQ(SummaryLine(stopped.out, "Not sent:"), "Not sent: 3 (stopped at the first failure; --keep-going goes on)");
+
+    const RunResult all = RunSend({"--quiet", "--keep-going", "--port", sim.PortPath(), "--ids", "1-5", "black"});
+    // The first failure's status, though a later one failed otherwise.
+    EXPECT_EQ(all.status, 7) << all.out;
+    EXPECT_EQ(sim.RecordedFrames().size(), 2u + 5u);
+    EXPECT_EQ(SummaryLine(all.out, "Transactions:"), "Transactions: 5");
+    EXPECT_EQ(SummaryLine(all.out, "Success:"), "Success: 3");
+    EXPECT_EQ(SummaryLine(all.out, "Checksum error:"), "Checksum error: 1");
+    EXPECT_EQ(SummaryLine(all.out, "Timed out:"), "Timed out: 1");
+    EXPECT_EQ(SummaryLine(all.out, "Not succeeded:"), "Not succeeded: 2, 4");
+    EXPECT_EQ(SummaryLine(all.out, "Not sent:"), "");
+
+    // A failure status first: its own exit status.
+    const RunResult checksum = RunSend({"--quiet", "--port", sim.PortPath(), "--ids", "4,1", "black"});
+    EXPECT_EQ(checksum.status, 3) << checksum.out;
+}
+
+TEST(CliFleet, ChangeIdMovesASignOnTheBus)
+{
+    SimController sim({"--ids", "5"});
+    EXPECT_EQ(RunSend({"--quiet", "--port", sim.PortPath(), "--id", "5", "change-id", "9"}).status, 0);
+    EXPECT_EQ(RunSend({"--quiet", "--port", sim.PortPath(), "--ids", "9", "black"}).status, 0);
+    EXPECT_EQ(RunSend({"--quiet", "--port", sim.PortPath(), "--ids", "5", "black"}).status, 7);
+}
+
+TEST(CliFleet, ScriptRunsItsLinesInOrder)
+{
+    SimController sim({"--ids", "1-3,7"});
+    WorkDir dir;
+    dir.WriteFile("station.txt",
+                  "# platform 3\n"
+                  "--ids 1-3 bright 8\n"
+                  "\n"
+                  "--id 7 message --unicode \"站台 3\"   # the default text\n"
+                  "reset\n");
+    const RunResult run = RunSend({"--quiet", "--port", sim.PortPath(), "--script", dir.Path() + "/station.txt"});
+    EXPECT_EQ(run.status, 0) << run.out << run.err;
+    std::vector<std::string> expected = kBrightTo123;
+    expected.push_back("A1 0F F0 07 02 D9 7A F0 53 20 00 33 00 92 51");
+    expected.push_back("A1 06 F9 99 39 51");
+    EXPECT_EQ(sim.RecordedFrames(), expected);
+    const auto lines = Lines(run.out);
+    ASSERT_GE(lines.size(), 5u) << run.out;
+    const std::string name = dir.Path() + "/station.txt";
+    EXPECT_EQ(lines[0], name + ":2  ID 1  " + kBlanks + "Success");
+    EXPECT_EQ(lines[3], name + ":4  ID 7  " + kBlanks + "Success");
+    EXPECT_EQ(lines[4], name + ":5  " + kBlanks + "Success");
+
+    // The same from standard input.
+    const RunResult piped = RunSend({"--quiet", "--port", sim.PortPath(), "--script", "-"}, false,
+                                    std::string("--ids 2,3 black\n"));
+    EXPECT_EQ(piped.status, 0) << piped.err;
+    EXPECT_EQ(Lines(piped.out).at(0), "standard input:1  ID 2  " + kBlanks + "Success");
+    EXPECT_EQ(sim.RecordedFrames().size(), expected.size() + 2);
+}
+
+TEST(CliFleet, AScriptWithAMistakeOnItsLastLineSendsNothing)
+{
+    SimController sim({"--ids", "1-3"});
+    WorkDir dir;
+    dir.WriteFile("station.txt", "--ids 1-3 bright 8\nblack\n--id 2 scroll 3000\n");
+    const RunResult run = RunSend({"--port", sim.PortPath(), "--script", dir.Path() + "/station.txt"});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, "rq-m4x-send: " + dir.Path() + "/station.txt:3: usage: scroll ELAPSED SPEED\n");
+
+    const RunResult missing = RunSend({"--port", sim.PortPath(), "--script", dir.Path() + "/none.txt"});
+    EXPECT_EQ(missing.status, 2);
+    EXPECT_NE(missing.err.find("none.txt"), std::string::npos) << missing.err;
+    ExpectNothingSentSince(sim, 0);
+}
+
+TEST(CliFleet, JsonRecordsMatchTheFramesOnTheWire)
+{
+    SimController sim({"--ids", "1,3"});
+    const RunResult run =
+        RunSend({"--json", "--keep-going", "--port", sim.PortPath(), "--ids", "1-3", "bright", "8"});
+    EXPECT_EQ(run.status, 7);
+    const auto frames = sim.RecordedFrames();
+    EXPECT_EQ(frames, kBrightTo123);
+    const auto lines = Lines(run.out);
+    ASSERT_EQ(lines.size(), 3u) << run.out;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        const auto record = nlohmann::json::parse(lines[i]);
+        EXPECT_EQ(record["id"], i + 1);
+        EXPECT_EQ(record["command"], "bright");
+        EXPECT_EQ(record["arguments"], nlohmann::json::array({"8"}));
+        EXPECT_EQ(record["frame"], frames[i]);
+        EXPECT_EQ(record["port"], sim.PortPath());
+        EXPECT_TRUE(Matches(record["started"].get<std::string>(),
+                            R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d)"))
+            << record["started"];
+        EXPECT_GT(record["ms"].get<double>(), 0.0);
+        if (i == 1) {
+            EXPECT_TRUE(record["reply"].is_null());
+            EXPECT_EQ(record["outcome"], "timed out");
+            EXPECT_EQ(record["exit_status"], 7);
+        } else {
+            EXPECT_EQ(record["reply"], "0F");
+            EXPECT_EQ(record["outcome"], "success");
+            EXPECT_EQ(record["exit_status"], 0);
+        }
+    }
+    // The summary keeps standard output JSON only.
+    EXPECT_NE(run.err.find("Not succeeded: 2\n"), std::string::npos) << run.err;
+
+    // An unopened port, and a controller's failure status.
+    const RunResult unopened = RunSend({"--json", "--port", "/nonexistent/tty", "reset"});
+    EXPECT_EQ(unopened.status, 8);
+    const auto failed = nlohmann::json::parse(unopened.out);
+    EXPECT_EQ(failed["outcome"], "open failed");
+    EXPECT_EQ(failed["exit_status"], 8);
+    EXPECT_TRUE(failed["id"].is_null());
+    EXPECT_EQ(unopened.err, "");
+}
+
+TEST(CliFleet, LogKeepsTheLinesOfEveryTransaction)
+{
+    SimController sim({"--ids", "1-3"});
+    WorkDir dir;
+    const std::string log = dir.Path() + "/line.log";
+    const RunResult first = RunSend({"--log", log, "--port", sim.PortPath(), "--ids", "1-2", "bright", "8"});
+    EXPECT_EQ(first.status, 0) << first.err;
+    // Quiet on the terminal, whole in the log.
+    const RunResult second = RunSend({"--quiet", "--log", log, "--port", sim.PortPath(), "--id", "3", "bright", "8"});
+    EXPECT_EQ(second.status, 0) << second.err;
+
+    const auto lines = Lines(dir.ReadFile("line.log"));
+    const auto firstLines = Lines(first.out);
+    ASSERT_EQ(lines.size(), 1u + firstLines.size() + 1u + 8u) << dir.ReadFile("line.log");
+    EXPECT_TRUE(Matches(lines[0], R"(==== \d{4}-\d\d-\d\d \d\d:\d\d:\d\d  port )" + sim.PortPath() +
+                                      "  baud 9600  rq-m4x-send --log " + log + " --port " + sim.PortPath() +
+                                      " --ids 1-2 bright 8"))
+        << lines[0];
+    // The very lines printed, time stamps and DATA dumps included.
+    EXPECT_EQ(std::vector<std::string>(lines.begin() + 1, lines.begin() + 1 + firstLines.size()), firstLines);
+    const std::size_t next = 1 + firstLines.size();
+    EXPECT_EQ(lines[next].rfind("==== ", 0), 0u) << lines[next];
+    EXPECT_NE(lines[next].find(" --quiet --log "), std::string::npos) << lines[next];
+    EXPECT_EQ(lines[next + 4], kBlanks + "DATA :  " + kBrightTo123[2]);
+    EXPECT_EQ(lines[next + 6], kBlanks + "DATA :  0F");
+    EXPECT_EQ(lines[next + 7], kBlanks + "Success");
+    EXPECT_EQ(dir.ReadFile("line.log").find('\x1b'), std::string::npos);
+
+    // A log that cannot be opened: nothing is sent.
+    const std::size_t before = sim.RecordedFrames().size();
+    const RunResult unwritable = RunSend({"--log", dir.Path(), "--port", sim.PortPath(), "--id", "1", "black"});
+    EXPECT_EQ(unwritable.status, 2);
+    EXPECT_NE(unwritable.err.find("cannot open the log file"), std::string::npos) << unwritable.err;
+    EXPECT_EQ(sim.RecordedFrames().size(), before);
+}
+
+TEST(CliFleet, BadFleetArgumentsSendNothing)
+{
+    SimController sim({"--ids", "1-3"});
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{"--ids", "1-3,x", "black"}, "--ids \"1-3,x\""},
+        {{"--id", "1", "--ids", "2", "black"}, "--id and --ids exclude each other"},
+        {{"--ids", "1-3", "change-id", "9"}, "change-id"},
+        {{"--json", "--hex", "black"}, "--json and --hex"},
+        {{"--script", "-", "black"}, "put it in the script"},
+    };
+    for (const auto& [args, message] : cases) {
+        std::vector<std::string> full = {"--port", sim.PortPath()};
+        full.insert(full.end(), args.begin(), args.end());
+        const RunResult run = RunSend(full, false, std::string("black\n"));
+        EXPECT_EQ(run.status, 2) << message;
+        EXPECT_NE(run.err.find(message), std::string::npos) << run.err;
+    }
+    // --hex prints the frame for each ID and sends nothing.
+    const RunResult hex = RunSend({"--hex", "--port", sim.PortPath(), "--ids", "1-3", "bright", "8"});
+    EXPECT_EQ(hex.status, 0);
+    EXPECT_EQ(hex.out, kBrightTo123[0] + "\n" + kBrightTo123[1] + "\n" + kBrightTo123[2] + "\n");
+    EXPECT_TRUE(sim.RecordedFrames().empty());
 }

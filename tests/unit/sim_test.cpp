@@ -235,6 +235,69 @@ TEST(SimController, CountOptionExitsAfterThatManyFrames)
 TEST(SimController, RefusesUnknownOptions)
 {
     EXPECT_THROW(SimController({"--no-such-option"}), std::runtime_error);
+    // A failing controller must be on the bus, and the list well formed.
+    EXPECT_THROW(SimController({"--fail", "3:F0"}), std::runtime_error);
+    EXPECT_THROW(SimController({"--ids", "1-4", "--fail", "5:F0"}), std::runtime_error);
+    EXPECT_THROW(SimController({"--ids", "1-4", "--fail", "3"}), std::runtime_error);
+    EXPECT_THROW(SimController({"--ids", "4-1"}), std::runtime_error);
+    EXPECT_THROW(SimController({"--ids", "1,,2"}), std::runtime_error);
+    EXPECT_THROW(SimController({"--ids", "256"}), std::runtime_error);
+}
+
+// ---- a bus of controllers (--ids) ----
+
+// Black to ID 5, ID 9, ID 2 and ID 67, whose address equals the brightness
+// command's code; black without an address; "Change ID" from 5 to 9.
+const char* const kBlackTo5 = "A1 07 F8 05 63 08 51";
+const char* const kBlackTo9 = "A1 07 F8 09 63 0C 51";
+const char* const kBlackTo2 = "A1 07 F8 02 63 05 51";
+const char* const kBlackTo67 = "A1 07 F8 43 63 46 51";
+const char* const kBlackToAll = "A1 06 F9 63 03 51";
+const char* const kChange5To9 = "A1 08 F7 05 21 09 CF 51";
+
+// Whether a frame gets any answer; silence is judged once the frame is
+// recorded, when a reply would already be on its way.
+Bytes Answer(SimController& sim, const std::string& frameHex)
+{
+    const std::size_t before = sim.RecordedFrames().size();
+    SerialPort port;
+    EXPECT_TRUE(port.Open(sim.PortPath(), 9600)) << port.LastErrorMessage();
+    const Bytes frame = FromHex(frameHex);
+    EXPECT_EQ(port.Write(frame.data(), frame.size(), 100), frame.size());
+    EXPECT_TRUE(sim.WaitForFrames(before + 1));
+    Bytes reply = ReadReply(port, 1, 300);
+    port.Close();
+    return reply;
+}
+
+TEST(SimBus, AnswersItsIdsAndFramesWithoutAddressOnly)
+{
+    SimController sim({"--ids", "2,5-6,67"});
+    EXPECT_EQ(Answer(sim, kBlackTo5), Bytes{0x0F});
+    EXPECT_EQ(Answer(sim, kBlackTo2), Bytes{0x0F});
+    EXPECT_EQ(Answer(sim, kBlackTo67), Bytes{0x0F});
+    EXPECT_EQ(Answer(sim, kBlackToAll), Bytes{0x0F});
+    EXPECT_EQ(Answer(sim, kBlackTo9), Bytes{});  // absent
+    // A damaged frame is answered with its fault, whatever its address.
+    EXPECT_EQ(Answer(sim, "A1 07 F8 09 63 0D 51"), Bytes{0xF0});
+    EXPECT_EQ(sim.RecordedFrames().size(), 6u);
+}
+
+TEST(SimBus, FailingControllerAnswersItsStatus)
+{
+    SimController sim({"--ids", "1-9", "--fail", "5:F1", "--fail", "9:F0"});
+    EXPECT_EQ(Answer(sim, kBlackTo5), Bytes{0xF1});
+    EXPECT_EQ(Answer(sim, kBlackTo9), Bytes{0xF0});
+    EXPECT_EQ(Answer(sim, kBlackTo2), Bytes{0x0F});
+}
+
+TEST(SimBus, ChangeIdMovesTheController)
+{
+    SimController sim({"--ids", "5"});
+    EXPECT_EQ(Answer(sim, kBlackTo9), Bytes{});
+    EXPECT_EQ(Answer(sim, kChange5To9), Bytes{0x0F});
+    EXPECT_EQ(Answer(sim, kBlackTo5), Bytes{});
+    EXPECT_EQ(Answer(sim, kBlackTo9), Bytes{0x0F});
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Every Windows test in one command: cross-builds (scripts/build-windows; the
 # static wxWidgets comes from its cache, or is built once when missing), then
-# runs the serial layer's tests and the smoke test under Wine.
+# runs the serial layer's tests, the smoke test and the fleet run of
+# rq-m4x-send under Wine.
 #
 #   RQ_WIN_BUILD_DIR  the Windows build directory (default: build-windows)
 #   RQ_SIM            the Linux rq-m4x-sim to use (default: $RQ_BUILD_DIR or
@@ -45,6 +46,7 @@ run_part() {
 
 run_part "Windows serial layer under Wine" "$here/run-serial-tests.sh"
 run_part "Windows smoke test under Wine" "$here/smoke.sh"
+run_part "rq-m4x-send over a simulated bus under Wine" "$here/fleet.sh"
 
 echo "Windows: $total_passed passed, $total_failed failed"
 [ "$total_failed" -eq 0 ]

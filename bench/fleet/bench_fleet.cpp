@@ -1,0 +1,189 @@
+// bench_fleet: one rq-m4x-send run over a bus of 32 simulated signs, three
+// commands each (a script of three --ids 1-32 lines), as an installer sets up
+// a station. Prints the run's wall time beside the sum of the simulator's
+// answer delays, so the tool's own cost per transaction shows; then the same
+// run with 4 absent IDs and --keep-going, where each absent ID should cost
+// the 500 ms reply wait and no more.
+//
+// usage: bench_fleet [runs]     (default 3; the median run is printed)
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <nlohmann/json.hpp>
+
+#include "support/sim_controller.h"
+
+extern char** environ;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int DELAY_MS = 16;  // about the wire time of a frame at 9600 baud
+constexpr double NOMINAL_TIMEOUT_MS = 500.0;
+const char SCRIPT[] =
+    "--ids 1-32 bright 8\n"
+    "--ids 1-32 scroll 3000 50\n"
+    "--ids 1-32 align center\n";
+constexpr int TRANSACTIONS = 96;
+
+struct Run {
+    bool ok = false;
+    int status = -1;
+    double wallMs = 0;
+    std::vector<double> answeredMs;  // per transaction, from the JSON records
+    std::vector<double> absentMs;
+};
+
+double Ms(Clock::duration d)
+{
+    return std::chrono::duration<double, std::milli>(d).count();
+}
+
+double Percentile(std::vector<double> v, double p)
+{
+    if (v.empty()) return 0;
+    std::sort(v.begin(), v.end());
+    return v[static_cast<std::size_t>(p * static_cast<double>(v.size() - 1) + 0.5)];
+}
+
+double Sum(const std::vector<double>& v)
+{
+    double sum = 0;
+    for (double x : v) sum += x;
+    return sum;
+}
+
+// Runs rq-m4x-send with the script on its standard input and the records on
+// its standard output; the wall time spans process start to exit.
+Run RunSend(const std::string& port, bool json, bool keepGoing)
+{
+    Run run;
+    std::vector<std::string> args = {RQ_SEND_EXECUTABLE, "--port", port, "--script", "-"};
+    args.push_back(json ? "--json" : "--quiet");
+    if (keepGoing) args.push_back("--keep-going");
+    std::vector<char*> argv;
+    for (auto& arg : args) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+
+    int in[2], out[2];
+    if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0) return run;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+    // The summary of a --json run goes to standard error; the records say it all.
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    const auto start = Clock::now();
+    pid_t pid = -1;
+    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(in[0]);
+    close(out[1]);
+    if (spawned != 0) {
+        close(in[1]);
+        close(out[0]);
+        return run;
+    }
+    [[maybe_unused]] ssize_t written = write(in[1], SCRIPT, sizeof SCRIPT - 1);
+    close(in[1]);
+
+    std::string text;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t n = read(out[0], buffer, sizeof buffer);
+        if (n > 0) text.append(buffer, static_cast<std::size_t>(n));
+        else if (n == 0 || errno != EINTR) break;
+    }
+    close(out[0]);
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    run.wallMs = Ms(Clock::now() - start);
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+
+    if (json) {
+        std::size_t begin = 0;
+        while (begin < text.size()) {
+            std::size_t end = text.find('\n', begin);
+            if (end == std::string::npos) end = text.size();
+            const auto record = nlohmann::json::parse(text.substr(begin, end - begin));
+            (record["outcome"] == "timed out" ? run.absentMs : run.answeredMs).push_back(record["ms"].get<double>());
+            begin = end + 1;
+        }
+        run.ok = run.answeredMs.size() + run.absentMs.size() == TRANSACTIONS;
+    } else {
+        run.ok = true;
+    }
+    return run;
+}
+
+// The run whose wall time is the median of `runs`.
+Run MedianRun(const std::vector<std::string>& simArgs, bool json, bool keepGoing, int runs)
+{
+    std::vector<Run> all;
+    for (int i = 0; i < runs; ++i) {
+        rq::test::SimController sim(simArgs);
+        all.push_back(RunSend(sim.PortPath(), json, keepGoing));
+        if (!all.back().ok) {
+            std::fprintf(stderr, "bench_fleet: run %d failed (exit %d)\n", i, all.back().status);
+            std::exit(1);
+        }
+    }
+    std::sort(all.begin(), all.end(), [](const Run& a, const Run& b) { return a.wallMs < b.wallMs; });
+    return all[all.size() / 2];
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
+    const std::string delay = std::to_string(DELAY_MS);
+    std::printf("bench_fleet: 32 IDs x 3 commands = %d transactions, simulator answers after %d ms; "
+                "median of %d runs\n\n",
+                TRANSACTIONS, DELAY_MS, runs);
+
+    const double delays = TRANSACTIONS * DELAY_MS;
+    const Run human = MedianRun({"--ids", "1-32", "--delay", delay}, false, false, runs);
+    const Run json = MedianRun({"--ids", "1-32", "--delay", delay}, true, false, runs);
+    std::printf("  all 32 present\n");
+    std::printf("    simulator delays, summed     : %9.1f ms\n", delays);
+    std::printf("    whole run, --quiet           : %9.1f ms   overhead %6.2f ms per transaction (exit %d)\n",
+                human.wallMs, (human.wallMs - delays) / TRANSACTIONS, human.status);
+    std::printf("    whole run, --json            : %9.1f ms   overhead %6.2f ms per transaction (exit %d)\n",
+                json.wallMs, (json.wallMs - delays) / TRANSACTIONS, json.status);
+    std::printf("    one transaction (JSON ms)    : median %7.2f ms   p95 %7.2f ms   worst %7.2f ms\n",
+                Percentile(json.answeredMs, 0.5), Percentile(json.answeredMs, 0.95),
+                Percentile(json.answeredMs, 1.0));
+    std::printf("    start-up and exit            : %9.1f ms   (whole run less the transactions' own times)\n",
+                json.wallMs - Sum(json.answeredMs));
+
+    // IDs 8, 16, 24 and 32 absent: 12 of the 96 transactions go unanswered.
+    const Run absent = MedianRun({"--ids", "1-7,9-15,17-23,25-31", "--delay", delay}, true, true, runs);
+    const double answeredDelays = static_cast<double>(absent.answeredMs.size()) * DELAY_MS;
+    const double expected = answeredDelays + static_cast<double>(absent.absentMs.size()) * NOMINAL_TIMEOUT_MS;
+    std::printf("\n  4 IDs absent (8, 16, 24, 32), --keep-going\n");
+    std::printf("    transactions answered/absent : %zu / %zu (exit %d)\n", absent.answeredMs.size(),
+                absent.absentMs.size(), absent.status);
+    std::printf("    one absent transaction       : median %7.2f ms   worst %7.2f ms   (nominal %.0f ms)\n",
+                Percentile(absent.absentMs, 0.5), Percentile(absent.absentMs, 1.0), NOMINAL_TIMEOUT_MS);
+    std::printf("    cost per absent transaction  : %7.2f ms beyond the nominal wait\n",
+                Percentile(absent.absentMs, 0.5) - NOMINAL_TIMEOUT_MS);
+    std::printf("    whole run                    : %9.1f ms   against %.1f ms of delays and waits, "
+                "overhead %6.2f ms per transaction\n",
+                absent.wallMs, expected, (absent.wallMs - expected) / TRANSACTIONS);
+    return 0;
+}

@@ -1,0 +1,35 @@
+#include "cli/log_reporter.h"
+
+namespace rq::cli {
+
+namespace {
+
+HumanReporter::Style LogStyle(bool headings, const std::string& scriptName)
+{
+    HumanReporter::Style style;
+    style.headings = headings;
+    style.scriptName = scriptName;
+    return style;
+}
+
+}  // namespace
+
+std::string LogHeader(const std::string& localTime, const std::string& port, int baud, const std::string& commandLine)
+{
+    return "==== " + localTime + "  port " + port + "  baud " + std::to_string(baud) + "  " + commandLine;
+}
+
+LogFileReporter::LogFileReporter(std::FILE* file, const std::string& header, bool headings,
+                                 const std::string& scriptName)
+    : HumanReporter(file, LogStyle(headings, scriptName)), file(file)
+{
+    std::fputs((header + "\n").c_str(), file);
+    std::fflush(file);
+}
+
+LogFileReporter::~LogFileReporter()
+{
+    std::fclose(file);
+}
+
+}  // namespace rq::cli

@@ -1,0 +1,28 @@
+#pragma once
+// --log FILE: the same lines as the terminal shows, without colour and never
+// shortened by --quiet, appended to a file after one header line per run, so
+// a production line keeps what each sign received.
+
+#include <cstdio>
+#include <string>
+
+#include "cli/human_reporter.h"
+
+namespace rq::cli {
+
+// "==== <date time>  port <port>  baud <baud>  <command line>"
+std::string LogHeader(const std::string& localTime, const std::string& port, int baud, const std::string& commandLine);
+
+class LogFileReporter : public HumanReporter {
+public:
+    // Takes the open file and writes the header at once.
+    LogFileReporter(std::FILE* file, const std::string& header, bool headings, const std::string& scriptName);
+    ~LogFileReporter() override;
+    LogFileReporter(const LogFileReporter&) = delete;
+    LogFileReporter& operator=(const LogFileReporter&) = delete;
+
+private:
+    std::FILE* const file;
+};
+
+}  // namespace rq::cli

@@ -1,0 +1,36 @@
+#include "cli/reporter.h"
+
+namespace rq::cli {
+
+void Reporters::TransactionStarted(const PlannedTransaction& transaction)
+{
+    for (Reporter* reporter : reporters) reporter->TransactionStarted(transaction);
+}
+
+void Reporters::Line(const std::string& text, rq::serial::Rgb colour, bool bold)
+{
+    for (Reporter* reporter : reporters) reporter->Line(text, colour, bold);
+}
+
+void Reporters::TransactionFinished(const PlannedTransaction& transaction, const TransactionRecord& record)
+{
+    for (Reporter* reporter : reporters) reporter->TransactionFinished(transaction, record);
+}
+
+void Reporters::RunFinished(const std::string& summary)
+{
+    for (Reporter* reporter : reporters) reporter->RunFinished(summary);
+}
+
+std::string TransactionHeading(const PlannedTransaction& transaction, const std::string& scriptName)
+{
+    std::string heading;
+    if (transaction.line > 0) heading = scriptName + ":" + std::to_string(transaction.line);
+    if (transaction.request.address) {
+        if (!heading.empty()) heading += "  ";
+        heading += "ID " + std::to_string(*transaction.request.address);
+    }
+    return heading;
+}
+
+}  // namespace rq::cli
