@@ -34,6 +34,7 @@ InstallDir "$LOCALAPPDATA\Programs\${PRODUCT}"
 ; An update goes where the last installation went.
 InstallDirRegKey HKCU "${UNINSTALL_KEY}" "InstallLocation"
 ShowInstDetails nevershow
+BrandingText "${PRODUCT} ${VERSION}"
 ShowUninstDetails nevershow
 
 VIProductVersion "${VERSION}"

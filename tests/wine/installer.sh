@@ -149,7 +149,8 @@ check "the shortcut starts the installed program" \
 check "the shortcut's working directory is the installation folder" \
   test "$(shortcut_field 'Working directory')" = "$install_dir_win"
 
-# The version resources of the installed executables and of the installer.
+# The version resources of the installed executables and of the installer,
+# read with Debian's Python (python3-pefile), whatever python3 comes first.
 version_resource_is() {  # FILE DESCRIPTION
   /usr/bin/python3 - "$1" "$2" "$title" "$version" "$maker" <<'EOF'
 import sys
