@@ -38,6 +38,10 @@ target_sources(rq-m4x-led-test PRIVATE ${RQ_RESOURCE_SCRIPT})
 # windres finds the .ico files named in the script through its include path.
 set_property(SOURCE ${RQ_RESOURCE_SCRIPT} APPEND PROPERTY INCLUDE_DIRECTORIES ${RQ_ICON_DIR})
 set_property(SOURCE ${RQ_RESOURCE_SCRIPT} APPEND PROPERTY OBJECT_DEPENDS ${RQ_ICONS})
+# Both executables carry the version resource (src/app/version.rc).
+if(TARGET rq-m4x-send)
+  target_sources(rq-m4x-send PRIVATE ${CMAKE_SOURCE_DIR}/tools/rq_m4x_send.rc)
+endif()
 
 # ---- the zip: executables beside Modes\, img\ and locale\ ----
 set(RQ_PACKAGE_NAME rq-m4x-led-test-${PROJECT_VERSION}-win64)
@@ -68,6 +72,9 @@ add_custom_target(windows_zip
   DEPENDS ${RQ_PACKAGE_PROGRAMS} rq_runtime
   COMMENT "Packing ${RQ_PACKAGE_NAME}.zip"
   VERBATIM)
+
+# ---- the per-user installer ----
+include(${CMAKE_CURRENT_LIST_DIR}/WindowsInstaller.cmake)
 
 # ---- programs for the tests under Wine (tests/wine) ----
 option(RQ_BUILD_WINE_TESTS "Build the programs the Wine tests run" ON)

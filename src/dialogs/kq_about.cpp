@@ -6,6 +6,7 @@
 #include <wx/font.h>
 #include <wx/intl.h>
 
+#include "app/version.h"
 #include "dialogs/dialog_ids.h"
 #include "dialogs/named_icon.h"
 
@@ -15,16 +16,16 @@ namespace {
 
 // The maker's details are fixed at start-up, before any catalogue is loaded,
 // so they read the same in every language.
-const wxString kMakerName = "TELVO";
+const wxString kMakerName = RQ_MAKER_NAME;
 const wxString kMakerEmail = "support@telvo.example";
 const wxString kMakerMessaging = "QQ: 800012345";
 const wxString kMakerWeb = "www.telvo.example";
-const wxString kMakerNotice = "Copyright (C) 2012-2015 TELVO";
+const wxString kMakerNotice = RQ_MAKER_NOTICE;
 
-const long kVersionMajor = 1;
-const long kVersionMinor = 0;
-const long kVersionRelease = 3;
-const long kVersionBuild = 411;
+const long kVersionMajor = RQ_VERSION_MAJOR;
+const long kVersionMinor = RQ_VERSION_MINOR;
+const long kVersionRelease = RQ_VERSION_RELEASE;
+const long kVersionBuild = RQ_VERSION_BUILD;
 const char* const kBuildYear = "2015";
 const char* const kBuildMonth = "08";
 const char* const kBuildDay = "21";

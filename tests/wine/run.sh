@@ -47,6 +47,7 @@ run_part() {
 run_part "Windows serial layer under Wine" "$here/run-serial-tests.sh"
 run_part "Windows smoke test under Wine" "$here/smoke.sh"
 run_part "rq-m4x-send over a simulated bus under Wine" "$here/fleet.sh"
+run_part "Windows installer under Wine" "$here/installer.sh"
 
 echo "Windows: $total_passed passed, $total_failed failed"
 [ "$total_failed" -eq 0 ]
