@@ -117,6 +117,12 @@ wxString DecodeIni(const char* data, size_t length, bool& lossy)
     if (length == 0) return wxString();
     wxString text(data, wxConvAuto(), length);
     if (!text.empty()) return text;
+    size_t onlyMark = 0;
+    const wxBOM found = wxConvAuto::DetectBOM(data, length);
+    if (found != wxBOM_None && found != wxBOM_Unknown && wxConvAuto::GetBOMChars(found, &onlyMark) &&
+        onlyMark == length) {
+        return wxString();  // a mark and nothing else: an empty file
+    }
     lossy = true;
 
     // Only a mark whose encoding the bytes then break gets here. An empty
@@ -211,7 +217,8 @@ std::unique_ptr<wxFileConfig> ParseIni(const wxMemoryBuffer& bytes, wxArrayStrin
     // stream although the converter would.
     const wxString decoded = DecodeIni(static_cast<const char*>(bytes.GetData()), bytes.GetDataLen(), lossy);
     const wxString text = WithoutLoneSurrogates(decoded);
-    lossy = lossy || text != decoded;
+    // The parser reads no further than a NUL: what follows it would be lost.
+    lossy = lossy || text != decoded || text.find(wxUniChar(0)) != wxString::npos;
     const wxScopedCharBuffer utf8 = text.utf8_str();
     wxMemoryInputStream in(utf8.data(), utf8.length());
     QuietAsserts quiet;

@@ -234,12 +234,14 @@ void _CommunSet::FitToContent()
         needed.IncTo(wxSize(hint.GetRight() + 1 + kHintPosition.x, hint.GetBottom() + 1 + kHintPosition.x));
     }
 
-    // Grow only, and only by what is missing: never below the usual size.
+    // Grow only, and only by what is missing; never below the usual size,
+    // which the toolkit trims by the frame's borders on a first showing.
     const wxSize client = GetClientSize();
-    const wxSize missing(std::max(0, needed.GetWidth() - client.GetWidth()),
-                         std::max(0, needed.GetHeight() - client.GetHeight()));
+    const wxSize size = GetSize();
+    const wxSize missing(std::max({0, needed.GetWidth() - client.GetWidth(), kDialogSize.GetWidth() - size.GetWidth()}),
+                         std::max({0, needed.GetHeight() - client.GetHeight(), kDialogSize.GetHeight() - size.GetHeight()}));
     if (missing == wxSize(0, 0)) return;
-    SetSize(GetSize() + missing);
+    SetSize(size + missing);
     if (!IsShown()) Centre(wxBOTH);
 }
 

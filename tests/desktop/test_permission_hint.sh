@@ -70,8 +70,10 @@ done
     user=$1 home=$2 node=$3 gui_tests=$4
     env=(HOME="$home" PATH=/usr/bin:/bin DISPLAY="$DISPLAY" NO_AT_BRIDGE=1 LANG=C.UTF-8
          GSETTINGS_BACKEND=memory RQ_WINDOW_MANAGER="$RQ_WINDOW_MANAGER" RQ_DENIED_PORT="$node")
+    [ -n "${RQ_SCREENSHOT_DIR:-}" ] && env+=(RQ_SCREENSHOT_DIR="$RQ_SCREENSHOT_DIR")
     if [ -n "${XAUTHORITY:-}" ] && [ -r "$XAUTHORITY" ]; then
         # The display cookie for any host name, in a file the user can read.
+        touch "$home/.Xauthority"
         xauth -f "$XAUTHORITY" nlist "$DISPLAY" | sed "s/^..../ffff/" | xauth -q -f "$home/.Xauthority" nmerge -
         chown "$user:" "$home/.Xauthority"
         env+=(XAUTHORITY="$home/.Xauthority")
@@ -79,4 +81,8 @@ done
     cd "$home"
     setpriv --reuid="$user" --regid="$user" --init-groups -- env -i "${env[@]}" \
         "$gui_tests" --gtest_filter="*CommunSetDesktop.RealScan*"
-' hint "$user" "$scratch/home" "$node" "$gui_tests"
+' hint "$user" "$scratch/home" "$node" "$gui_tests" 2>&1 | tee "$scratch/test.log"
+# Both languages ran and passed: none skipped, none filtered away.
+grep -q '^\[  PASSED  \] 2 tests\.$' "$scratch/test.log" && ! grep -q 'SKIPPED' "$scratch/test.log" ||
+    { echo "FAIL: the real-scan test did not pass in both languages" >&2; exit 1; }
+echo "permission hint: shown whole after a real scan as $user"

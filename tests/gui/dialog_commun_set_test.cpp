@@ -540,9 +540,10 @@ std::vector<std::string> Misfits(_CommunSet& dialog)
     if (dialog.PortChoice->GetSize().GetWidth() < std::max(dialog.PortChoice->GetBestSize().GetWidth(), widest)) {
         misfits.push_back("PortChoice narrower than its longest name");
     }
-    // Never narrower than usual. (Its height is the toolkit's to share with a
-    // title bar; the client area must hold the content, checked above.)
-    if (dialog.GetSize().GetWidth() < 350) misfits.push_back("narrower than 350");
+    if (dialog.GetSize().GetWidth() < 350 || dialog.GetSize().GetHeight() < 200) {
+        misfits.push_back("below 350 x 200: " + std::to_string(dialog.GetSize().GetWidth()) + " x " +
+                          std::to_string(dialog.GetSize().GetHeight()));
+    }
     if (UnderWindowManager() && dialog.GetSize().GetHeight() <= dialog.GetClientSize().GetHeight()) {
         misfits.push_back("no title bar yet");
     }
