@@ -37,7 +37,7 @@ wxString DamagedSettingsMessage(const IniFile& settings)
 {
     wxString text = settings.problems.front();
     if (settings.problems.size() > 1) {
-        text += wxS("\n") + wxString::Format(_("(and %zu more problems in the same file)"), settings.problems.size() - 1);
+        text += wxS("\n") + wxString::Format(_("(further problems in the same file: %zu)"), settings.problems.size() - 1);
     }
     text += wxS("\n\n") + _("The settings are saved at exit as usual; the file as it is now is kept beside it, "
                               "in a copy whose name ends in \".bad\".");

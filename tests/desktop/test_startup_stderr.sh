@@ -31,19 +31,18 @@ if [ -n "$language" ]; then printf '[Setting]\nlang=%s\n' "$language" >"$scratch
 (cd "$scratch" && exec env NO_AT_BRIDGE=1 GSETTINGS_BACKEND=memory "$program" 2>"$scratch/stderr") &
 pid=$!
 
+# The warning came with the window's first layout, before it was mapped:
+# once it is viewable, close it as the operator would.
 window=
 for _ in $(seq 300); do
-    window=$(xdotool search --onlyvisible --pid "$pid" --name "^$title\$" 2>/dev/null | head -n1 || true)
+    window=$(xdotool search --all --onlyvisible --pid "$pid" --name "^$title\$" 2>/dev/null | head -n1 || true)
     [ -n "$window" ] && break
     kill -0 "$pid" 2>/dev/null || break
     sleep 0.1
 done
 [ -n "$window" ] || { cat "$scratch/stderr" >&2; echo "FAIL: no window titled \"$title\"" >&2; exit 1; }
-# Let it draw and settle: the warning came with the first size allocation.
-# Wait until its client area is mapped and laid out (the status bar shows the greeting),
-# then close it as the operator would.
-xdotool windowfocus --sync "$window" 2>/dev/null || true
-xdotool key --window "$window" --clearmodifiers alt+F4
+xdotool windowfocus --sync "$window"
+xdotool key --clearmodifiers alt+F4
 for _ in $(seq 300); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
 if kill -0 "$pid" 2>/dev/null; then echo "FAIL: the program did not end after Alt+F4" >&2; exit 1; fi
 status=0
