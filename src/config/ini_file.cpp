@@ -1,7 +1,9 @@
 #include "config/ini_file.h"
 
+#include <cstring>
 #include <filesystem>
 #include <system_error>
+#include <vector>
 
 #include <wx/buffer.h>
 #include <wx/convauto.h>
@@ -265,20 +267,35 @@ void IniFile::Close()
 
 bool IniFile::KeepCopyOfOriginal()
 {
-    // Created exclusively: a copy kept earlier, by this run or another, is
-    // never overwritten, even by a program starting at the same moment.
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        const wxString name = FreeCopyName(path, [](const wxString& candidate) {
-            return wxFileName::Exists(candidate, wxFILE_EXISTS_ANY | wxFILE_EXISTS_NO_FOLLOW);
-        });
+    // A file that stays damaged would otherwise gain a copy at every exit:
+    // an earlier copy holding the same bytes already keeps them.
+    const auto holdsOriginal = [this](const wxString& name) {
+        wxFile earlier;
+        wxLogNull quiet;
+        if (!earlier.Open(name) || earlier.Length() != static_cast<wxFileOffset>(original.GetDataLen())) return false;
+        const size_t size = original.GetDataLen();
+        std::vector<char> bytes(size);
+        return size == 0 || (earlier.Read(bytes.data(), size) == static_cast<ssize_t>(size) &&
+                             std::memcmp(bytes.data(), original.GetData(), size) == 0);
+    };
+    for (unsigned long n = 0; n < 10000; ++n) {
+        const wxString name = CopyName(path, n);
+        if (wxFileName::Exists(name, wxFILE_EXISTS_ANY | wxFILE_EXISTS_NO_FOLLOW)) {
+            if (!holdsOriginal(name)) continue;
+            keptCopyPath = name;
+            original.Clear();
+            return true;
+        }
+        // Created exclusively: a copy made meanwhile by another program is
+        // never overwritten; the next name is tried instead.
         wxFile copy;
         {
-            wxLogNull quiet;  // the name may have been taken meanwhile: try the next
+            wxLogNull quiet;
             if (!copy.Create(name, false, wxS_DEFAULT)) {
                 if (wxFileName::Exists(name, wxFILE_EXISTS_ANY | wxFILE_EXISTS_NO_FOLLOW)) continue;
+                break;
             }
         }
-        if (!copy.IsOpened()) break;
         const size_t size = original.GetDataLen();
         bool complete = size == 0 || copy.Write(original.GetData(), size) == size;
         complete = complete && copy.Flush();
@@ -310,14 +327,9 @@ bool IniFile::Save()
                               static_cast<size_t>(content.GetLength()));
 }
 
-wxString FreeCopyName(const wxString& path, bool (*exists)(const wxString&))
+wxString CopyName(const wxString& path, unsigned long n)
 {
-    const wxString base = path + wxS(".bad");
-    if (!exists(base)) return base;
-    for (unsigned long n = 1;; ++n) {
-        const wxString name = wxString::Format(wxS("%s.%lu"), base, n);
-        if (!exists(name)) return name;
-    }
+    return n == 0 ? path + wxS(".bad") : wxString::Format(wxS("%s.bad.%lu"), path, n);
 }
 
 wxString NameTheFile(const wxString& message, const wxString& fullPath)

@@ -48,8 +48,9 @@ public:
     // file could not be replaced; the old file is then left untouched.
     // A file that did not parse cleanly is first kept as it was read, beside
     // itself under a name no file has yet ("Config.ini.bad", then
-    // "Config.ini.bad.1", ...), once per store; if that copy cannot be
-    // made the file is not replaced.
+    // "Config.ini.bad.1", ...), once per store and not again when an earlier
+    // copy holds the same bytes; if no copy can be made the file is not
+    // replaced.
     bool Save();
 
     // Callers read and write through `config` directly ("Group/Entry" keys).
@@ -69,9 +70,8 @@ private:
 // Returns whether a file exists at `path` afterwards.
 bool EnsureFileExists(const wxString& path);
 
-// The first of "PATH.bad", "PATH.bad.1", "PATH.bad.2", ... for which
-// `exists` is false.
-wxString FreeCopyName(const wxString& path, bool (*exists)(const wxString&));
+// The name of the n-th copy of `path`: "PATH.bad" for 0, else "PATH.bad.n".
+wxString CopyName(const wxString& path, unsigned long n);
 
 // A parser message about a file read from a stream names the file as '':
 // put `fullPath` there, or in front when the message has no such place.

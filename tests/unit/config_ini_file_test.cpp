@@ -387,6 +387,21 @@ TEST(IniFileTest, DamagedFileIsKeptOnceBeforeTheSaveUnderAFreeName)
     EXPECT_FALSE(dir.Exists(copy + ".3")) << "one copy per store";
 }
 
+TEST(IniFileTest, FileThatStaysDamagedIsNotCopiedAtEveryExit)
+{
+    WorkDir dir;
+    const std::string copy = std::string(kSettingsPath) + ".bad";
+    dir.WriteFile(kSettingsPath, "[LED]\nWidth=96\nmy own note\n");
+    for (int run = 0; run < 3; ++run) {
+        IniFile settings(kSettingsPath);
+        ASSERT_FALSE(settings.ParsedCleanly()) << "the line without '=' stays: run " << run;
+        ASSERT_TRUE(settings.Save());
+    }
+    EXPECT_TRUE(dir.Exists(copy));
+    EXPECT_FALSE(dir.Exists(copy + ".2"));
+    EXPECT_NE(dir.ReadFile(kSettingsPath).find("my own note"), std::string::npos) << "the toolkit keeps the line";
+}
+
 TEST(IniFileTest, CleanFileGetsNoCopy)
 {
     WorkDir dir;
@@ -405,13 +420,8 @@ TEST(IniFileTest, CleanFileGetsNoCopy)
 
 TEST(IniFileTest, CopyNamesAndNamedMessages)
 {
-    const auto none = [](const wxString&) { return false; };
-    const auto upToTwo = [](const wxString& name) {
-        return name == "C/Config.ini.bad" || name == "C/Config.ini.bad.1" || name == "C/Config.ini.bad.2";
-    };
-    EXPECT_EQ(rq::config::FreeCopyName("C/Config.ini", none), "C/Config.ini.bad");
-    EXPECT_EQ(rq::config::FreeCopyName("C/Config.ini", upToTwo), "C/Config.ini.bad.3");
-
+    EXPECT_EQ(rq::config::CopyName("C/Config.ini", 0), "C/Config.ini.bad");
+    EXPECT_EQ(rq::config::CopyName("C/Config.ini", 3), "C/Config.ini.bad.3");
     EXPECT_EQ(rq::config::NameTheFile("file '', line 4: '=' expected.", "/w/Config/Config.ini"),
               "file '/w/Config/Config.ini', line 4: '=' expected.");
     EXPECT_EQ(rq::config::NameTheFile("file '': unexpected character ] at line 2.", "/w/a.ini"),
