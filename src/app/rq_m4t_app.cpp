@@ -3,6 +3,7 @@
 #include <wx/image.h>
 #include <wx/log.h>
 
+#include "app/native_window.h"
 #include "config/ini_file.h"
 #include "config/language.h"
 #include "config/settings_keys.h"
@@ -28,6 +29,20 @@ private:
     wxLogStderr stderrTarget;
     wxLog* previous;
 };
+
+// One message for a settings file that did not parse cleanly: the first
+// problem (naming the file and line), how many more there are, and what
+// becomes of the file.
+wxString DamagedSettingsMessage(const IniFile& settings)
+{
+    wxString text = settings.problems.front();
+    if (settings.problems.size() > 1) {
+        text += wxS("\n") + wxString::Format(_("(further problems in the same file: %zu)"), settings.problems.size() - 1);
+    }
+    text += wxS("\n\n") + _("The settings are saved at exit as usual; the file as it is now is kept beside it, "
+                              "in a copy whose name ends in \".bad\".");
+    return text;
+}
 
 }  // namespace
 
@@ -57,7 +72,10 @@ bool RQ_M4TApp::OnInit()
         const wxIcon icon = LoadNamedIcon("aaaa");
         if (icon.IsOk()) frame->SetIcon(icon);
     }
+    rq::app::PrepareFirstShow(frame);
     frame->Show();
+    // The window reads the file again for itself, quietly: say it once, here.
+    if (!startupSettings.ParsedCleanly()) wxLogWarning("%s", DamagedSettingsMessage(startupSettings));
     startupSettings.Close();
     return true;
 }

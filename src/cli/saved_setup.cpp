@@ -27,6 +27,10 @@ public:
     explicit ReadOnlyIni(const wxString& path)
     {
         if (wxFileExists(path)) file = std::make_unique<IniFile>(path);
+        // The store reports what it could not read instead of logging it.
+        if (file) {
+            for (const wxString& problem : file->problems) wxLogWarning("%s", problem);
+        }
         if (!file || !file->config) {
             wxMemoryInputStream nothing("", 0);
             empty = std::make_unique<wxFileConfig>(nothing, wxConvAuto());

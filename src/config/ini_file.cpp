@@ -1,15 +1,19 @@
 #include "config/ini_file.h"
 
+#include <cstring>
 #include <filesystem>
 #include <system_error>
+#include <vector>
 
 #include <wx/buffer.h>
 #include <wx/convauto.h>
 #include <wx/file.h>
 #include <wx/filename.h>
+#include <wx/intl.h>
 #include <wx/log.h>
 #include <wx/mstream.h>
 #include <wx/strconv.h>
+#include <wx/thread.h>
 
 namespace fs = std::filesystem;
 
@@ -109,11 +113,19 @@ wxString DecodeUtf16Leniently(const char* data, size_t units, bool bigEndian)
 
 // The text of an INI file: a byte-order mark chooses the encoding, without
 // one the bytes are UTF-8 or, failing that, a single-byte encoding.
-wxString DecodeIni(const char* data, size_t length)
+wxString DecodeIni(const char* data, size_t length, bool& lossy)
 {
+    lossy = false;
     if (length == 0) return wxString();
     wxString text(data, wxConvAuto(), length);
     if (!text.empty()) return text;
+    size_t onlyMark = 0;
+    const wxBOM found = wxConvAuto::DetectBOM(data, length);
+    if (found != wxBOM_None && found != wxBOM_Unknown && wxConvAuto::GetBOMChars(found, &onlyMark) &&
+        onlyMark == length) {
+        return wxString();  // a mark and nothing else: an empty file
+    }
+    lossy = true;
 
     // Only a mark whose encoding the bytes then break gets here. An empty
     // text would let the next save wipe the file, so keep what can be kept:
@@ -165,16 +177,57 @@ private:
     wxAssertHandler_t previous;
 };
 
-std::unique_ptr<wxFileConfig> ParseIni(const wxMemoryBuffer& bytes)
+// Collects what the parser logs, whether or not the caller has logging off,
+// so that the file's problems reach the store instead of a box of their own.
+class ParserMessages : public wxLog {
+public:
+    ParserMessages()
+        : main(wxThread::IsMain()),
+          previous(main ? wxLog::SetActiveTarget(this) : wxLog::SetThreadActiveTarget(this)),
+          wasEnabled(wxLog::EnableLogging(true))
+    {
+    }
+    ~ParserMessages() override
+    {
+        wxLog::EnableLogging(wasEnabled);
+        if (main) {
+            wxLog::SetActiveTarget(previous);
+        } else {
+            wxLog::SetThreadActiveTarget(previous);
+        }
+    }
+    ParserMessages(const ParserMessages&) = delete;
+    ParserMessages& operator=(const ParserMessages&) = delete;
+
+    wxArrayString messages;
+
+protected:
+    void DoLogRecord(wxLogLevel level, const wxString& message, const wxLogRecordInfo&) override
+    {
+        if (level <= wxLOG_Warning) messages.Add(message);
+    }
+
+private:
+    bool main;
+    wxLog* previous;
+    bool wasEnabled;
+};
+
+std::unique_ptr<wxFileConfig> ParseIni(const wxMemoryBuffer& bytes, wxArrayString& problems, bool& lossy)
 {
     // Decoded here rather than by wxFileConfig, which reads no UTF-16 from a
     // stream although the converter would.
-    const wxString text =
-        WithoutLoneSurrogates(DecodeIni(static_cast<const char*>(bytes.GetData()), bytes.GetDataLen()));
+    const wxString decoded = DecodeIni(static_cast<const char*>(bytes.GetData()), bytes.GetDataLen(), lossy);
+    const wxString text = WithoutLoneSurrogates(decoded);
+    // The parser reads no further than a NUL: what follows it would be lost.
+    lossy = lossy || text != decoded || text.find(wxUniChar(0)) != wxString::npos;
     const wxScopedCharBuffer utf8 = text.utf8_str();
     wxMemoryInputStream in(utf8.data(), utf8.length());
     QuietAsserts quiet;
-    return std::make_unique<wxFileConfig>(in, wxMBConvUTF8());
+    ParserMessages parser;
+    auto config = std::make_unique<wxFileConfig>(in, wxMBConvUTF8());
+    problems = parser.messages;
+    return config;
 }
 
 }  // namespace
@@ -186,7 +239,19 @@ IniFile::IniFile(const wxString& filePath)
     stream = std::make_unique<wxFileInputStream>(path);
     // A stream that never opened is already logged; reading it would only
     // add asserts, so the config then starts empty.
-    config = ParseIni(stream->IsOk() ? ReadAll(*stream) : wxMemoryBuffer());
+    const wxMemoryBuffer bytes = stream->IsOk() ? ReadAll(*stream) : wxMemoryBuffer();
+    wxArrayString parserMessages;
+    bool lossy = false;
+    config = ParseIni(bytes, parserMessages, lossy);
+
+    wxFileName fullName(path);
+    fullName.MakeAbsolute();
+    const wxString fullPath = fullName.GetFullPath();
+    for (const wxString& message : parserMessages) problems.Add(NameTheFile(message, fullPath));
+    if (lossy) {
+        problems.Add(wxString::Format(_("file '%s': some bytes are not valid text and were replaced."), fullPath));
+    }
+    if (!problems.empty()) original = bytes;
 }
 
 IniFile::~IniFile()
@@ -200,9 +265,57 @@ void IniFile::Close()
     stream.reset();
 }
 
+bool IniFile::KeepCopyOfOriginal()
+{
+    // A file that stays damaged would otherwise gain a copy at every exit:
+    // an earlier copy holding the same bytes already keeps them.
+    const auto holdsOriginal = [this](const wxString& name) {
+        wxFile earlier;
+        wxLogNull quiet;
+        if (!earlier.Open(name) || earlier.Length() != static_cast<wxFileOffset>(original.GetDataLen())) return false;
+        const size_t size = original.GetDataLen();
+        std::vector<char> bytes(size);
+        return size == 0 || (earlier.Read(bytes.data(), size) == static_cast<ssize_t>(size) &&
+                             std::memcmp(bytes.data(), original.GetData(), size) == 0);
+    };
+    for (unsigned long n = 0; n < 10000; ++n) {
+        const wxString name = CopyName(path, n);
+        if (wxFileName::Exists(name, wxFILE_EXISTS_ANY | wxFILE_EXISTS_NO_FOLLOW)) {
+            if (!holdsOriginal(name)) continue;
+            keptCopyPath = name;
+            original.Clear();
+            return true;
+        }
+        // Created exclusively: a copy made meanwhile by another program is
+        // never overwritten; the next name is tried instead.
+        wxFile copy;
+        {
+            wxLogNull quiet;
+            if (!copy.Create(name, false, wxS_DEFAULT)) {
+                if (wxFileName::Exists(name, wxFILE_EXISTS_ANY | wxFILE_EXISTS_NO_FOLLOW)) continue;
+                break;
+            }
+        }
+        const size_t size = original.GetDataLen();
+        bool complete = size == 0 || copy.Write(original.GetData(), size) == size;
+        complete = complete && copy.Flush();
+        complete = copy.Close() && complete;
+        if (complete) {
+            keptCopyPath = name;
+            original.Clear();
+            return true;
+        }
+        wxRemoveFile(name);
+        break;
+    }
+    wxLogError(_("Can't keep a copy of '%s' before saving it: the file is left as it is."), path);
+    return false;
+}
+
 bool IniFile::Save()
 {
     if (!config) return false;
+    if (!problems.empty() && keptCopyPath.empty() && !KeepCopyOfOriginal()) return false;
     // A fresh converter writes UTF-8 without a byte-order mark, whatever the
     // file was read as.
     wxMemoryOutputStream content;
@@ -212,6 +325,18 @@ bool IniFile::Save()
     stream.reset();
     return ReplaceFileContent(path, content.GetOutputStreamBuffer()->GetBufferStart(),
                               static_cast<size_t>(content.GetLength()));
+}
+
+wxString CopyName(const wxString& path, unsigned long n)
+{
+    return n == 0 ? path + wxS(".bad") : wxString::Format(wxS("%s.bad.%lu"), path, n);
+}
+
+wxString NameTheFile(const wxString& message, const wxString& fullPath)
+{
+    wxString named = message;
+    if (!named.Replace(wxS("''"), wxS("'") + fullPath + wxS("'"), false)) named = fullPath + wxS(": ") + message;
+    return named;
 }
 
 bool EnsureFileExists(const wxString& path)

@@ -1,5 +1,6 @@
 #include "dialogs/commun_set.h"
 
+#include <algorithm>
 #include <climits>
 
 #include <wx/font.h>
@@ -25,6 +26,12 @@ const unsigned long kFallbackBaudRate = 9600;
 const wxSize kDialogSize(350, 200);
 const wxSize kButtonSize(80, 32);
 const wxSize kFieldSize(120, 24);
+// Where the fields start when the labels leave room, and the room kept
+// between a label and its field, and around the content.
+const int kFieldLeft = 154;
+const int kLabelGap = 6;
+const int kMargin = 12;
+const wxPoint kHintPosition(8, 148);
 
 wxFont LabelFont()
 {
@@ -94,6 +101,13 @@ _CommunSet::_CommunSet(wxWindow* parent, const wxString& title, const wxString& 
     SetPortFromName(port);
 
     ApplyButton->SetDefault();
+    FitToContent();
+    // A window manager's title bar, known only once the dialog is shown,
+    // takes its height from the client area: fit again then.
+    Bind(wxEVT_SIZE, [this](wxSizeEvent& event) {
+        event.Skip();
+        FitToContent();
+    });
 }
 
 _CommunSet::~_CommunSet()
@@ -183,11 +197,52 @@ void _CommunSet::ShowPermissionHint(const std::string& group)
 {
     const wxString text =
         wxString::Format(_("Permission denied: add your user to the group \"%s\" and log in again"), FromNarrow(group));
-    // Under the buttons, where the fixed layout leaves a free strip; a long
-    // text wraps to the dialog's width.
-    if (!PermissionHint) PermissionHint = new wxStaticText(this, wxID_ANY, wxEmptyString, wxPoint(8, 148));
+    // Under the buttons, where the fixed layout leaves a free strip.
+    if (!PermissionHint) PermissionHint = new wxStaticText(this, wxID_ANY, wxEmptyString, kHintPosition);
+    hintText = text;
     PermissionHint->SetLabel(text);
-    PermissionHint->Wrap(kDialogSize.GetWidth() - 24);
+    hintWrapWidth = 0;
+    FitToContent();
+}
+
+void _CommunSet::FitToContent()
+{
+    // The fields start right of the wider label (the fallback for the
+    // labels' font can be wider than the font named), never left of their
+    // usual place.
+    const int labelRight = std::max(PortLabel->GetRect().GetRight(), BaudLabel->GetRect().GetRight());
+    const int fieldLeft = std::max(kFieldLeft, labelRight + 1 + kLabelGap);
+    // Wide enough for the longest port name: two adapters must be told apart.
+    PortChoice->InvalidateBestSize();
+    const int choiceWidth = std::max(kFieldSize.GetWidth(), PortChoice->GetBestSize().GetWidth());
+    PortChoice->SetSize(fieldLeft, PortChoice->GetPosition().y, choiceWidth, -1);
+    BaudCombo->Move(fieldLeft, BaudCombo->GetPosition().y);
+
+    wxSize needed(std::max({PortChoice->GetRect().GetRight(), BaudCombo->GetRect().GetRight(),
+                            QuitButton->GetRect().GetRight()}) + 1 + kMargin,
+                  QuitButton->GetRect().GetBottom() + 1 + kMargin);
+    if (PermissionHint) {
+        // A long text wraps to the dialog's width; a line without blanks
+        // (Chinese) stays whole and the dialog widens for it.
+        const int wrapWidth = std::max(kDialogSize.GetWidth(), needed.GetWidth()) - 3 * kHintPosition.x;
+        if (wrapWidth != hintWrapWidth) {
+            PermissionHint->SetLabel(hintText);
+            PermissionHint->Wrap(wrapWidth);
+            hintWrapWidth = wrapWidth;
+        }
+        const wxRect hint = PermissionHint->GetRect();
+        needed.IncTo(wxSize(hint.GetRight() + 1 + kHintPosition.x, hint.GetBottom() + 1 + kHintPosition.x));
+    }
+
+    // Grow only, and only by what is missing; never below the usual size,
+    // which the toolkit trims by the frame's borders on a first showing.
+    const wxSize client = GetClientSize();
+    const wxSize size = GetSize();
+    const wxSize missing(std::max({0, needed.GetWidth() - client.GetWidth(), kDialogSize.GetWidth() - size.GetWidth()}),
+                         std::max({0, needed.GetHeight() - client.GetHeight(), kDialogSize.GetHeight() - size.GetHeight()}));
+    if (missing == wxSize(0, 0)) return;
+    SetSize(size + missing);
+    if (!IsShown()) Centre(wxBOTH);
 }
 
 void _CommunSet::OnPortChoice(wxCommandEvent& /*event*/)

@@ -39,6 +39,10 @@ public:
     // The line below the port list that names the group to join; the scan
     // calls it when a port was refused for lack of permission.
     void ShowPermissionHint(const std::string& group);
+    // Moves the fields clear of their labels, widens PortChoice to its
+    // longest name and grows the client area, never below its usual size,
+    // until the fields, the buttons and the hint fit whole.
+    void FitToContent();
 
     // What the caller reads after the modal run.
     std::string portName;
@@ -72,4 +76,7 @@ private:
     bool ApplySelectedPort();
     wxStaticText* MakeLabel(const wxString& text, const wxPoint& position);
     wxBitmapButton* MakeButton(wxWindowID id, const wxString& imageFile, const wxString& label, const wxPoint& position);
+
+    wxString hintText;      // the hint unwrapped
+    int hintWrapWidth = 0;  // the width it was last wrapped to
 };

@@ -57,6 +57,8 @@ bool RQ_M4TFrame::LoadProfile(const wxString& modelName, ModelProfile& record)
     if (!wxFileExists(path)) return false;
 
     IniFile store(path);
+    // The store reports what it could not read instead of logging it.
+    for (const wxString& problem : store.problems) wxLogWarning("%s", problem);
     if (modelName != record.name) record.name = modelName;
     wxConfigBase& config = *store.config;
     record.baud = config.ReadLong(profile_keys::Baud, baud);

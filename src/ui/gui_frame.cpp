@@ -44,6 +44,12 @@ GUIFrame::GUIFrame(wxWindow* parent, wxWindowID id, const wxString& title, const
     LogView = new wxRichTextCtrl(MainPanel, wxID_ANY, wxEmptyString, wxDefaultPosition, wxDefaultSize,
                                  wxRE_READONLY | wxHSCROLL | wxVSCROLL | wxBORDER_NONE | wxWANTS_CHARS |
                                      wxTE_AUTO_URL);
+    // The log's line colours are made for a light page: keep the page light
+    // and its plain text dark under any theme, a dark one included.
+    LogView->SetBackgroundColour(*wxWHITE);
+    wxRichTextAttr basic = LogView->GetBasicStyle();
+    basic.SetTextColour(*wxBLACK);
+    LogView->SetBasicStyle(basic);
     mainSizer->Add(LogView, 1, wxEXPAND | wxALL, 5);
 
     MainPanel->SetSizer(mainSizer);

@@ -1,5 +1,8 @@
 // Start-up as the program does it: language from the settings file, the
 // catalogue under locale/, the main window shown.
+#include <random>
+#include <string>
+
 #include <wx/log.h>
 #include <wx/menu.h>
 
@@ -77,6 +80,10 @@ TEST(AppStartup, FirstRunIsEnglishAndCreatesTheSettingsFile)
     EXPECT_TRUE(started.frame->GetMenuBar()->IsChecked(idMenuEnglish));
     EXPECT_TRUE(started.dir.Exists("Config/Config.ini"));
     EXPECT_EQ(started.dir.ReadFile("Config/Config.ini"), "");  // start-up itself writes nothing
+    EXPECT_TRUE(started.log.messages.empty());
+    DestroyNow(started.frame);
+    started.frame = nullptr;
+    EXPECT_FALSE(started.dir.Exists("Config/Config.ini.bad")) << "a clean file gets no copy";
 }
 
 TEST(AppStartup, ChineseShowsTheCatalogueWithoutAnyBoxForTheMissingSystemLocale)
@@ -101,5 +108,35 @@ TEST(AppStartup, LanguageNumbersResolveAsStored)
         const int expected = std::string(stored) == "abc" ? 58 : std::string(stored) == "123" ? 123 : 0;
         EXPECT_EQ(started.app->language, expected) << stored;
         EXPECT_TRUE(started.frame->GetMenuBar()->IsChecked(idMenuEnglish)) << stored;
+    }
+}
+
+// A settings file the parser cannot read whole: a hand-edited line without
+// "=", or bytes that are no text at all. One message (not one per reading of
+// the file) names it by its full path and the line; the exit save keeps the
+// bytes as they were beside it.
+TEST(AppStartup, DamagedSettingsFileGivesOneMessageNamingItAndIsKeptBeforeTheSave)
+{
+    std::mt19937 random(13);
+    std::string noise;
+    for (int k = 0; k < 4000; ++k) noise += static_cast<char>(random() & 0xFF);
+    const std::string handEdited = "[Setting]\nMode=RQ-M4T\n[LED]\nWidth 96\n";
+    for (const std::string& bytes : {handEdited, noise}) {
+        StartedApp started(bytes);
+        ASSERT_NE(started.frame, nullptr);
+        ASSERT_EQ(started.log.messages.size(), 1u);
+        const std::string message = started.log.messages.front().utf8_string();
+        const std::string full = started.dir.Path() + "/Config/Config.ini";
+        EXPECT_NE(message.find("file '" + full + "'"), std::string::npos) << message;
+        if (bytes == handEdited) {
+            EXPECT_NE(message.find("file '" + full + "', line 4: '=' expected.\n"), std::string::npos) << message;
+        }
+        EXPECT_NE(message.find(".bad"), std::string::npos) << message;
+        EXPECT_FALSE(started.dir.Exists("Config/Config.ini.bad")) << "no copy before the save";
+
+        DestroyNow(started.frame);
+        started.frame = nullptr;
+        EXPECT_EQ(started.dir.ReadFile("Config/Config.ini.bad"), bytes);
+        EXPECT_FALSE(started.dir.Exists("Config/Config.ini.bad.1"));
     }
 }

@@ -3,9 +3,13 @@
 // made-up paths as candidates: no test touches the machine's real devices.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <pty.h>
@@ -14,6 +18,7 @@
 
 #include <wx/app.h>
 #include <wx/image.h>
+#include <wx/intl.h>
 #include <wx/log.h>
 #include <wx/modalhook.h>
 #include <wx/msgdlg.h>
@@ -27,6 +32,7 @@
 #include "platform/serial_port.h"
 #include "support/sim_controller.h"
 #include "support/work_dir.h"
+#include "gui/frame_fixture.h"
 
 namespace {
 
@@ -234,13 +240,17 @@ TEST_F(CommunSetTest, ControlsAtTheirPlacesWithTheirTexts)
     EXPECT_EQ(dialog->DeviceBitmap->GetPosition(), wxPoint(2, 25));
     EXPECT_EQ(dialog->PortLabel->GetPosition(), wxPoint(75, 20));
     EXPECT_EQ(dialog->BaudLabel->GetPosition(), wxPoint(75, 50));
-    EXPECT_EQ(dialog->BaudCombo->GetPosition(), wxPoint(154, 48));
-    EXPECT_EQ(dialog->PortChoice->GetPosition(), wxPoint(154, 18));
+    // The fields keep their place unless the labels' font pushes them right.
+    const int labelsEnd = std::max(dialog->PortLabel->GetRect().GetRight(), dialog->BaudLabel->GetRect().GetRight());
+    const int fieldsAt = std::max(154, labelsEnd + 1 + 6);
+    EXPECT_EQ(dialog->BaudCombo->GetPosition(), wxPoint(fieldsAt, 48));
+    EXPECT_EQ(dialog->PortChoice->GetPosition(), wxPoint(fieldsAt, 18));
     EXPECT_EQ(dialog->OkButton->GetSize(), wxSize(80, 32));
     EXPECT_EQ(dialog->ApplyButton->GetSize(), wxSize(80, 32));
     EXPECT_EQ(dialog->QuitButton->GetSize(), wxSize(80, 32));
     EXPECT_EQ(dialog->BaudCombo->GetSize().GetWidth(), 120);
-    EXPECT_EQ(dialog->PortChoice->GetSize().GetWidth(), 120);
+    EXPECT_GE(dialog->PortChoice->GetSize().GetWidth(), 120);
+    EXPECT_EQ(dialog->GetSize(), wxSize(350, 200)) << "nothing to grow for";
 
     EXPECT_EQ(Narrow(dialog->OkButton->GetLabel()), "&OK");
     EXPECT_EQ(Narrow(dialog->ApplyButton->GetLabel()), "&Apply");
@@ -506,5 +516,226 @@ TEST_F(CommunSetTest, ModalRunEndsWithOkAndHandsBackTheSelection)
     EXPECT_EQ(dialog->portName, sim.PortPath());
     EXPECT_EQ(dialog->baudRate, 9600u);  // the start value: the box never showed a number
 }
+
+// ---- on a desktop: a title bar, long port names, both languages ----
+//
+// Run bare and under a window manager (tests/desktop/with_window_manager.sh,
+// which sets RQ_WINDOW_MANAGER); there the client area is smaller than the
+// size the dialog is given, so everything is checked against GetClientSize().
+
+bool UnderWindowManager()
+{
+    return std::getenv("RQ_WINDOW_MANAGER") != nullptr;
+}
+
+// What does not show whole in the shown dialog; empty when all fits.
+std::vector<std::string> Misfits(_CommunSet& dialog)
+{
+    std::vector<std::string> misfits;
+    const wxRect client(wxPoint(0, 0), dialog.GetClientSize());
+    const auto inside = [&](wxWindow* control, const char* name) {
+        if (!client.Contains(control->GetRect())) {
+            const wxRect r = control->GetRect();
+            misfits.push_back(std::string(name) + " at " + std::to_string(r.x) + "," + std::to_string(r.y) + " " +
+                              std::to_string(r.width) + "x" + std::to_string(r.height) + " outside the client area " +
+                              std::to_string(client.width) + "x" + std::to_string(client.height));
+        }
+    };
+    inside(dialog.OkButton, "OkButton");
+    inside(dialog.ApplyButton, "ApplyButton");
+    inside(dialog.QuitButton, "QuitButton");
+    inside(dialog.DeviceBitmap, "DeviceBitmap");
+    inside(dialog.PortLabel, "PortLabel");
+    inside(dialog.BaudLabel, "BaudLabel");
+    inside(dialog.PortChoice, "PortChoice");
+    inside(dialog.BaudCombo, "BaudCombo");
+    if (dialog.PermissionHint) {
+        inside(dialog.PermissionHint, "PermissionHint");
+        if (dialog.PermissionHint->GetRect().GetTop() <= dialog.OkButton->GetRect().GetBottom()) {
+            misfits.push_back("PermissionHint overlaps the buttons");
+        }
+    }
+    // Each label whole and clear of its field.
+    for (auto [label, field, name] : {std::make_tuple(dialog.PortLabel, static_cast<wxWindow*>(dialog.PortChoice), "PortLabel"),
+                                      std::make_tuple(dialog.BaudLabel, static_cast<wxWindow*>(dialog.BaudCombo), "BaudLabel")}) {
+        if (label->GetRect().GetRight() >= field->GetRect().GetLeft()) misfits.push_back(std::string(name) + " runs under its field");
+        if (label->GetSize().GetWidth() < label->GetTextExtent(label->GetLabel()).GetWidth()) {
+            misfits.push_back(std::string(name) + " narrower than its text");
+        }
+    }
+    // Every listed name whole: the choice is at least as wide as it asks to
+    // be for its longest entry.
+    dialog.PortChoice->InvalidateBestSize();
+    int widest = 0;
+    for (unsigned k = 0; k < dialog.PortChoice->GetCount(); ++k) {
+        widest = std::max(widest, dialog.PortChoice->GetTextExtent(dialog.PortChoice->GetString(k)).GetWidth());
+    }
+    if (dialog.PortChoice->GetSize().GetWidth() < std::max(dialog.PortChoice->GetBestSize().GetWidth(), widest)) {
+        misfits.push_back("PortChoice narrower than its longest name");
+    }
+    if (dialog.GetSize().GetWidth() < 350 || dialog.GetSize().GetHeight() < 200) {
+        misfits.push_back("below 350 x 200: " + std::to_string(dialog.GetSize().GetWidth()) + " x " +
+                          std::to_string(dialog.GetSize().GetHeight()));
+    }
+    if (UnderWindowManager() && dialog.GetSize().GetHeight() <= dialog.GetClientSize().GetHeight()) {
+        misfits.push_back("no title bar yet");
+    }
+    return misfits;
+}
+
+// Shows the dialog and lets the window manager frame it; the layout may
+// change once more when the frame sizes arrive.
+void ShowAndSettle(_CommunSet& dialog)
+{
+    dialog.Show();
+    rq::test::PumpUntil([&] { return dialog.IsShownOnScreen() && Misfits(dialog).empty(); }, 10000);
+}
+
+// A screenshot for a person to look at, when RQ_SCREENSHOT_DIR names a folder.
+void Screenshot(const std::string& name)
+{
+    const char* folder = std::getenv("RQ_SCREENSHOT_DIR");
+    if (!folder) return;
+    // Drawn, not only laid out: the X server paints on its own time, and
+    // nothing tells when. Only for the picture, never for a check.
+    for (int k = 0; k < 20; ++k) {
+        for (wxWindow* window : wxTopLevelWindows) window->Update();
+        wxTheApp->Yield(true);
+        wxMilliSleep(25);
+    }
+    const std::string command = "import -window root '" + std::string(folder) + "/" + name + ".png'";
+    EXPECT_EQ(std::system(command.c_str()), 0) << command;
+}
+
+std::string Joined(const std::vector<std::string>& lines)
+{
+    std::string text;
+    for (const std::string& line : lines) text += line + "\n";
+    return text;
+}
+
+struct DesktopCase {
+    const char* name;
+    wxLanguage language;
+};
+
+class CommunSetDesktop : public CommunSetTest, public testing::WithParamInterface<DesktopCase> {
+protected:
+    void SetUp() override
+    {
+        CommunSetTest::SetUp();
+        if (GetParam().language == wxLANGUAGE_ENGLISH) return;
+        work.CopyRuntimeData(false, false, true);
+        locale = std::make_unique<wxLocale>();
+        {
+            wxLogNull quiet;  // the system locale may not be generated; the catalogue still loads
+            locale->Init(GetParam().language, 0);
+        }
+        wxLocale::AddCatalogLookupPathPrefix("locale/");
+        ASSERT_TRUE(locale->AddCatalog("Language"));
+        ASSERT_NE(Narrow(wxGetTranslation("Baud Rate:")), "Baud Rate:");
+    }
+    void TearDown() override
+    {
+        locale.reset();
+        CommunSetTest::TearDown();
+    }
+
+    std::string Shot(const char* what) const { return std::string(what) + "-" + GetParam().name; }
+
+    std::unique_ptr<wxLocale> locale;
+};
+
+// Names as /dev/serial/by-id gives them: long, and alike up to their last
+// characters.
+TEST_P(CommunSetDesktop, LongPortNamesAndTheHintShowWholeInTheClientArea)
+{
+    Pty first;
+    Pty second;
+    const std::filesystem::path byId = std::filesystem::path(work.Path()) / "serial/by-id";
+    std::filesystem::create_directories(byId);
+    const std::string one = (byId / "usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0").string();
+    const std::string two = (byId / "usb-FTDI_FT232R_USB_UART_A50285BJ-if00-port0").string();
+    std::filesystem::create_symlink(first.path, one);
+    std::filesystem::create_symlink(second.path, two);
+    rq::platform::SetCandidatePortNames({one, two});
+
+    auto dialog = Make(two);
+    ASSERT_EQ(Items(dialog->PortChoice), (std::vector<std::string>{one, two}));
+    dialog->ShowPermissionHint("dialout");
+    ShowAndSettle(*dialog);
+    EXPECT_EQ(Joined(Misfits(*dialog)), "");
+    EXPECT_GT(dialog->GetSize().GetWidth(), 350) << "the dialog widened for the names";
+    wxString hint = dialog->PermissionHint->GetLabel();
+    hint.Replace("\n", " ");
+    EXPECT_EQ(hint, wxString::Format(wxGetTranslation("Permission denied: add your user to the group \"%s\" and log in again"),
+                                     "dialout"));
+    Screenshot(Shot("long-names-and-hint"));
+}
+
+// The dialog grows for the hint and only for it.
+TEST_P(CommunSetDesktop, OnlyTheHintMakesTheDialogTaller)
+{
+    Pty port;
+    rq::platform::SetCandidatePortNames({port.path});
+    auto plain = Make(port.path);
+    ShowAndSettle(*plain);
+    EXPECT_EQ(Joined(Misfits(*plain)), "");
+    EXPECT_EQ(plain->GetSize(), wxSize(350, 200));
+    const wxSize plainClient = plain->GetClientSize();
+    plain.reset();
+
+    auto hinted = Make(port.path);
+    hinted->ShowPermissionHint("dialout");
+    ShowAndSettle(*hinted);
+    EXPECT_EQ(Joined(Misfits(*hinted)), "");
+    // Taller for wrapped lines, wider for a line that cannot wrap (Chinese
+    // has no blanks), and just enough: a small margin after the hint.
+    const wxSize client = hinted->GetClientSize();
+    const wxRect hint = hinted->PermissionHint->GetRect();
+    const bool grew = client.GetHeight() > plainClient.GetHeight() || client.GetWidth() > plainClient.GetWidth();
+    // It grows exactly when the usual client area cannot hold the hint and
+    // its margin; under a title bar it never can.
+    const bool fitsUsual = hint.GetRight() + 8 < plainClient.GetWidth() && hint.GetBottom() + 8 < plainClient.GetHeight();
+    EXPECT_EQ(grew, !fitsUsual);
+    if (UnderWindowManager()) {
+        EXPECT_TRUE(grew);
+    }
+    EXPECT_GE(client.GetWidth(), plainClient.GetWidth());
+    EXPECT_GE(client.GetHeight(), plainClient.GetHeight());
+    if (client.GetHeight() > plainClient.GetHeight()) {
+        EXPECT_LE(client.GetHeight() - hint.GetBottom(), 24);
+    }
+    if (client.GetWidth() > plainClient.GetWidth()) {
+        EXPECT_LE(client.GetWidth() - hint.GetRight(), 24);
+    }
+    Screenshot(Shot("hint"));
+}
+
+// A real scan as an operator outside the port's group: the node named by
+// RQ_DENIED_PORT (made by tests/desktop/test_permission_hint.sh, which runs
+// this as a throwaway user) exists and may not be opened. Only that node is
+// tried, so no other device of the machine is touched.
+TEST_P(CommunSetDesktop, RealScanRefusedForPermissionShowsTheWholeHint)
+{
+    const char* denied = std::getenv("RQ_DENIED_PORT");
+    if (!denied) GTEST_SKIP() << "run by tests/desktop/test_permission_hint.sh";
+    const std::vector<std::string> system = rq::platform::SystemPortNames();
+    ASSERT_NE(std::find(system.begin(), system.end(), denied), system.end()) << denied << " not among the system's ports";
+    rq::platform::SetCandidatePortNames({denied});
+
+    auto dialog = Make(denied);
+    EXPECT_EQ(dialog->PortChoice->GetCount(), 0u);
+    ASSERT_NE(dialog->PermissionHint, nullptr) << "no hint after the refused open";
+    ShowAndSettle(*dialog);
+    EXPECT_EQ(Joined(Misfits(*dialog)), "");
+    EXPECT_NE(dialog->PermissionHint->GetLabel().Find("dialout"), wxNOT_FOUND);
+    Screenshot(Shot("real-scan"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Languages, CommunSetDesktop,
+                         testing::Values(DesktopCase{"English", wxLANGUAGE_ENGLISH},
+                                         DesktopCase{"Chinese", wxLANGUAGE_CHINESE_SIMPLIFIED}),
+                         [](const testing::TestParamInfo<DesktopCase>& info) { return std::string(info.param.name); });
 
 }  // namespace

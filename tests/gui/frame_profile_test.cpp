@@ -1,5 +1,9 @@
 // What each model profile key does to the window's controls.
 #include <functional>
+#include <string>
+#include <vector>
+
+#include <wx/log.h>
 
 #include "gui/frame_fixture.h"
 
@@ -213,4 +217,23 @@ TEST_F(ProfileTest, StoredTextThatIsNoEntryLeavesNothingSelected)
     Start("[Bright]\nLeve=4\n", "[LED]\nBright=9\n");
     EXPECT_EQ(frame->BrightCombo->GetValue(), "9");
     EXPECT_EQ(frame->BrightCombo->GetSelection(), wxNOT_FOUND);
+}
+
+// A profile the parser cannot read whole is still applied as far as it can
+// be read, and the operator learns which file and line, once per problem.
+TEST_F(ProfileTest, DamagedProfileIsNamedWithItsLine)
+{
+    struct Recording : wxLog {
+        std::vector<std::string> warnings;
+        void DoLogRecord(wxLogLevel level, const wxString& text, const wxLogRecordInfo&) override
+        {
+            if (level <= wxLOG_Warning) warnings.push_back(text.utf8_string());
+        }
+    } log;
+    wxLog* previous = wxLog::SetActiveTarget(&log);
+    Start("[App]\nBSP=19200\nhand edit without equals\n");
+    wxLog::SetActiveTarget(previous);
+    EXPECT_EQ(frame->baud, 19200);
+    ASSERT_EQ(log.warnings.size(), 1u);
+    EXPECT_EQ(log.warnings[0], "file '" + dir.Path() + "/Modes/M.ini', line 3: '=' expected.");
 }

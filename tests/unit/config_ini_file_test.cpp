@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 #include <wx/log.h>
@@ -277,6 +278,7 @@ struct DamagedCase {
     std::string bytes;
     long width;              // LED/Width as read (64: the default)
     const char* keptInSave;  // a text the saved file must still hold
+    bool kept;               // not read cleanly: a copy of the bytes is kept before the save
 };
 
 class IniDamagedFileTest : public testing::TestWithParam<DamagedCase> {};
@@ -296,6 +298,11 @@ TEST_P(IniDamagedFileTest, DoesNotCrashAndSavesCleanUtf8)
     EXPECT_FALSE(StartsWithUtf8Mark(saved));
     EXPECT_NE(saved.find(GetParam().keptInSave), std::string::npos) << saved;
     EXPECT_NE(saved.find("High=32"), std::string::npos) << saved;
+    EXPECT_EQ(settings.ParsedCleanly(), !GetParam().kept);
+    EXPECT_EQ(dir.Exists(std::string(kSettingsPath) + ".bad"), GetParam().kept);
+    if (GetParam().kept) {
+        EXPECT_EQ(dir.ReadFile(std::string(kSettingsPath) + ".bad"), GetParam().bytes) << "the bytes as they were";
+    }
 }
 
 std::string AllByteValues()
@@ -308,15 +315,116 @@ std::string AllByteValues()
 INSTANTIATE_TEST_SUITE_P(
     Files, IniDamagedFileTest,
     testing::Values(
-        DamagedCase{"InvalidUtf8", "[LED]\nWidth=96\nName=\xC3\x28\xFF\n", 96, "Width=96"},
+        DamagedCase{"InvalidUtf8", "[LED]\nWidth=96\nName=\xC3\x28\xFF\n", 96, "Width=96", false},
         // The mark promises UTF-8 and the bytes break it: the file is read
         // anyway, so the save at exit does not wipe the operator's settings.
-        DamagedCase{"InvalidUtf8AfterMark", "\xEF\xBB\xBF[LED]\nWidth=96\nName=\xC3\x28\xFF\n", 96, "Width=96"},
+        DamagedCase{"InvalidUtf8AfterMark", "\xEF\xBB\xBF[LED]\nWidth=96\nName=\xC3\x28\xFF\n", 96, "Width=96", true},
         DamagedCase{"Utf16OddLength",
-                    Utf16WithMark(u"[LED]\nWidth=96\n[Roll]\nSpeed=5\n", false) + "\x41", 96, "Width=96"},
-        DamagedCase{"Utf16LoneSurrogate", Utf16WithMark(u"[LED]\nWidth=96\nName=\xD800\n", false), 96, "Width=96"},
-        DamagedCase{"NulByte", std::string("[LED]\nWidth=96\nName=a\0b\n", 24), 96, "Width=96"},
-        DamagedCase{"OnlyAMark", "\xEF\xBB\xBF", 64, "[LED]"},
-        DamagedCase{"UnclosedGroup", "[LED\nWidth=96\n", 64, "[LED]"},
-        DamagedCase{"AllByteValues", AllByteValues(), 64, "[LED]"}),
+                    Utf16WithMark(u"[LED]\nWidth=96\n[Roll]\nSpeed=5\n", false) + "\x41", 96, "Width=96", true},
+        DamagedCase{"Utf16LoneSurrogate", Utf16WithMark(u"[LED]\nWidth=96\nName=\xD800\n", false), 96, "Width=96", true},
+        DamagedCase{"NulByte", std::string("[LED]\nWidth=96\nName=a\0b\n", 24), 96, "Width=96", true},
+        DamagedCase{"OnlyAMark", "\xEF\xBB\xBF", 64, "[LED]", false},
+        DamagedCase{"UnclosedGroup", "[LED\nWidth=96\n", 64, "[LED]", true},
+        DamagedCase{"AllByteValues", AllByteValues(), 64, "[LED]", true}),
     [](const testing::TestParamInfo<DamagedCase>& info) { return std::string(info.param.name); });
+
+// ---- a file that did not parse cleanly: named once, kept before a save ----
+
+// Counts what reaches the active log target.
+class CountingLog : public wxLog {
+public:
+    int messages = 0;
+
+protected:
+    void DoLogRecord(wxLogLevel, const wxString&, const wxLogRecordInfo&) override { ++messages; }
+};
+
+TEST(IniFileTest, ProblemsNameTheFullPathAndLineAndAreNotLogged)
+{
+    WorkDir dir;
+    const std::string bytes = "[LED]\nWidth=96\nHigh=32\nno equals sign\n[Roll\nSpeed=5\n";
+    dir.WriteFile(kSettingsPath, bytes);
+    CountingLog counter;
+    wxLog* previous = wxLog::SetActiveTarget(&counter);
+    {
+        wxLogNull quiet;  // a caller that silenced the log still learns of the problems
+        IniFile settings(kSettingsPath);
+        const std::string full = (fs::path(dir.Path()) / kSettingsPath).string();
+        ASSERT_EQ(settings.problems.size(), 2u);
+        EXPECT_EQ(settings.problems[0].utf8_string(), "file '" + full + "', line 4: '=' expected.");
+        EXPECT_NE(settings.problems[1].utf8_string().find("'" + full + "'"), std::string::npos) << settings.problems[1];
+        // (The toolkit's text for an unclosed group loses its line number:
+        // it formats the end of the line as a character.)
+        EXPECT_FALSE(settings.ParsedCleanly());
+        EXPECT_EQ(settings.config->Read(keys::Width, defaults::Width), 96) << "what can be read is read";
+    }
+    wxLog::SetActiveTarget(previous);
+    EXPECT_EQ(counter.messages, 0);
+    EXPECT_EQ(dir.ReadFile(kSettingsPath), bytes) << "reading changes nothing";
+}
+
+TEST(IniFileTest, DamagedFileIsKeptOnceBeforeTheSaveUnderAFreeName)
+{
+    WorkDir dir;
+    const std::string bytes = "[LED]\nWidth=96\nmy own note\n";
+    const std::string copy = std::string(kSettingsPath) + ".bad";
+    dir.WriteFile(kSettingsPath, bytes);
+    dir.WriteFile(copy, "an earlier copy");
+    dir.WriteFile(copy + ".1", "another earlier copy");
+
+    IniFile settings(kSettingsPath);
+    ASSERT_FALSE(settings.ParsedCleanly());
+    EXPECT_FALSE(dir.Exists(copy + ".2")) << "no copy before a save";
+    settings.config->Write(keys::High, 32L);
+    ASSERT_TRUE(settings.Save());
+    EXPECT_EQ(dir.ReadFile(copy + ".2"), bytes);
+    EXPECT_EQ(settings.keptCopyPath, copy + ".2");
+    EXPECT_EQ(dir.ReadFile(copy), "an earlier copy");
+    EXPECT_EQ(dir.ReadFile(copy + ".1"), "another earlier copy");
+    EXPECT_NE(dir.ReadFile(kSettingsPath).find("High=32"), std::string::npos);
+
+    ASSERT_TRUE(settings.Save());
+    EXPECT_FALSE(dir.Exists(copy + ".3")) << "one copy per store";
+}
+
+TEST(IniFileTest, FileThatStaysDamagedIsNotCopiedAtEveryExit)
+{
+    WorkDir dir;
+    const std::string copy = std::string(kSettingsPath) + ".bad";
+    dir.WriteFile(kSettingsPath, "[LED]\nWidth=96\nmy own note\n");
+    for (int run = 0; run < 3; ++run) {
+        IniFile settings(kSettingsPath);
+        ASSERT_FALSE(settings.ParsedCleanly()) << "the line without '=' stays: run " << run;
+        ASSERT_TRUE(settings.Save());
+    }
+    EXPECT_TRUE(dir.Exists(copy));
+    EXPECT_FALSE(dir.Exists(copy + ".2"));
+    EXPECT_NE(dir.ReadFile(kSettingsPath).find("my own note"), std::string::npos) << "the toolkit keeps the line";
+}
+
+TEST(IniFileTest, CleanFileGetsNoCopy)
+{
+    WorkDir dir;
+    dir.WriteFile(kSettingsPath, "; my comment\n[LED]\nWidth=96\n");
+    IniFile settings(kSettingsPath);
+    EXPECT_TRUE(settings.ParsedCleanly());
+    settings.config->Write(keys::High, 32L);
+    ASSERT_TRUE(settings.Save());
+    std::vector<std::string> entries;
+    for (const auto& entry : fs::directory_iterator(fs::path(dir.Path()) / "Config")) {
+        entries.push_back(entry.path().filename().string());
+    }
+    EXPECT_EQ(entries, std::vector<std::string>{"Config.ini"});
+    EXPECT_TRUE(settings.keptCopyPath.empty());
+}
+
+TEST(IniFileTest, CopyNamesAndNamedMessages)
+{
+    EXPECT_EQ(rq::config::CopyName("C/Config.ini", 0), "C/Config.ini.bad");
+    EXPECT_EQ(rq::config::CopyName("C/Config.ini", 3), "C/Config.ini.bad.3");
+    EXPECT_EQ(rq::config::NameTheFile("file '', line 4: '=' expected.", "/w/Config/Config.ini"),
+              "file '/w/Config/Config.ini', line 4: '=' expected.");
+    EXPECT_EQ(rq::config::NameTheFile("file '': unexpected character ] at line 2.", "/w/a.ini"),
+              "file '/w/a.ini': unexpected character ] at line 2.");
+    EXPECT_EQ(rq::config::NameTheFile("something else", "/w/a.ini"), "/w/a.ini: something else");
+}

@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Runs a command on a private Xvfb display managed by openbox, as on a
+# technician's desktop: dialogs get title bars, so their client areas are
+# smaller than the sizes they are given.
+#
+# usage: with_window_manager.sh COMMAND [ARGUMENTS...]
+set -euo pipefail
+
+if [ "${RQ_WM_STARTED:-}" != 1 ]; then
+    RQ_WM_STARTED=1 exec xvfb-run -a -s "-screen 0 1280x1024x24" "$0" "$@"
+fi
+command -v openbox >/dev/null || { echo "missing tool: openbox (scripts/install-deps)" >&2; exit 1; }
+
+config=$(mktemp -d)
+wm=
+cleanup() {
+    if [ -n "$wm" ]; then kill "$wm" 2>/dev/null || true; wait "$wm" 2>/dev/null || true; fi
+    rm -rf "$config"
+}
+trap cleanup EXIT
+
+# Its own empty settings, so nothing of the machine's openbox setup counts.
+XDG_CONFIG_HOME=$config openbox --sm-disable >"$config/openbox.log" 2>&1 &
+wm=$!
+# The manager announces itself on the root window once it manages windows.
+for _ in $(seq 300); do
+    xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break
+    kill -0 "$wm" 2>/dev/null || { cat "$config/openbox.log" >&2; echo "openbox ended" >&2; exit 1; }
+    sleep 0.1
+done
+xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' ||
+    { echo "openbox did not start managing the display" >&2; exit 1; }
+
+status=0
+RQ_WINDOW_MANAGER=openbox "$@" || status=$?
+exit "$status"
