@@ -3,6 +3,7 @@
 
 #include "config/ini_file.h"
 #include "config/settings_keys.h"
+#include "config/surrogates.h"
 #include "support/work_dir.h"
 
 #include <filesystem>
@@ -248,15 +249,19 @@ struct EncodingCase {
 
 class IniEncodingTest : public testing::TestWithParam<EncodingCase> {};
 
-const char kChineseIni[] = "[Text]\nName=中文屏\n[LED]\nWidth=96\n";
-const char16_t kChineseIni16[] = u"[Text]\nName=中文屏\n[LED]\nWidth=96\n";
+// Characters outside the Basic Multilingual Plane (an emoji, a CJK
+// Extension B character) in a comment, a key and a value: on Windows each is
+// two UTF-16 units of the string and must come back whole.
+const char kChineseIni[] = "; 😀 𠮷\n[Text]\nName=中文屏 😀𠮷\n𠮷=😀\n[LED]\nWidth=96\n";
+const char16_t kChineseIni16[] = u"; 😀 𠮷\n[Text]\nName=中文屏 😀𠮷\n𠮷=😀\n[LED]\nWidth=96\n";
 
 TEST_P(IniEncodingTest, ReadsTheTextAndSavesUtf8WithoutMark)
 {
     WorkDir dir;
     dir.WriteFile(kSettingsPath, GetParam().bytes);
     IniFile settings(kSettingsPath);
-    EXPECT_EQ(settings.config->Read("Text/Name", wxString()), wxString::FromUTF8("中文屏"));
+    EXPECT_EQ(settings.config->Read("Text/Name", wxString()), wxString::FromUTF8("中文屏 😀𠮷"));
+    EXPECT_EQ(settings.config->Read(wxString::FromUTF8("Text/𠮷"), wxString()), wxString::FromUTF8("😀"));
     EXPECT_EQ(settings.config->Read(keys::Width, defaults::Width), 96);
     ASSERT_TRUE(settings.Save());
     EXPECT_EQ(dir.ReadFile(kSettingsPath), kChineseIni);
@@ -315,8 +320,59 @@ INSTANTIATE_TEST_SUITE_P(
         DamagedCase{"Utf16OddLength",
                     Utf16WithMark(u"[LED]\nWidth=96\n[Roll]\nSpeed=5\n", false) + "\x41", 96, "Width=96"},
         DamagedCase{"Utf16LoneSurrogate", Utf16WithMark(u"[LED]\nWidth=96\nName=\xD800\n", false), 96, "Width=96"},
+        // Only the lone unit is replaced; the pair after it stays one character.
+        DamagedCase{"Utf16LoneSurrogateBesideAPair", Utf16WithMark(u"[LED]\nWidth=96\nName=\xD800𠮷\n", false), 96,
+                    "Name=\xEF\xBF\xBD\xF0\xA0\xAE\xB7\n"},
         DamagedCase{"NulByte", std::string("[LED]\nWidth=96\nName=a\0b\n", 24), 96, "Width=96"},
         DamagedCase{"OnlyAMark", "\xEF\xBB\xBF", 64, "[LED]"},
         DamagedCase{"UnclosedGroup", "[LED\nWidth=96\n", 64, "[LED]"},
         DamagedCase{"AllByteValues", AllByteValues(), 64, "[LED]"}),
     [](const testing::TestParamInfo<DamagedCase>& info) { return std::string(info.param.name); });
+
+// ---- surrogates, in both string widths (UTF-16 on Windows, UTF-32 on Linux) ----
+
+struct SurrogateCase {
+    const char* name;
+    std::u16string units;
+    std::u16string clean;
+};
+
+class LoneSurrogateTest : public testing::TestWithParam<SurrogateCase> {};
+
+TEST_P(LoneSurrogateTest, PairsStayAndLoneUnitsBecomeReplacementCharacters)
+{
+    EXPECT_EQ(rq::config::WithoutLoneSurrogates(std::u16string_view(GetParam().units)), GetParam().clean);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Utf16, LoneSurrogateTest,
+    testing::Values(SurrogateCase{"NoSurrogates", u"Name=中文屏", u"Name=中文屏"},
+                    SurrogateCase{"Pairs", u"😀𠮷x😀", u"😀𠮷x😀"},
+                    SurrogateCase{"LoneHigh", u"a\xD83D" u"b", u"a\xFFFD" u"b"},
+                    SurrogateCase{"LoneLow", u"a\xDE00" u"b", u"a\xFFFD" u"b"},
+                    SurrogateCase{"HighAtTheEnd", u"x\xD842", u"x\xFFFD"},
+                    SurrogateCase{"LowBeforeHigh", u"\xDE00\xD83D", u"\xFFFD\xFFFD"},
+                    SurrogateCase{"HighBeforeAPair", u"\xD83D😀", u"\xFFFD😀"},
+                    SurrogateCase{"PairBeforeALow", u"😀\xDE00", u"😀\xFFFD"}),
+    [](const testing::TestParamInfo<SurrogateCase>& info) { return std::string(info.param.name); });
+
+TEST(CodePointSurrogateTest, KeepEveryCharacterAndReplaceSurrogatesAndOutOfRange)
+{
+    const std::u32string points = {U'A', 0x1F600, 0x20BB7, 0xD83D, 0xDE00, 0x10FFFF, 0x110000};
+    const std::u32string clean = {U'A', 0x1F600, 0x20BB7, 0xFFFD, 0xFFFD, 0x10FFFF, 0xFFFD};
+    EXPECT_EQ(rq::config::WithoutLoneSurrogates(std::u32string_view(points)), clean);
+}
+
+// A value written by the program goes to disk as one 4-byte UTF-8 sequence.
+TEST(IniFileTest, SavesAValueOutsideTheBasicPlaneWhole)
+{
+    WorkDir dir;
+    {
+        IniFile settings(kSettingsPath);
+        settings.config->Write("Text/Name", wxString::FromUTF8("屏 😀𠮷"));
+        ASSERT_TRUE(settings.Save());
+    }
+    EXPECT_NE(dir.ReadFile(kSettingsPath).find("Name=屏 😀𠮷\n"), std::string::npos) << dir.ReadFile(kSettingsPath);
+    IniFile again(kSettingsPath);
+    EXPECT_EQ(again.config->Read("Text/Name", wxString()), wxString::FromUTF8("屏 😀𠮷"));
+}
