@@ -8,8 +8,10 @@
 #include <string>
 #include <vector>
 
+#ifndef _WIN32
 #include <pty.h>
 #include <unistd.h>
+#endif
 
 #include <wx/app.h>
 #include <wx/image.h>
@@ -34,6 +36,21 @@ std::string Narrow(const wxString& text)
     return text.utf8_string();
 }
 
+#ifdef _WIN32
+// Under Wine a port that opens is a simulated controller's COM name (no
+// other COM name is mapped); stopping the controller removes the port.
+class Pty {
+public:
+    Pty() : sim(std::make_unique<rq::test::SimController>()), path(sim->PortPath()) {}
+    void Vanish() { sim->Stop(); }
+
+private:
+    std::unique_ptr<rq::test::SimController> sim;
+
+public:
+    std::string path;
+};
+#else
 // A pseudo-terminal whose slave path stays openable while the master is held.
 class Pty {
 public:
@@ -61,6 +78,7 @@ public:
 private:
     int master = -1;
 };
+#endif
 
 using rq::test::ExpectMessageBox;
 

@@ -6,18 +6,44 @@
 #include <sstream>
 #include <stdexcept>
 
+#include <random>
+
+#ifndef _WIN32
 #include <unistd.h>
+#endif
 
 namespace fs = std::filesystem;
 
 namespace rq::test {
 
+namespace {
+
+// A new, empty directory under the system's temporary directory.
+std::string MakeTemporaryDirectory()
+{
+#ifdef _WIN32
+    // No mkdtemp: a random name, tried until one is new.
+    std::random_device seed;
+    std::mt19937 random(seed());
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const fs::path candidate = fs::temp_directory_path() / ("rq-test-" + std::to_string(random()));
+        std::error_code error;
+        if (fs::create_directory(candidate, error)) return candidate.string();
+    }
+    throw std::runtime_error("cannot make a temporary directory");
+#else
+    std::string pattern = (fs::temp_directory_path() / "rq-test-XXXXXX").string();
+    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+    return pattern;
+#endif
+}
+
+}  // namespace
+
 WorkDir::WorkDir()
 {
     previous = fs::current_path().string();
-    std::string pattern = (fs::temp_directory_path() / "rq-test-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-    path = pattern;
+    path = MakeTemporaryDirectory();
     fs::current_path(path);
 }
 
