@@ -32,3 +32,5 @@ foreach(suite unit gui)
 endforeach()
 target_link_libraries(unit_tests PRIVATE rq_cli rq_serial rq_config rq_protocol rq_platform)
 target_link_libraries(gui_tests PRIVATE rq_cli rq_ui)
+# The named icons come from the executable's resources on Windows.
+target_sources(gui_tests PRIVATE ${RQ_RESOURCE_SCRIPT})

@@ -165,7 +165,7 @@ TEST(FrameLifecycle, ClosingSavesTheRunsChangesOnceAndKeepsCommentsAndUnknownKey
     frame->Close();
     wxTheApp->ProcessIdle();
     const std::string saved = dir.ReadFile("Config/Config.ini");
-    EXPECT_EQ(saved.rfind("; bench 4\n[LED]\nWidth=96\nColour=amber\n", 0), 0u) << saved;
+    EXPECT_EQ(saved.rfind(rq::test::NativeLines("; bench 4\n[LED]\nWidth=96\nColour=amber\n"), 0), 0u) << saved;
     EXPECT_NE(saved.find("Scan=P7.62"), std::string::npos);
 }
 

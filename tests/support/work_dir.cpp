@@ -8,7 +8,10 @@
 
 #include <random>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#else
 #include <unistd.h>
 #endif
 
@@ -82,6 +85,39 @@ void WorkDir::CopyRuntimeData(bool modes, bool images, bool locale) const
     if (modes) fs::copy(runtime / "Modes", fs::path(path) / "Modes", options);
     if (images) fs::copy(runtime / "img", fs::path(path) / "img", options);
     if (locale) fs::copy(runtime / "locale", fs::path(path) / "locale", options);
+}
+
+bool ReadOnlyFilesRefuseWriting()
+{
+#ifdef _WIN32
+    const fs::path probe = fs::temp_directory_path() / ("rq-read-only-" + std::to_string(GetCurrentProcessId()));
+    std::ofstream(probe) << 'x';
+    fs::permissions(probe, fs::perms::owner_read);
+    const HANDLE file = CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    const bool refused = file == INVALID_HANDLE_VALUE;
+    if (!refused) CloseHandle(file);
+    std::error_code ignored;
+    fs::permissions(probe, fs::perms::owner_all, ignored);
+    fs::remove(probe, ignored);
+    return refused;
+#else
+    return geteuid() != 0;
+#endif
+}
+
+std::string NativeLines(const std::string& text)
+{
+#ifdef _WIN32
+    std::string native;
+    native.reserve(text.size() + text.size() / 8);
+    for (const char c : text) {
+        if (c == '\n') native += '\r';
+        native += c;
+    }
+    return native;
+#else
+    return text;
+#endif
 }
 
 }  // namespace rq::test

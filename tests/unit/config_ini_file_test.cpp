@@ -16,6 +16,7 @@ namespace fs = std::filesystem;
 using rq::config::EnsureFileExists;
 using rq::config::IniFile;
 using rq::config::kSettingsPath;
+using rq::test::NativeLines;
 using rq::test::WorkDir;
 namespace keys = rq::config::keys;
 namespace defaults = rq::config::defaults;
@@ -180,7 +181,7 @@ TEST(IniFileTest, SaveKeepsCommentsAndUnknownKeysInPlace)
         ASSERT_TRUE(settings.Save());
     }
     EXPECT_EQ(dir.ReadFile(kSettingsPath),
-              "; bench PC 3\n"
+              NativeLines("; bench PC 3\n"
               "[Setting]\n"
               "lang=46\n"
               "# kept by hand\n"
@@ -196,7 +197,7 @@ TEST(IniFileTest, SaveKeepsCommentsAndUnknownKeysInPlace)
               "[Roll]\n"
               "Speed=50\n"
               "[Blinking]\n"
-              "Enable=1\n");
+              "Enable=1\n"));
 }
 
 TEST(IniFileTest, KeyCaseIsPartOfTheFormat)
@@ -211,7 +212,7 @@ TEST(IniFileTest, KeyCaseIsPartOfTheFormat)
         ASSERT_TRUE(settings.Save());
     }
     EXPECT_EQ(dir.ReadFile(kSettingsPath),
-              "[LED]\nid=7\nNewId=8\n[Setting]\nlang=46\n[Blinking]\nOninterval=500\n");
+              NativeLines("[LED]\nid=7\nNewId=8\n[Setting]\nlang=46\n[Blinking]\nOninterval=500\n"));
 }
 
 // ---- integer reads ----
@@ -231,7 +232,7 @@ TEST_P(IniIntegerReadTest, NonNumbersReadAsTheDefault)
     EXPECT_EQ(settings.config->Read(keys::Width, defaults::Width), GetParam().expected);
     // Reading changes nothing: the odd value stays until a handler writes the key.
     ASSERT_TRUE(settings.Save());
-    EXPECT_EQ(dir.ReadFile(kSettingsPath), std::string("[LED]\nWidth=") + GetParam().stored + "\n");
+    EXPECT_EQ(dir.ReadFile(kSettingsPath), NativeLines(std::string("[LED]\nWidth=") + GetParam().stored + "\n"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Values, IniIntegerReadTest,
@@ -264,7 +265,7 @@ TEST_P(IniEncodingTest, ReadsTheTextAndSavesUtf8WithoutMark)
     EXPECT_EQ(settings.config->Read(wxString::FromUTF8("Text/𠮷"), wxString()), wxString::FromUTF8("😀"));
     EXPECT_EQ(settings.config->Read(keys::Width, defaults::Width), 96);
     ASSERT_TRUE(settings.Save());
-    EXPECT_EQ(dir.ReadFile(kSettingsPath), kChineseIni);
+    EXPECT_EQ(dir.ReadFile(kSettingsPath), NativeLines(kChineseIni));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -299,7 +300,7 @@ TEST_P(IniDamagedFileTest, DoesNotCrashAndSavesCleanUtf8)
     const std::string saved = dir.ReadFile(kSettingsPath);
     EXPECT_TRUE(IsValidUtf8(saved)) << saved;
     EXPECT_FALSE(StartsWithUtf8Mark(saved));
-    EXPECT_NE(saved.find(GetParam().keptInSave), std::string::npos) << saved;
+    EXPECT_NE(saved.find(NativeLines(GetParam().keptInSave)), std::string::npos) << saved;
     EXPECT_NE(saved.find("High=32"), std::string::npos) << saved;
 }
 
@@ -372,7 +373,7 @@ TEST(IniFileTest, SavesAValueOutsideTheBasicPlaneWhole)
         settings.config->Write("Text/Name", wxString::FromUTF8("屏 😀𠮷"));
         ASSERT_TRUE(settings.Save());
     }
-    EXPECT_NE(dir.ReadFile(kSettingsPath).find("Name=屏 😀𠮷\n"), std::string::npos) << dir.ReadFile(kSettingsPath);
+    EXPECT_NE(dir.ReadFile(kSettingsPath).find(NativeLines("Name=屏 😀𠮷\n")), std::string::npos) << dir.ReadFile(kSettingsPath);
     IniFile again(kSettingsPath);
     EXPECT_EQ(again.config->Read("Text/Name", wxString()), wxString::FromUTF8("屏 😀𠮷"));
 }

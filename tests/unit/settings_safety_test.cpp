@@ -93,7 +93,8 @@ long CheckedGeneration(const WorkDir& dir)
             return -1;
     }
     const std::string text = dir.ReadFile(kSettingsPath);
-    if (text.find("; note " + std::to_string(kUnknownKeys - 1) + "\n") == std::string::npos) return -1;
+    if (text.find(rq::test::NativeLines("; note " + std::to_string(kUnknownKeys - 1) + "\n")) == std::string::npos)
+        return -1;
     return generation;
 }
 

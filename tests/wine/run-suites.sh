@@ -68,12 +68,29 @@ map_suite_ports() {
 }
 require map_suite_ports
 
+make_chinese_locale() {
+  [ -d "$chinese_locale/zh_CN.UTF-8" ] && return 0
+  if [ ! -f /usr/share/i18n/locales/zh_CN ]; then
+    local sudo=""
+    [ "$(id -u)" -ne 0 ] && sudo=sudo
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends locales >/dev/null || return 1
+  fi
+  mkdir -p "$chinese_locale"
+  localedef -i zh_CN -f UTF-8 "$chinese_locale/zh_CN.UTF-8" || [ -d "$chinese_locale/zh_CN.UTF-8" ]
+}
+chinese_locale=$wine_build/locale
+require make_chinese_locale
+
 bash "$here/sim-broker.sh" "$out/sims" "$simulator" "$slots" &
 broker_pid=$!
 
 ports=""
 for ((k = 1; k <= slots; k++)); do ports+="${ports:+,}COM$((first_slot_port + k - 1))"; done
-export RQ_SIM_BROKER RQ_SIM_PORTS=$ports NO_AT_BRIDGE=1
+# The controllers' text goes out in the system's ANSI code page, GBK (936) on
+# the Chinese Windows they are used with. Wine takes it from LC_CTYPE, which
+# must name a locale that exists, or file names stop being UTF-8: one is made
+# here from Debian's locale sources, and messages stay in English.
+export RQ_SIM_BROKER RQ_SIM_PORTS=$ports NO_AT_BRIDGE=1 LOCPATH=$chinese_locale LC_CTYPE=zh_CN.UTF-8
 RQ_SIM_BROKER=$(winepath -w "$out/sims")
 
 total_passed=0
