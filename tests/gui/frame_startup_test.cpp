@@ -170,8 +170,9 @@ TEST(FrameLifecycle, ClosingSavesTheRunsChangesOnceAndKeepsCommentsAndUnknownKey
 }
 
 // The layout's fixed widths hold wherever the content fits and give way only
-// where it does not: Windows' controls fit their texts into the fixed widths,
-// GTK's (with more padding) widen. Prints what it measured.
+// where it does not. GTK's controls ask for more room than the fixed widths
+// and widen to it; on Windows a button keeps its fixed width while its label
+// fits with a character's room on either side. Prints what it measured.
 TEST(FrameLayout, ControlsKeepTheirFixedWidthsUnlessTheContentNeedsMore)
 {
     WorkDir dir;
@@ -195,8 +196,15 @@ TEST(FrameLayout, ControlsKeepTheirFixedWidthsUnlessTheContentNeedsMore)
         const wxSize given = c.control->GetMinSize();
         c.control->SetMinSize(wxDefaultSize);
         c.control->InvalidateBestSize();
-        const int content = c.control->GetBestSize().GetWidth();
+        int content = c.control->GetBestSize().GetWidth();
         c.control->SetMinSize(given);
+#ifdef __WXMSW__
+        if (auto* button = dynamic_cast<wxButton*>(c.control)) {
+            const int label = button->GetTextExtent(button->GetLabelText()).GetWidth();
+            std::printf("layout %s: label %d, best %d\n", c.name, label, content);
+            content = label + 2 * button->GetCharWidth();
+        }
+#endif
         std::printf("layout %s: fixed %d, content %d, shown %d\n", c.name, c.width, content, width);
         EXPECT_EQ(width, std::max(c.width, content)) << c.name;
     }
