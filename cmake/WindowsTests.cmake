@@ -6,10 +6,10 @@
 #   serial_port_test.cpp   the POSIX serial port over termios and openpty
 #                          (the Windows port has tests/wine/serial_port_win32_test.cpp)
 #   sim_test.cpp           the simulated controller itself, a Linux program
-#   cli_send_test.cpp      runs rq-m4x-send with a pseudo-terminal as its console
 # and, inside other files, the cases under "#ifndef _WIN32" (fork-and-kill
-# crashes, /dev scans, the dialout hint, the immutable-file flag).
-set(RQ_LINUX_ONLY_TESTS serial_port_test.cpp sim_test.cpp cli_send_test.cpp)
+# crashes, /dev scans, the dialout hint, the immutable-file flag, colours on
+# a pseudo-terminal).
+set(RQ_LINUX_ONLY_TESTS serial_port_test.cpp sim_test.cpp)
 
 file(GLOB RQ_WIN_SUPPORT_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/support/*.cpp)
 list(FILTER RQ_WIN_SUPPORT_SOURCES EXCLUDE REGEX ".*_posix\\.cpp$")
@@ -31,6 +31,9 @@ foreach(suite unit gui)
   target_link_libraries(${suite}_tests PRIVATE rq_win_test_support)
 endforeach()
 target_link_libraries(unit_tests PRIVATE rq_cli rq_serial rq_config rq_protocol rq_platform)
+# rq-m4x-send.exe, run by the tests as a program (as Wine sees its path).
+target_compile_definitions(unit_tests PRIVATE RQ_SEND_EXECUTABLE="Z:$<TARGET_FILE:rq-m4x-send>")
+add_dependencies(unit_tests rq-m4x-send)
 target_link_libraries(gui_tests PRIVATE rq_cli rq_ui)
 # The named icons come from the executable's resources on Windows.
 target_sources(gui_tests PRIVATE ${RQ_RESOURCE_SCRIPT})
