@@ -94,4 +94,8 @@ if(RQ_BUILD_WINE_TESTS AND EXISTS ${RQ_GTEST_SOURCE_DIR}/CMakeLists.txt)
   target_link_libraries(rq-wine-driver PRIVATE user32)
 
   add_custom_target(wine_tests ALL DEPENDS serial_port_win32_test rq-wine-driver)
+
+  # The unit and window suites.
+  include(${CMAKE_SOURCE_DIR}/cmake/WindowsTests.cmake)
+  add_dependencies(wine_tests unit_tests gui_tests)
 endif()

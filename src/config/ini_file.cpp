@@ -1,6 +1,8 @@
 #include "config/ini_file.h"
 
 #include <cstring>
+#include "config/surrogates.h"
+
 #include <filesystem>
 #include <system_error>
 #include <vector>
@@ -151,16 +153,20 @@ wxString DecodeIni(const char* data, size_t length, bool& lossy)
 
 // A damaged UTF-16 file can hold a lone surrogate, which has no UTF-8 form:
 // converting the whole text would then fail and leave the config empty, and
-// the save at exit would write that emptiness over the file.
+// the save at exit would write that emptiness over the file. The string's own
+// units are cleaned, so a valid pair (two units on Windows) stays whole.
 wxString WithoutLoneSurrogates(const wxString& text)
 {
-    wxString clean;
-    clean.reserve(text.length());
-    for (const wxUniChar c : text) {
-        const wxUint32 code = c.GetValue();
-        clean += (code >= 0xD800 && code <= 0xDFFF) || code > 0x10FFFF ? wxUniChar(0xFFFD) : c;
+    const wxWCharBuffer units = text.wc_str();
+    if constexpr (sizeof(wchar_t) == sizeof(char16_t)) {
+        const std::u16string clean = rq::config::WithoutLoneSurrogates(
+            std::u16string_view(reinterpret_cast<const char16_t*>(units.data()), units.length()));
+        return wxString(reinterpret_cast<const wchar_t*>(clean.data()), clean.size());
+    } else {
+        const std::u32string clean = rq::config::WithoutLoneSurrogates(
+            std::u32string_view(reinterpret_cast<const char32_t*>(units.data()), units.length()));
+        return wxString(reinterpret_cast<const wchar_t*>(clean.data()), clean.size());
     }
-    return clean;
 }
 
 // wxFileConfig asserts on a group header that appears twice and on an entry

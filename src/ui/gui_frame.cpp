@@ -286,10 +286,26 @@ void GUIFrame::BuildMessageGroup(wxBoxSizer* mainSizer)
 
 namespace {
 
+// The width the control's content needs. A Windows push button's best size
+// adds a wide margin to its label (under wxMSW "Send Message" asks for 98
+// pixels); a label with a character's room on either side fits, so the
+// layout's fixed button widths hold there.
+int ContentWidth(wxWindow* control)
+{
+#ifdef __WXMSW__
+    if (auto* button = dynamic_cast<wxButton*>(control))
+        return button->GetTextExtent(button->GetLabelText()).GetWidth() + 2 * button->GetCharWidth();
+#endif
+    control->InvalidateBestSize();
+    return control->GetBestSize().GetWidth();
+}
+
+// The fixed width unless the content needs more. Measured without the size
+// an earlier call set, so a shorter text (another language) narrows it again.
 void WidenToBestSize(wxWindow* control, int fixedWidth)
 {
-    control->InvalidateBestSize();
-    const int width = std::max(fixedWidth, control->GetBestSize().GetWidth());
+    control->SetMinSize(wxDefaultSize);
+    const int width = std::max(fixedWidth, ContentWidth(control));
     control->SetMinSize(wxSize(width, -1));
 }
 

@@ -34,7 +34,7 @@ protected:
     }
     static bool Has(const std::string& file, const std::string& line)
     {
-        return file.find(line + "\n") != std::string::npos;
+        return file.find(rq::test::NativeLines(line + "\n")) != std::string::npos;
     }
     WorkDir dir;
     TestableFrame* frame = nullptr;
@@ -94,7 +94,7 @@ TEST_F(HandlerTest, ScrollSetAndAlignAndMessageStoreTheirValues)
     frame->Click(frame->SendMessageButton);
     const std::string file = Saved();
     EXPECT_TRUE(Has(file, "Elapsed=-5"));
-    EXPECT_EQ(file.find("[Roll]\nElapsed=-5\nSpeed"), std::string::npos);
+    EXPECT_EQ(file.find(rq::test::NativeLines("[Roll]\nElapsed=-5\nSpeed")), std::string::npos);
     EXPECT_TRUE(Has(file, "Align=Left"));
     EXPECT_TRUE(Has(file, "Choice1=1"));
 }

@@ -101,7 +101,7 @@ TEST_F(MenuTest, ChineseIsStoredForTheNextStartOnly)
                   ExpectMessageBox("will take place after restart", "Language Setting"));
     EXPECT_EQ(frame->StatusBar->GetStatusText(0), "Welcome!");  // this run stays English
     EXPECT_EQ(dir.ReadFile("Config/Config.ini").find("lang"), std::string::npos);
-    EXPECT_NE(Saved().find("[Setting]\nMode=M\nlang=46\n"), std::string::npos);
+    EXPECT_NE(Saved().find(rq::test::NativeLines("[Setting]\nMode=M\nlang=46\n")), std::string::npos);
 }
 
 TEST_F(MenuTest, EnglishStoresFiftyEight)
@@ -109,7 +109,7 @@ TEST_F(MenuTest, EnglishStoresFiftyEight)
     Start(kCommandsProfile);
     wxTEST_DIALOG(frame->Menu(idMenuEnglish),
                   ExpectMessageBox("will take place after restart", "Language Setting"));
-    EXPECT_NE(Saved().find("lang=58\n"), std::string::npos);
+    EXPECT_NE(Saved().find(rq::test::NativeLines("lang=58\n")), std::string::npos);
 }
 
 TEST_F(MenuTest, PickingAModelStoresItButKeepsTheLoadedProfile)
@@ -122,7 +122,7 @@ TEST_F(MenuTest, PickingAModelStoresItButKeepsTheLoadedProfile)
                   ExpectMessageBox("will take place after restart", "Model Setting"));
     EXPECT_EQ(frame->profile.model, "RQ-M4T");
     EXPECT_TRUE(frame->BlackButton->IsEnabled());
-    EXPECT_NE(Saved().find("Mode=N\n"), std::string::npos);
+    EXPECT_NE(Saved().find(rq::test::NativeLines("Mode=N\n")), std::string::npos);
 }
 
 TEST_F(MenuTest, SerialSettingsTakeOverThePortAndRateTheDialogHandsBack)
@@ -140,8 +140,8 @@ TEST_F(MenuTest, SerialSettingsTakeOverThePortAndRateTheDialogHandsBack)
     ASSERT_TRUE(PumpUntil([&] { return !frame->IsBusy(); }, 10000));
     EXPECT_EQ(sim.RecordedFrames().size(), 1u);
     const std::string file = Saved();
-    EXPECT_NE(file.find("COM=" + sim.PortPath() + "\n"), std::string::npos);
-    EXPECT_NE(file.find("BSP=19200\n"), std::string::npos);
+    EXPECT_NE(file.find(rq::test::NativeLines("COM=" + sim.PortPath() + "\n")), std::string::npos);
+    EXPECT_NE(file.find(rq::test::NativeLines("BSP=19200\n")), std::string::npos);
 }
 
 TEST_F(MenuTest, AStableAdapterNameIsStoredAndDrivesTheNextTransaction)
@@ -171,7 +171,7 @@ TEST_F(MenuTest, QuittingTheDialogChangesNothing)
     EXPECT_EQ(frame->comPort, "/dev/pts/nothing");
     EXPECT_EQ(frame->baud, 19200);
     const std::string file = Saved();
-    EXPECT_NE(file.find("COM=/dev/pts/nothing\nBSP=9600\n"), std::string::npos);
+    EXPECT_NE(file.find(rq::test::NativeLines("COM=/dev/pts/nothing\nBSP=9600\n")), std::string::npos);
 }
 
 TEST_F(MenuTest, LockedBaudRateOpensTheDialogLocked)

@@ -1,5 +1,6 @@
 // The main window's start-up state, its settings file and its lifecycle.
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 
 #include <wx/menu.h>
@@ -164,6 +165,53 @@ TEST(FrameLifecycle, ClosingSavesTheRunsChangesOnceAndKeepsCommentsAndUnknownKey
     frame->Close();
     wxTheApp->ProcessIdle();
     const std::string saved = dir.ReadFile("Config/Config.ini");
-    EXPECT_EQ(saved.rfind("; bench 4\n[LED]\nWidth=96\nColour=amber\n", 0), 0u) << saved;
+    EXPECT_EQ(saved.rfind(rq::test::NativeLines("; bench 4\n[LED]\nWidth=96\nColour=amber\n"), 0), 0u) << saved;
     EXPECT_NE(saved.find("Scan=P7.62"), std::string::npos);
+}
+
+// The layout's fixed widths hold wherever the content fits and give way only
+// where it does not. GTK's controls ask for more room than the fixed widths
+// and widen to it; on Windows a button keeps its fixed width while its label
+// fits with a character's room on either side. Prints what it measured.
+TEST(FrameLayout, ControlsKeepTheirFixedWidthsUnlessTheContentNeedsMore)
+{
+    WorkDir dir;
+    dir.CopyRuntimeData();
+    dir.WriteFile("Config/Config.ini", "[Setting]\nMode=RQ-M4T\n[SerialPort]\nCOM=COM12\n");
+    auto* frame = new TestableFrame;
+    ASSERT_EQ(frame->profile.model, "RQ-M4T");
+    struct Fixed {
+        const char* name;
+        wxWindow* control;
+        int width;
+    };
+    const Fixed controls[] = {
+        {"ModelChoice", frame->ModelChoice, 100},          {"BrightCombo", frame->BrightCombo, 50},
+        {"AlignChoice", frame->AlignChoice, 60},           {"MessageChoice", frame->MessageChoice, 90},
+        {"SendMessageButton", frame->SendMessageButton, 90}, {"DefaultMessageButton", frame->DefaultMessageButton, 90},
+    };
+    for (const Fixed& c : controls) {
+        const int width = c.control->GetSize().GetWidth();
+        // What the control asks for by its content alone, without the size the layout gave it.
+        const wxSize given = c.control->GetMinSize();
+        c.control->SetMinSize(wxDefaultSize);
+        c.control->InvalidateBestSize();
+        int content = c.control->GetBestSize().GetWidth();
+        c.control->SetMinSize(given);
+#ifdef __WXMSW__
+        if (auto* button = dynamic_cast<wxButton*>(c.control)) {
+            const int label = button->GetTextExtent(button->GetLabelText()).GetWidth();
+            std::printf("layout %s: label %d, best %d\n", c.name, label, content);
+            content = label + 2 * button->GetCharWidth();
+        }
+#endif
+        std::printf("layout %s: fixed %d, content %d, shown %d\n", c.name, c.width, content, width);
+        EXPECT_EQ(width, std::max(c.width, content)) << c.name;
+    }
+    const int portText = frame->ComPortText->GetTextExtent(frame->ComPortText->GetValue()).GetWidth();
+    const int portWidth = frame->ComPortText->GetSize().GetWidth();
+    std::printf("layout ComPortText: fixed 50, text %d, shown %d\n", portText, portWidth);
+    EXPECT_GE(portWidth, 50);
+    EXPECT_GT(portWidth, portText);
+    DestroyNow(frame);
 }

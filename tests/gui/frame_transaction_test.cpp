@@ -293,7 +293,7 @@ TEST_F(TransactionTest, ChangeIdKeepsTheTypedIdInUse)
     EXPECT_EQ(frame->ledId, 3);
     DestroyNow(frame);
     frame = nullptr;
-    EXPECT_NE(dir.ReadFile("Config/Config.ini").find("id=3\n"), std::string::npos);
+    EXPECT_NE(dir.ReadFile("Config/Config.ini").find(rq::test::NativeLines("id=3\n")), std::string::npos);
 }
 
 TEST_F(TransactionTest, UnparsableIdRefusesWithParameterErrorWhenAddressed)

@@ -11,10 +11,12 @@
 #include <string>
 #include <vector>
 
+#ifndef _WIN32
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
+#endif
 
 #include <wx/log.h>
 
@@ -33,19 +35,24 @@ namespace {
 const char kSettings[] = "Config/Config.ini";
 
 // A file or directory nobody may change while it lives: the immutable flag
-// for root (who passes every mode check), write bits off for anyone else.
+// for root (who passes every mode check), write bits off for anyone else. On
+// Windows the read-only attribute, which holds for files only.
 class ReadOnly {
 public:
     explicit ReadOnly(const fs::path& path) : path(path)
     {
+#ifdef _WIN32
+        if (fs::is_directory(path) || !rq::test::ReadOnlyFilesRefuseWriting()) return;
+#else
         if (geteuid() == 0) {
             immutable = SetImmutable(true);
-        } else {
-            mode = fs::status(path).permissions();
-            fs::permissions(path, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
-                            fs::perm_options::remove);
-            changedMode = true;
+            return;
         }
+#endif
+        mode = fs::status(path).permissions();
+        fs::permissions(path, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                        fs::perm_options::remove);
+        changedMode = true;
     }
     ~ReadOnly()
     {
@@ -55,6 +62,9 @@ public:
     bool Holds() const { return immutable || changedMode; }
 
 private:
+#ifdef _WIN32
+    bool SetImmutable(bool) { return false; }
+#else
     bool SetImmutable(bool on)
     {
         const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
@@ -68,6 +78,7 @@ private:
         close(fd);
         return done;
     }
+#endif
 
     fs::path path;
     bool immutable = false;
@@ -197,20 +208,20 @@ std::string RandomBytes()
 
 std::string Utf8(const std::u16string& text)
 {
-    wxString converted;
-    for (char16_t unit : text) converted += wxUniChar(static_cast<unsigned>(unit));
-    return converted.utf8_string();
+    const std::string bytes = Utf16(text, false).substr(2);
+    return wxString(bytes.data(), wxMBConvUTF16LE(), bytes.size()).utf8_string();
 }
 
 class StartupWithSettings : public ::testing::TestWithParam<StartupFile> {};
 
 // Text beyond ASCII in a comment and in an entry of the operator's own, which
-// must come back unchanged in the file written at exit.
+// must come back unchanged in the file written at exit; an emoji and a CJK
+// Extension B character are two UTF-16 units each on Windows.
 const char16_t kSettingsText[] =
-    u"; Pr\u00FCfplatz 3 \u6D4B\u8BD5\n[Setting]\nMode=RQ-M4T\n[SerialPort]\nCOM=/dev/ttyUSB7\n[LED]\nWidth=96\n"
-    u"[Notes]\nowner=J\u00FCrgen \u5F20\u4E09\n";
-const char kKeptComment[] = "; Pr\xC3\xBC" "fplatz 3 \xE6\xB5\x8B\xE8\xAF\x95\n";
-const char kKeptEntry[] = "owner=J\xC3\xBCrgen \xE5\xBC\xA0\xE4\xB8\x89\n";
+    u"; Pr\u00FCfplatz 3 \u6D4B\u8BD5 \U0001F600\n[Setting]\nMode=RQ-M4T\n[SerialPort]\nCOM=/dev/ttyUSB7\n"
+    u"[LED]\nWidth=96\n[Notes]\nowner=J\u00FCrgen \u5F20\u4E09 \U00020BB7\n";
+const char kKeptComment[] = "; Pr\xC3\xBC" "fplatz 3 \xE6\xB5\x8B\xE8\xAF\x95 \xF0\x9F\x98\x80\n";
+const char kKeptEntry[] = "owner=J\xC3\xBCrgen \xE5\xBC\xA0\xE4\xB8\x89 \xF0\xA0\xAE\xB7\n";
 
 }  // namespace
 
@@ -240,8 +251,8 @@ TEST_P(StartupWithSettings, WindowComesUpAndKeepsTheValuesAtExit)
     const std::string text = dir.ReadFile(kSettings);
     EXPECT_FALSE(text.rfind("\xEF\xBB\xBF", 0) == 0) << "saved with a byte-order mark";
     if (GetParam().keepsText) {
-        EXPECT_NE(text.find(kKeptComment), std::string::npos) << text;
-        EXPECT_NE(text.find(kKeptEntry), std::string::npos) << text;
+        EXPECT_NE(text.find(rq::test::NativeLines(kKeptComment)), std::string::npos) << text;
+        EXPECT_NE(text.find(rq::test::NativeLines(kKeptEntry)), std::string::npos) << text;
     }
 }
 
@@ -267,3 +278,25 @@ INSTANTIATE_TEST_SUITE_P(
                     "96", "/dev/ttyUSB3", false},
         StartupFile{"RandomBytes", RandomBytes(), "64", nullptr, false}),
     [](const ::testing::TestParamInfo<StartupFile>& info) { return std::string(info.param.name); });
+
+// A model whose name holds a character outside the Basic Multilingual Plane:
+// the saved Setting/Mode still names it, in either encoding of the file.
+TEST(StartupWithSettingsModel, ModeNamingAModelOutsideTheBasicPlaneSelectsItAndIsKept)
+{
+    const std::string model = "RQ-M4T \xF0\xA0\xAE\xB7\xF0\x9F\x98\x80";  // "RQ-M4T 𠮷😀"
+    const std::u16string settings = u"[Setting]\nMode=RQ-M4T \U00020BB7\U0001F600\n[LED]\nWidth=96\n";
+    for (const bool utf16 : {false, true}) {
+        SCOPED_TRACE(utf16 ? "UTF-16" : "UTF-8");
+        WorkDir dir;
+        dir.CopyRuntimeData();
+        const fs::path modes = fs::path(dir.Path()) / "Modes";
+        fs::copy_file(modes / "RQ-M4T.ini", modes / fs::u8path(model + ".ini"));
+        dir.WriteFile(kSettings, utf16 ? Utf16(settings, false) : Utf8(settings));
+        auto* frame = new TestableFrame;
+        EXPECT_EQ(frame->ModelChoice->GetStringSelection().utf8_string(), model);
+        EXPECT_EQ(frame->profile.name.utf8_string(), model);
+        EXPECT_EQ(frame->profile.model, "RQ-M4T") << "the profile was not loaded";
+        DestroyNow(frame);
+        EXPECT_NE(dir.ReadFile(kSettings).find(rq::test::NativeLines("Mode=" + model + "\n")), std::string::npos) << dir.ReadFile(kSettings);
+    }
+}

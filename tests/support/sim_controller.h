@@ -1,14 +1,21 @@
 #pragma once
-// The simulated controller (rq-m4x-sim) run as a child process for one test:
-// a pseudo-terminal that answers command frames with status bytes and records
-// every frame it receives. Extra arguments select its misbehaviour
-// ("--silent", "--delay", "250", "--status", "F1", "--hangup-before", ...).
+// The simulated controller (rq-m4x-sim) for one test: a pseudo-terminal that
+// answers command frames with status bytes and records every frame it
+// receives. Extra arguments select its misbehaviour ("--silent", "--delay",
+// "250", "--status", "F1", "--hangup-before", ...).
+//
+// On Linux it is a child process (sim_controller_posix.cpp). Under Wine the
+// simulator runs on the Linux side, started on request by tests/wine's
+// broker, and is reached through a COM name mapped to its terminal
+// (sim_controller_win32.cpp).
 
 #include <cstddef>
 #include <string>
 #include <vector>
 
+#ifndef _WIN32
 #include <sys/types.h>
+#endif
 
 namespace rq::test {
 
@@ -21,7 +28,7 @@ public:
     SimController(const SimController&) = delete;
     SimController& operator=(const SimController&) = delete;
 
-    // The terminal to open as the serial port, e.g. "/dev/pts/3".
+    // The name to open as the serial port, e.g. "/dev/pts/3" or "COM11".
     const std::string& PortPath() const;
 
     // Every frame received so far, one upper-case hex line per frame
@@ -40,12 +47,15 @@ public:
     bool Running() const;
 
 private:
-    bool Reap(bool block) const;
-
     std::string directory;
     std::string recordPath;
     std::string portPath;
+#ifdef _WIN32
+    std::string requestPath;  // the broker's files for this simulator, without extension
+#else
+    bool Reap(bool block) const;
     mutable pid_t pid = -1;
+#endif
 };
 
 }  // namespace rq::test

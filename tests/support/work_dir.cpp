@@ -6,18 +6,47 @@
 #include <sstream>
 #include <stdexcept>
 
+#include <random>
+
+#ifdef _WIN32
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#else
 #include <unistd.h>
+#endif
 
 namespace fs = std::filesystem;
 
 namespace rq::test {
 
+namespace {
+
+// A new, empty directory under the system's temporary directory.
+std::string MakeTemporaryDirectory()
+{
+#ifdef _WIN32
+    // No mkdtemp: a random name, tried until one is new.
+    std::random_device seed;
+    std::mt19937 random(seed());
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const fs::path candidate = fs::temp_directory_path() / ("rq-test-" + std::to_string(random()));
+        std::error_code error;
+        if (fs::create_directory(candidate, error)) return candidate.string();
+    }
+    throw std::runtime_error("cannot make a temporary directory");
+#else
+    std::string pattern = (fs::temp_directory_path() / "rq-test-XXXXXX").string();
+    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+    return pattern;
+#endif
+}
+
+}  // namespace
+
 WorkDir::WorkDir()
 {
     previous = fs::current_path().string();
-    std::string pattern = (fs::temp_directory_path() / "rq-test-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-    path = pattern;
+    path = MakeTemporaryDirectory();
     fs::current_path(path);
 }
 
@@ -56,6 +85,39 @@ void WorkDir::CopyRuntimeData(bool modes, bool images, bool locale) const
     if (modes) fs::copy(runtime / "Modes", fs::path(path) / "Modes", options);
     if (images) fs::copy(runtime / "img", fs::path(path) / "img", options);
     if (locale) fs::copy(runtime / "locale", fs::path(path) / "locale", options);
+}
+
+bool ReadOnlyFilesRefuseWriting()
+{
+#ifdef _WIN32
+    const fs::path probe = fs::temp_directory_path() / ("rq-read-only-" + std::to_string(GetCurrentProcessId()));
+    std::ofstream(probe) << 'x';
+    fs::permissions(probe, fs::perms::owner_read);
+    const HANDLE file = CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    const bool refused = file == INVALID_HANDLE_VALUE;
+    if (!refused) CloseHandle(file);
+    std::error_code ignored;
+    fs::permissions(probe, fs::perms::owner_all, ignored);
+    fs::remove(probe, ignored);
+    return refused;
+#else
+    return geteuid() != 0;
+#endif
+}
+
+std::string NativeLines(const std::string& text)
+{
+#ifdef _WIN32
+    std::string native;
+    native.reserve(text.size() + text.size() / 8);
+    for (const char c : text) {
+        if (c == '\n') native += '\r';
+        native += c;
+    }
+    return native;
+#else
+    return text;
+#endif
 }
 
 }  // namespace rq::test

@@ -31,4 +31,14 @@ private:
     std::string path;
 };
 
+// `text` with the line ends the settings store writes on this platform: the
+// toolkit ends an INI file's lines with CRLF on Windows, as Windows programs
+// do, and with LF elsewhere.
+std::string NativeLines(const std::string& text);
+
+// Whether a file without write permission refuses this process's writes.
+// Not for root on Linux, nor under Wine run by root (Windows itself refuses
+// every user).
+bool ReadOnlyFilesRefuseWriting();
+
 }  // namespace rq::test

@@ -11,14 +11,20 @@
 #include <regex>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
+#ifdef _WIN32
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#else
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
+#endif
 
 #include <nlohmann/json.hpp>
 
@@ -41,6 +47,109 @@ struct RunResult {
     std::string err;
 };
 
+#ifdef _WIN32
+std::wstring Wide(const std::string& utf8)
+{
+    const int size = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(size), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), size);
+    return wide;
+}
+
+// One argument as the C runtime splits a command line again.
+std::wstring Quoted(const std::wstring& argument)
+{
+    if (!argument.empty() && argument.find_first_of(L" \t\"") == std::wstring::npos) return argument;
+    std::wstring quoted = L"\"";
+    std::size_t backslashes = 0;
+    for (const wchar_t c : argument) {
+        if (c == L'\\') {
+            ++backslashes;
+            continue;
+        }
+        quoted.append(c == L'"' ? 2 * backslashes + 1 : backslashes, L'\\');
+        backslashes = 0;
+        quoted += c;
+    }
+    quoted.append(2 * backslashes, L'\\');
+    return quoted + L"\"";
+}
+
+// Runs rq-m4x-send.exe with `args`, its standard output and error going to
+// pipes (Windows has no pseudo-terminal to give it). Text-mode output ends its
+// lines with CRLF; the result has LF. A run that outlives a generous bound is
+// killed and fails the test.
+RunResult RunSend(const std::vector<std::string>& args, bool onTerminal = false)
+{
+    RunResult result;
+    if (onTerminal) {
+        ADD_FAILURE() << "no terminal to run rq-m4x-send on";
+        return result;
+    }
+    std::wstring command = Quoted(Wide(RQ_SEND_EXECUTABLE));
+    for (const std::string& arg : args) command += L" " + Quoted(Wide(arg));
+
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    HANDLE outRead = nullptr, outWrite = nullptr, errRead = nullptr, errWrite = nullptr;
+    if (!CreatePipe(&outRead, &outWrite, &inherit, 0) || !CreatePipe(&errRead, &errWrite, &inherit, 0)) {
+        ADD_FAILURE() << "CreatePipe";
+        return result;
+    }
+    SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);
+    SetHandleInformation(errRead, HANDLE_FLAG_INHERIT, 0);
+    const HANDLE nul = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING,
+                                   0, nullptr);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = nul;
+    startup.hStdOutput = outWrite;
+    startup.hStdError = errWrite;
+    PROCESS_INFORMATION child{};
+    const bool created = CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
+                                        nullptr, &startup, &child);
+    CloseHandle(outWrite);
+    CloseHandle(errWrite);
+    CloseHandle(nul);
+    if (!created) {
+        CloseHandle(outRead);
+        CloseHandle(errRead);
+        ADD_FAILURE() << "cannot start " << RQ_SEND_EXECUTABLE << ": " << GetLastError();
+        return result;
+    }
+    // Each pipe on a thread of its own, so that neither can fill up and stall the program.
+    const auto drain = [](HANDLE pipe, std::string* sink) {
+        char buffer[4096];
+        DWORD got = 0;
+        while (ReadFile(pipe, buffer, sizeof buffer, &got, nullptr) && got > 0) sink->append(buffer, got);
+    };
+    std::thread outReader(drain, outRead, &result.out);
+    std::thread errReader(drain, errRead, &result.err);
+    if (WaitForSingleObject(child.hProcess, 60000) != WAIT_OBJECT_0) {
+        TerminateProcess(child.hProcess, 1);
+        WaitForSingleObject(child.hProcess, 10000);
+        ADD_FAILURE() << "rq-m4x-send did not finish";
+    }
+    outReader.join();
+    errReader.join();
+    DWORD code = 0;
+    GetExitCodeProcess(child.hProcess, &code);
+    result.status = static_cast<int>(code);
+    CloseHandle(child.hThread);
+    CloseHandle(child.hProcess);
+    CloseHandle(outRead);
+    CloseHandle(errRead);
+    for (std::string* text : {&result.out, &result.err}) {
+        std::string lines;
+        for (std::size_t i = 0; i < text->size(); ++i) {
+            if ((*text)[i] == '\r' && i + 1 < text->size() && (*text)[i + 1] == '\n') continue;
+            lines += (*text)[i];
+        }
+        *text = lines;
+    }
+    return result;
+}
+#else
 // Runs rq-m4x-send with `args`; its standard output is a pipe, or a
 // pseudo-terminal when `onTerminal` is set; `input`, when given, is its
 // standard input. A run that outlives a generous bound is killed and fails
@@ -141,6 +250,7 @@ RunResult RunSend(const std::vector<std::string>& args, bool onTerminal = false,
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return result;
 }
+#endif
 
 std::vector<std::string> Lines(const std::string& text)
 {
@@ -267,6 +377,8 @@ TEST(CliSend, PrintsTheWindowsLogLines)
     EXPECT_EQ(lines[7], kBlanks + "Close: " + port);
 }
 
+// Colours go to a terminal only; the terminal here is a pseudo-terminal.
+#ifndef _WIN32
 TEST(CliSend, ColoursOnlyOnATerminal)
 {
     SimController sim;
@@ -288,6 +400,7 @@ TEST(CliSend, ColoursOnlyOnATerminal)
     EXPECT_EQ(lines[6], colour("0;0;255") + kBlanks + "Success\x1b[0m");
     EXPECT_EQ(lines[7], colour("128;0;0") + kBlanks + "Close: " + sim.PortPath() + "\x1b[0m");
 }
+#endif
 
 // ---- exit statuses ----
 

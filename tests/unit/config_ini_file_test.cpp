@@ -3,6 +3,7 @@
 
 #include "config/ini_file.h"
 #include "config/settings_keys.h"
+#include "config/surrogates.h"
 #include "support/work_dir.h"
 
 #include <filesystem>
@@ -16,6 +17,7 @@ namespace fs = std::filesystem;
 using rq::config::EnsureFileExists;
 using rq::config::IniFile;
 using rq::config::kSettingsPath;
+using rq::test::NativeLines;
 using rq::test::WorkDir;
 namespace keys = rq::config::keys;
 namespace defaults = rq::config::defaults;
@@ -180,7 +182,7 @@ TEST(IniFileTest, SaveKeepsCommentsAndUnknownKeysInPlace)
         ASSERT_TRUE(settings.Save());
     }
     EXPECT_EQ(dir.ReadFile(kSettingsPath),
-              "; bench PC 3\n"
+              NativeLines("; bench PC 3\n"
               "[Setting]\n"
               "lang=46\n"
               "# kept by hand\n"
@@ -196,7 +198,7 @@ TEST(IniFileTest, SaveKeepsCommentsAndUnknownKeysInPlace)
               "[Roll]\n"
               "Speed=50\n"
               "[Blinking]\n"
-              "Enable=1\n");
+              "Enable=1\n"));
 }
 
 TEST(IniFileTest, KeyCaseIsPartOfTheFormat)
@@ -211,7 +213,7 @@ TEST(IniFileTest, KeyCaseIsPartOfTheFormat)
         ASSERT_TRUE(settings.Save());
     }
     EXPECT_EQ(dir.ReadFile(kSettingsPath),
-              "[LED]\nid=7\nNewId=8\n[Setting]\nlang=46\n[Blinking]\nOninterval=500\n");
+              NativeLines("[LED]\nid=7\nNewId=8\n[Setting]\nlang=46\n[Blinking]\nOninterval=500\n"));
 }
 
 // ---- integer reads ----
@@ -231,7 +233,7 @@ TEST_P(IniIntegerReadTest, NonNumbersReadAsTheDefault)
     EXPECT_EQ(settings.config->Read(keys::Width, defaults::Width), GetParam().expected);
     // Reading changes nothing: the odd value stays until a handler writes the key.
     ASSERT_TRUE(settings.Save());
-    EXPECT_EQ(dir.ReadFile(kSettingsPath), std::string("[LED]\nWidth=") + GetParam().stored + "\n");
+    EXPECT_EQ(dir.ReadFile(kSettingsPath), NativeLines(std::string("[LED]\nWidth=") + GetParam().stored + "\n"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Values, IniIntegerReadTest,
@@ -249,18 +251,22 @@ struct EncodingCase {
 
 class IniEncodingTest : public testing::TestWithParam<EncodingCase> {};
 
-const char kChineseIni[] = "[Text]\nName=中文屏\n[LED]\nWidth=96\n";
-const char16_t kChineseIni16[] = u"[Text]\nName=中文屏\n[LED]\nWidth=96\n";
+// Characters outside the Basic Multilingual Plane (an emoji, a CJK
+// Extension B character) in a comment, a key and a value: on Windows each is
+// two UTF-16 units of the string and must come back whole.
+const char kChineseIni[] = "; 😀 𠮷\n[Text]\nName=中文屏 😀𠮷\n𠮷=😀\n[LED]\nWidth=96\n";
+const char16_t kChineseIni16[] = u"; 😀 𠮷\n[Text]\nName=中文屏 😀𠮷\n𠮷=😀\n[LED]\nWidth=96\n";
 
 TEST_P(IniEncodingTest, ReadsTheTextAndSavesUtf8WithoutMark)
 {
     WorkDir dir;
     dir.WriteFile(kSettingsPath, GetParam().bytes);
     IniFile settings(kSettingsPath);
-    EXPECT_EQ(settings.config->Read("Text/Name", wxString()), wxString::FromUTF8("中文屏"));
+    EXPECT_EQ(settings.config->Read("Text/Name", wxString()), wxString::FromUTF8("中文屏 😀𠮷"));
+    EXPECT_EQ(settings.config->Read(wxString::FromUTF8("Text/𠮷"), wxString()), wxString::FromUTF8("😀"));
     EXPECT_EQ(settings.config->Read(keys::Width, defaults::Width), 96);
     ASSERT_TRUE(settings.Save());
-    EXPECT_EQ(dir.ReadFile(kSettingsPath), kChineseIni);
+    EXPECT_EQ(dir.ReadFile(kSettingsPath), NativeLines(kChineseIni));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -296,7 +302,7 @@ TEST_P(IniDamagedFileTest, DoesNotCrashAndSavesCleanUtf8)
     const std::string saved = dir.ReadFile(kSettingsPath);
     EXPECT_TRUE(IsValidUtf8(saved)) << saved;
     EXPECT_FALSE(StartsWithUtf8Mark(saved));
-    EXPECT_NE(saved.find(GetParam().keptInSave), std::string::npos) << saved;
+    EXPECT_NE(saved.find(NativeLines(GetParam().keptInSave)), std::string::npos) << saved;
     EXPECT_NE(saved.find("High=32"), std::string::npos) << saved;
     EXPECT_EQ(settings.ParsedCleanly(), !GetParam().kept);
     EXPECT_EQ(dir.Exists(std::string(kSettingsPath) + ".bad"), GetParam().kept);
@@ -322,11 +328,62 @@ INSTANTIATE_TEST_SUITE_P(
         DamagedCase{"Utf16OddLength",
                     Utf16WithMark(u"[LED]\nWidth=96\n[Roll]\nSpeed=5\n", false) + "\x41", 96, "Width=96", true},
         DamagedCase{"Utf16LoneSurrogate", Utf16WithMark(u"[LED]\nWidth=96\nName=\xD800\n", false), 96, "Width=96", true},
+        // Only the lone unit is replaced; the pair after it stays one character.
+        DamagedCase{"Utf16LoneSurrogateBesideAPair", Utf16WithMark(u"[LED]\nWidth=96\nName=\xD800𠮷\n", false), 96,
+                    "Name=\xEF\xBF\xBD\xF0\xA0\xAE\xB7\n", true},
         DamagedCase{"NulByte", std::string("[LED]\nWidth=96\nName=a\0b\n", 24), 96, "Width=96", true},
         DamagedCase{"OnlyAMark", "\xEF\xBB\xBF", 64, "[LED]", false},
         DamagedCase{"UnclosedGroup", "[LED\nWidth=96\n", 64, "[LED]", true},
         DamagedCase{"AllByteValues", AllByteValues(), 64, "[LED]", true}),
     [](const testing::TestParamInfo<DamagedCase>& info) { return std::string(info.param.name); });
+
+// ---- surrogates, in both string widths (UTF-16 on Windows, UTF-32 on Linux) ----
+
+struct SurrogateCase {
+    const char* name;
+    std::u16string units;
+    std::u16string clean;
+};
+
+class LoneSurrogateTest : public testing::TestWithParam<SurrogateCase> {};
+
+TEST_P(LoneSurrogateTest, PairsStayAndLoneUnitsBecomeReplacementCharacters)
+{
+    EXPECT_EQ(rq::config::WithoutLoneSurrogates(std::u16string_view(GetParam().units)), GetParam().clean);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Utf16, LoneSurrogateTest,
+    testing::Values(SurrogateCase{"NoSurrogates", u"Name=中文屏", u"Name=中文屏"},
+                    SurrogateCase{"Pairs", u"😀𠮷x😀", u"😀𠮷x😀"},
+                    SurrogateCase{"LoneHigh", u"a\xD83D" u"b", u"a\xFFFD" u"b"},
+                    SurrogateCase{"LoneLow", u"a\xDE00" u"b", u"a\xFFFD" u"b"},
+                    SurrogateCase{"HighAtTheEnd", u"x\xD842", u"x\xFFFD"},
+                    SurrogateCase{"LowBeforeHigh", u"\xDE00\xD83D", u"\xFFFD\xFFFD"},
+                    SurrogateCase{"HighBeforeAPair", u"\xD83D😀", u"\xFFFD😀"},
+                    SurrogateCase{"PairBeforeALow", u"😀\xDE00", u"😀\xFFFD"}),
+    [](const testing::TestParamInfo<SurrogateCase>& info) { return std::string(info.param.name); });
+
+TEST(CodePointSurrogateTest, KeepEveryCharacterAndReplaceSurrogatesAndOutOfRange)
+{
+    const std::u32string points = {U'A', 0x1F600, 0x20BB7, 0xD83D, 0xDE00, 0x10FFFF, 0x110000};
+    const std::u32string clean = {U'A', 0x1F600, 0x20BB7, 0xFFFD, 0xFFFD, 0x10FFFF, 0xFFFD};
+    EXPECT_EQ(rq::config::WithoutLoneSurrogates(std::u32string_view(points)), clean);
+}
+
+// A value written by the program goes to disk as one 4-byte UTF-8 sequence.
+TEST(IniFileTest, SavesAValueOutsideTheBasicPlaneWhole)
+{
+    WorkDir dir;
+    {
+        IniFile settings(kSettingsPath);
+        settings.config->Write("Text/Name", wxString::FromUTF8("屏 😀𠮷"));
+        ASSERT_TRUE(settings.Save());
+    }
+    EXPECT_NE(dir.ReadFile(kSettingsPath).find(NativeLines("Name=屏 😀𠮷\n")), std::string::npos) << dir.ReadFile(kSettingsPath);
+    IniFile again(kSettingsPath);
+    EXPECT_EQ(again.config->Read("Text/Name", wxString()), wxString::FromUTF8("屏 😀𠮷"));
+}
 
 // ---- a file that did not parse cleanly: named once, kept before a save ----
 

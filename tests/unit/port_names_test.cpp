@@ -10,10 +10,12 @@
 #include <string>
 #include <vector>
 
+#ifndef _WIN32
 #include <grp.h>
 #include <pty.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 #include "platform/port_names.h"
 #include "support/work_dir.h"
@@ -68,6 +70,8 @@ TEST(SortPortNames, FamiliesInGivenOrderNumbersNaturally)
     EXPECT_EQ(names, expected);
 }
 
+// The scan of /dev and the kernel's console list are Linux's.
+#ifndef _WIN32
 TEST(SystemPortNames, OnlySerialCharacterDevicesInStableOrder)
 {
     // Looks at /dev without opening anything.
@@ -86,6 +90,8 @@ TEST(SystemPortNames, OnlySerialCharacterDevicesInStableOrder)
     EXPECT_EQ(rq::platform::SystemPortNames(), names);
 }
 
+#endif
+
 TEST(ConsoleDevicePaths, ReadsTheKernelsList)
 {
     using rq::platform::ConsoleDevicePaths;
@@ -95,6 +101,7 @@ TEST(ConsoleDevicePaths, ReadsTheKernelsList)
     EXPECT_TRUE(ConsoleDevicePaths(" \n").empty());
 }
 
+#ifndef _WIN32
 TEST(SystemPortNames, LeavesOutTheActiveConsoles)
 {
     std::ifstream in("/sys/class/tty/console/active");
@@ -105,6 +112,8 @@ TEST(SystemPortNames, LeavesOutTheActiveConsoles)
         for (const std::string& console : consoles) EXPECT_NE(name, console);
     }
 }
+
+#endif
 
 TEST(CandidatePortNames, OverrideReplacesTheSystemListUntilCleared)
 {
@@ -264,6 +273,8 @@ INSTANTIATE_TEST_SUITE_P(
                     HintCase{"already a member", Access(true, "dialout", 20, true, true), ""},
                     HintCase{"group unknown", Access(true, "", 1234, true, false), ""}));
 
+// The dialout hint reads a device node's group and mode: Linux's.
+#ifndef _WIN32
 // The OS side: reads the group and mode of the node. Changing a file's group
 // to one this process does not hold needs root; elsewhere the case is skipped.
 class GroupGrantingAccessTest : public testing::Test {
@@ -322,5 +333,7 @@ TEST_F(GroupGrantingAccessTest, NoHintForTheConsoleGroup)
     ASSERT_EQ(chmod(path.c_str(), 0660), 0);
     EXPECT_EQ(rq::platform::GroupGrantingAccess(path, EACCES), "");
 }
+
+#endif
 
 }  // namespace

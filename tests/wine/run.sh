@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Every Windows test in one command: cross-builds (scripts/build-windows; the
 # static wxWidgets comes from its cache, or is built once when missing), then
-# runs the serial layer's tests, the smoke test and the fleet run of
-# rq-m4x-send under Wine.
+# runs under Wine, in one Wine prefix: the serial layer's tests, the unit and
+# window suites, the smoke test, the fleet run of rq-m4x-send and the installer.
 #
 #   RQ_WIN_BUILD_DIR  the Windows build directory (default: build-windows)
 #   RQ_SIM            the Linux rq-m4x-sim to use (default: $RQ_BUILD_DIR or
@@ -25,7 +25,7 @@ fi
 total_passed=0
 total_failed=0
 run_part() {
-  local name=$1 output status
+  local name=$1 output status started=$SECONDS
   shift
   echo "== $name"
   output=$(mktemp)
@@ -42,9 +42,11 @@ run_part() {
   if [ "$status" -ne 0 ] && [ "$f" -eq 0 ]; then f=1; fi
   total_passed=$((total_passed + p))
   total_failed=$((total_failed + f))
+  echo "== $name: $((SECONDS - started)) s"
 }
 
 run_part "Windows serial layer under Wine" "$here/run-serial-tests.sh"
+run_part "Unit and window suites under Wine" "$here/run-suites.sh"
 run_part "Windows smoke test under Wine" "$here/smoke.sh"
 run_part "rq-m4x-send over a simulated bus under Wine" "$here/fleet.sh"
 run_part "Windows installer under Wine" "$here/installer.sh"

@@ -1,0 +1,123 @@
+#!/usr/bin/env bash
+# Runs the unit and window test suites built for Windows (unit_tests.exe,
+# gui_tests.exe) under Wine and Xvfb. Their simulated controllers are Linux
+# rq-m4x-sim processes that sim-broker.sh starts on request; each runs on a
+# pseudo-terminal behind one of the COM names mapped here:
+#   COM11 ... COM16   the broker's slots (links to the simulators' terminals)
+#   COM1 ... COM10    a path that does not exist: a test that opens one of
+#                     these by mistake sees "not found", never a real device
+#
+# Needs scripts/build-windows to have run (RQ_WIN_BUILD_DIR, default
+# build-windows). Extra arguments go to both test programs (e.g.
+# --gtest_filter=...). Prints "N passed, N failed" last; exits non-zero on a
+# failure.
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+source "$here/common.sh"
+
+# A display of our own, unless this is the run inside it.
+if [ -z "${RQ_SUITES_DISPLAY:-}" ]; then
+  install_wine_packages
+  exec env RQ_SUITES_DISPLAY=1 xvfb-run -a -s "-screen 0 1280x1024x24" bash "$0" "$@"
+fi
+
+out=$wine_build/suites
+for exe in unit_tests gui_tests; do
+  [ -f "$wine_build/cross/$exe.exe" ] || {
+    echo "suites: no $wine_build/cross/$exe.exe; run scripts/build-windows first" >&2
+    echo "0 passed, 1 failed"
+    exit 1
+  }
+done
+simulator=$(find_simulator) || require false find_simulator
+rm -rf "$out"
+mkdir -p "$out/sims"
+
+slots=6
+first_slot_port=11
+broker_pid=""
+cleanup() {
+  wineserver -k 2>/dev/null || true
+  if [ -n "$broker_pid" ]; then
+    touch "$out/sims/quit"
+    wait "$broker_pid" 2>/dev/null || true
+  fi
+}
+trap cleanup EXIT
+
+require wine_prefix "$wine_build/wine-prefix"
+
+# Every COM name the suites may see, in one registry import.
+map_suite_ports() {
+  local reg=$out/ports.reg n k
+  {
+    printf 'REGEDIT4\r\n\r\n[-HKEY_LOCAL_MACHINE\\Software\\Wine\\Ports]\r\n\r\n'
+    printf '[HKEY_LOCAL_MACHINE\\Software\\Wine\\Ports]\r\n'
+    for ((n = 1; n < first_slot_port; n++)); do
+      printf '"COM%d"="%s"\r\n' "$n" "$out/sims/absent-COM$n"
+    done
+    for ((k = 1; k <= slots; k++)); do
+      printf '"COM%d"="%s"\r\n' $((first_slot_port + k - 1)) "$out/sims/port-$k"
+    done
+  } >"$reg"
+  wineserver -k 2>/dev/null || true
+  wineserver -w 2>/dev/null || true
+  wine regedit /S "$(winepath -w "$reg")" >/dev/null 2>&1 || return 1
+  wineserver -k 2>/dev/null || true
+  wineserver -w 2>/dev/null || true
+}
+require map_suite_ports
+
+make_chinese_locale() {
+  [ -d "$chinese_locale/zh_CN.UTF-8" ] && return 0
+  if [ ! -f /usr/share/i18n/locales/zh_CN ]; then
+    local sudo=""
+    [ "$(id -u)" -ne 0 ] && sudo=sudo
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends locales >/dev/null || return 1
+  fi
+  mkdir -p "$chinese_locale"
+  localedef -i zh_CN -f UTF-8 "$chinese_locale/zh_CN.UTF-8" || [ -d "$chinese_locale/zh_CN.UTF-8" ]
+}
+chinese_locale=$wine_build/locale
+require make_chinese_locale
+
+bash "$here/sim-broker.sh" "$out/sims" "$simulator" "$slots" &
+broker_pid=$!
+
+ports=""
+for ((k = 1; k <= slots; k++)); do ports+="${ports:+,}COM$((first_slot_port + k - 1))"; done
+# The controllers' text goes out in the system's ANSI code page, GBK (936) on
+# the Chinese Windows they are used with. Wine takes it from LC_CTYPE, which
+# must name a locale that exists, or file names stop being UTF-8: one is made
+# here from Debian's locale sources, and messages stay in English.
+export RQ_SIM_BROKER RQ_SIM_PORTS=$ports NO_AT_BRIDGE=1 LOCPATH=$chinese_locale LC_CTYPE=zh_CN.UTF-8
+RQ_SIM_BROKER=$(winepath -w "$out/sims")
+
+total_passed=0
+total_failed=0
+total_skipped=0
+run_suite() {
+  local name=$1 started=$SECONDS status=0
+  shift
+  echo "== $name under Wine"
+  wine "$wine_build/cross/$name.exe" --gtest_color=no "$@" 2>&1 | tr -d '\r' | tee "$out/$name.txt" || status=$?
+  local passed failed skipped
+  passed=$(sed -n 's/^\[  PASSED  \] \([0-9]*\) tests\{0,1\}\..*/\1/p' "$out/$name.txt" | tail -n 1)
+  failed=$(sed -n 's/^\[  FAILED  \] \([0-9]*\) tests\{0,1\}, listed below:.*/\1/p' "$out/$name.txt" | tail -n 1)
+  skipped=$(sed -n 's/^\[  SKIPPED \] \([0-9]*\) tests\{0,1\}, listed below:.*/\1/p' "$out/$name.txt" | tail -n 1)
+  passed=${passed:-0}
+  failed=${failed:-0}
+  skipped=${skipped:-0}
+  # A crash leaves no summary: count it as a failure.
+  if [ "$passed" -eq 0 ] && [ "$failed" -eq 0 ]; then failed=1; fi
+  if [ "$status" -ne 0 ] && [ "$failed" -eq 0 ]; then failed=1; fi
+  echo "$name: $passed passed, $failed failed, $skipped skipped in $((SECONDS - started)) s"
+  total_passed=$((total_passed + passed))
+  total_failed=$((total_failed + failed))
+  total_skipped=$((total_skipped + skipped))
+}
+
+run_suite unit_tests "$@"
+run_suite gui_tests "$@"
+echo "$total_passed passed, $total_failed failed, $total_skipped skipped"
+[ "$total_failed" -eq 0 ]
