@@ -7,8 +7,8 @@
 #                          (the Windows port has tests/wine/serial_port_win32_test.cpp)
 #   sim_test.cpp           the simulated controller itself, a Linux program
 # and, inside other files, the cases under "#ifndef _WIN32" (fork-and-kill
-# crashes, /dev scans, the dialout hint, the immutable-file flag, colours on
-# a pseudo-terminal).
+# crashes, /dev scans, stable adapter names under /dev/serial/by-id, the
+# dialout hint, the immutable-file flag, colours on a pseudo-terminal).
 set(RQ_LINUX_ONLY_TESTS serial_port_test.cpp sim_test.cpp)
 
 file(GLOB RQ_WIN_SUPPORT_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/support/*.cpp)
@@ -31,6 +31,8 @@ foreach(suite unit gui)
   target_link_libraries(${suite}_tests PRIVATE rq_win_test_support)
 endforeach()
 target_link_libraries(unit_tests PRIVATE rq_cli rq_serial rq_config rq_protocol rq_platform)
+# The JSON records are read back with the library that writes them.
+target_include_directories(unit_tests PRIVATE ${CMAKE_BINARY_DIR}/json-include)
 # rq-m4x-send.exe, run by the tests as a program (as Wine sees its path).
 target_compile_definitions(unit_tests PRIVATE RQ_SEND_EXECUTABLE="Z:$<TARGET_FILE:rq-m4x-send>")
 add_dependencies(unit_tests rq-m4x-send)

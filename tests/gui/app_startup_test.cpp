@@ -1,5 +1,6 @@
 // Start-up as the program does it: language from the settings file, the
 // catalogue under locale/, the main window shown.
+#include <filesystem>
 #include <random>
 #include <string>
 
@@ -126,7 +127,7 @@ TEST(AppStartup, DamagedSettingsFileGivesOneMessageNamingItAndIsKeptBeforeTheSav
         ASSERT_NE(started.frame, nullptr);
         ASSERT_EQ(started.log.messages.size(), 1u);
         const std::string message = started.log.messages.front().utf8_string();
-        const std::string full = started.dir.Path() + "/Config/Config.ini";
+        const std::string full = (std::filesystem::path(started.dir.Path()) / "Config/Config.ini").make_preferred().string();
         EXPECT_NE(message.find("file '" + full + "'"), std::string::npos) << message;
         if (bytes == handEdited) {
             EXPECT_NE(message.find("file '" + full + "', line 4: '=' expected.\n"), std::string::npos) << message;

@@ -1,4 +1,5 @@
 // What each model profile key does to the window's controls.
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
@@ -235,5 +236,6 @@ TEST_F(ProfileTest, DamagedProfileIsNamedWithItsLine)
     wxLog::SetActiveTarget(previous);
     EXPECT_EQ(frame->baud, 19200);
     ASSERT_EQ(log.warnings.size(), 1u);
-    EXPECT_EQ(log.warnings[0], "file '" + dir.Path() + "/Modes/M.ini', line 3: '=' expected.");
+    const std::string path = (std::filesystem::path(dir.Path()) / "Modes/M.ini").make_preferred().string();
+    EXPECT_EQ(log.warnings[0], "file '" + path + "', line 3: '=' expected.");
 }

@@ -76,10 +76,11 @@ std::wstring Quoted(const std::wstring& argument)
 }
 
 // Runs rq-m4x-send.exe with `args`, its standard output and error going to
-// pipes (Windows has no pseudo-terminal to give it). Text-mode output ends its
-// lines with CRLF; the result has LF. A run that outlives a generous bound is
-// killed and fails the test.
-RunResult RunSend(const std::vector<std::string>& args, bool onTerminal = false)
+// pipes (Windows has no pseudo-terminal to give it); `input`, when given, is
+// its standard input. Text-mode output ends its lines with CRLF; the result
+// has LF. A run that outlives a generous bound is killed and fails the test.
+RunResult RunSend(const std::vector<std::string>& args, bool onTerminal = false,
+                  const std::optional<std::string>& input = std::nullopt)
 {
     RunResult result;
     if (onTerminal) {
@@ -97,8 +98,17 @@ RunResult RunSend(const std::vector<std::string>& args, bool onTerminal = false)
     }
     SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);
     SetHandleInformation(errRead, HANDLE_FLAG_INHERIT, 0);
-    const HANDLE nul = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING,
-                                   0, nullptr);
+    HANDLE inRead = nullptr, inWrite = nullptr;
+    if (input) {
+        if (!CreatePipe(&inRead, &inWrite, &inherit, 0)) {
+            ADD_FAILURE() << "CreatePipe";
+            return result;
+        }
+        SetHandleInformation(inWrite, HANDLE_FLAG_INHERIT, 0);
+    }
+    const HANDLE nul = input ? inRead
+                             : CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                                           OPEN_EXISTING, 0, nullptr);
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
@@ -111,7 +121,17 @@ RunResult RunSend(const std::vector<std::string>& args, bool onTerminal = false)
     CloseHandle(outWrite);
     CloseHandle(errWrite);
     CloseHandle(nul);
+    // Written whole and closed, so the program reads to its end.
+    std::thread inputWriter;
+    if (input) {
+        inputWriter = std::thread([inWrite, &input] {
+            DWORD put = 0;
+            WriteFile(inWrite, input->data(), static_cast<DWORD>(input->size()), &put, nullptr);
+            CloseHandle(inWrite);
+        });
+    }
     if (!created) {
+        if (inputWriter.joinable()) inputWriter.join();
         CloseHandle(outRead);
         CloseHandle(errRead);
         ADD_FAILURE() << "cannot start " << RQ_SEND_EXECUTABLE << ": " << GetLastError();
@@ -132,6 +152,7 @@ RunResult RunSend(const std::vector<std::string>& args, bool onTerminal = false)
     }
     outReader.join();
     errReader.join();
+    if (inputWriter.joinable()) inputWriter.join();
     DWORD code = 0;
     GetExitCodeProcess(child.hProcess, &code);
     result.status = static_cast<int>(code);
@@ -263,6 +284,14 @@ std::vector<std::string> Lines(const std::string& text)
 bool Matches(const std::string& text, const std::string& pattern)
 {
     return std::regex_match(text, std::regex(pattern));
+}
+
+// `text` as a pattern that matches just itself (a Windows path has
+// backslashes).
+std::string Literal(const std::string& text)
+{
+    static const std::regex special(R"([.^$|()\[\]{}*+?\\])");
+    return std::regex_replace(text, special, R"(\$&)");
 }
 
 // The case's arguments after the port and the ID.
@@ -861,9 +890,11 @@ TEST(CliFleet, LogKeepsTheLinesOfEveryTransaction)
 
     const auto lines = Lines(dir.ReadFile("line.log"));
     const auto firstLines = Lines(first.out);
+    // The command line as a shell would take it back: a path with
+    // backslashes (Windows) is quoted.
     ASSERT_EQ(lines.size(), 1u + firstLines.size() + 1u + 8u) << dir.ReadFile("line.log");
-    EXPECT_TRUE(Matches(lines[0], R"(==== \d{4}-\d\d-\d\d \d\d:\d\d:\d\d  port )" + sim.PortPath() +
-                                      "  baud 9600  rq-m4x-send --log " + log + " --port " + sim.PortPath() +
+    EXPECT_TRUE(Matches(lines[0], R"(==== \d{4}-\d\d-\d\d \d\d:\d\d:\d\d  port )" + Literal(sim.PortPath()) +
+                                      "  baud 9600  rq-m4x-send --log '?" + Literal(log) + "'? --port " + Literal(sim.PortPath()) +
                                       " --ids 1-2 bright 8"))
         << lines[0];
     // The very lines printed, time stamps and DATA dumps included.

@@ -406,7 +406,7 @@ TEST(IniFileTest, ProblemsNameTheFullPathAndLineAndAreNotLogged)
     {
         wxLogNull quiet;  // a caller that silenced the log still learns of the problems
         IniFile settings(kSettingsPath);
-        const std::string full = (fs::path(dir.Path()) / kSettingsPath).string();
+        const std::string full = (fs::path(dir.Path()) / kSettingsPath).make_preferred().string();
         ASSERT_EQ(settings.problems.size(), 2u);
         EXPECT_EQ(settings.problems[0].utf8_string(), "file '" + full + "', line 4: '=' expected.");
         EXPECT_NE(settings.problems[1].utf8_string().find("'" + full + "'"), std::string::npos) << settings.problems[1];

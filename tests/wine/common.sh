@@ -36,7 +36,12 @@ summary() {
 }
 
 install_wine_packages() {
-  local packages=(wine wine64 xvfb xauth imagemagick xdotool x11-utils)
+  install_missing_packages wine wine64 xvfb xauth imagemagick xdotool x11-utils
+}
+
+# Installs those of the given Debian packages that are missing.
+install_missing_packages() {
+  local packages=("$@")
   local missing=() p
   for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -21,16 +21,7 @@ source "$here/common.sh"
 
 # A PE reader for the version resources and a reader of shortcut files.
 install_installer_test_packages() {
-  local packages=(python3-pefile liblnk-utils) missing=() p
-  for p in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-  done
-  [ ${#missing[@]} -eq 0 ] && return 0
-  local sudo=""
-  [ "$(id -u)" -ne 0 ] && sudo=sudo
-  echo "Installing: ${missing[*]}"
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  install_missing_packages python3-pefile liblnk-utils
 }
 
 # A display of our own, unless this is the run inside it.
