@@ -4,7 +4,6 @@
 #include <chrono>
 #include <csignal>
 #include <filesystem>
-#include <fstream>
 #include <stdexcept>
 #include <thread>
 
@@ -100,32 +99,6 @@ SimController::~SimController()
     Stop();
     std::error_code ignored;
     fs::remove_all(directory, ignored);
-}
-
-const std::string& SimController::PortPath() const
-{
-    return portPath;
-}
-
-std::vector<std::string> SimController::RecordedFrames() const
-{
-    std::vector<std::string> frames;
-    std::ifstream in(recordPath);
-    std::string line;
-    while (std::getline(in, line)) {
-        if (!line.empty()) frames.push_back(line);
-    }
-    return frames;
-}
-
-bool SimController::WaitForFrames(std::size_t n, int timeoutMs) const
-{
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (;;) {
-        if (RecordedFrames().size() >= n) return true;
-        if (Clock::now() >= deadline) return false;
-        PauseBriefly();
-    }
 }
 
 bool SimController::WaitForExit(int timeoutMs) const

@@ -122,33 +122,6 @@ SimController::~SimController()
         fs::remove(requestPath + extension, ignored);
 }
 
-const std::string& SimController::PortPath() const
-{
-    return portPath;
-}
-
-std::vector<std::string> SimController::RecordedFrames() const
-{
-    std::vector<std::string> frames;
-    std::ifstream in(recordPath);
-    std::string line;
-    while (std::getline(in, line)) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (!line.empty()) frames.push_back(line);
-    }
-    return frames;
-}
-
-bool SimController::WaitForFrames(std::size_t n, int timeoutMs) const
-{
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (;;) {
-        if (RecordedFrames().size() >= n) return true;
-        if (Clock::now() >= deadline) return false;
-        PauseBriefly();
-    }
-}
-
 bool SimController::WaitForExit(int timeoutMs) const
 {
     return WaitForFile(requestPath + ".ended", timeoutMs);

@@ -144,3 +144,19 @@ wait_for() {
     waited=$((waited + 1))
   done
 }
+
+# Reads a GoogleTest run's summary from its output FILE into passed, failed
+# and skipped. STATUS is the program's exit status: a crash leaves no summary
+# or exits non-zero, and counts as a failure.
+gtest_counts() {
+  local file=$1 status=$2
+  passed=$(sed -n 's/^\[  PASSED  \] \([0-9]*\) tests\{0,1\}\..*/\1/p' "$file" | tail -n 1)
+  failed=$(sed -n 's/^\[  FAILED  \] \([0-9]*\) tests\{0,1\}, listed below:.*/\1/p' "$file" | tail -n 1)
+  skipped=$(sed -n 's/^\[  SKIPPED \] \([0-9]*\) tests\{0,1\}, listed below:.*/\1/p' "$file" | tail -n 1)
+  passed=${passed:-0}
+  failed=${failed:-0}
+  skipped=${skipped:-0}
+  if [ "$passed" -eq 0 ] && [ "$failed" -eq 0 ]; then failed=1; fi
+  if [ "$status" -ne 0 ] && [ "$failed" -eq 0 ]; then failed=1; fi
+  return 0
+}

@@ -43,14 +43,6 @@ DISPLAY="" \
   RQ_SIM_RECORD="$(winepath -w "$out/record.txt" 2>/dev/null)" \
   wine "$test_exe" --gtest_color=no "$@" 2>&1 | tr -d '\r' | tee "$out/output.txt" || status=$?
 
-passed=$(sed -n 's/^\[  PASSED  \] \([0-9]*\) tests\{0,1\}\..*/\1/p' "$out/output.txt" | tail -n 1)
-failed=$(sed -n 's/^\[  FAILED  \] \([0-9]*\) tests\{0,1\}, listed below:.*/\1/p' "$out/output.txt" | tail -n 1)
-skipped=$(sed -n 's/^\[  SKIPPED \] \([0-9]*\) tests\{0,1\}, listed below:.*/\1/p' "$out/output.txt" | tail -n 1)
-passed=${passed:-0}
-failed=${failed:-0}
-skipped=${skipped:-0}
-# A crash leaves no summary: count it as a failure.
-if [ "$passed" -eq 0 ] && [ "$failed" -eq 0 ]; then failed=1; fi
-if [ "$status" -ne 0 ] && [ "$failed" -eq 0 ]; then failed=1; fi
+gtest_counts "$out/output.txt" "$status"
 echo "$passed passed, $failed failed, $skipped skipped"
 [ "$failed" -eq 0 ]

@@ -107,15 +107,7 @@ run_suite() {
   echo "== $name under Wine"
   wine "$wine_build/cross/$name.exe" --gtest_color=no "$@" 2>&1 | tr -d '\r' | tee "$out/$name.txt" || status=$?
   local passed failed skipped
-  passed=$(sed -n 's/^\[  PASSED  \] \([0-9]*\) tests\{0,1\}\..*/\1/p' "$out/$name.txt" | tail -n 1)
-  failed=$(sed -n 's/^\[  FAILED  \] \([0-9]*\) tests\{0,1\}, listed below:.*/\1/p' "$out/$name.txt" | tail -n 1)
-  skipped=$(sed -n 's/^\[  SKIPPED \] \([0-9]*\) tests\{0,1\}, listed below:.*/\1/p' "$out/$name.txt" | tail -n 1)
-  passed=${passed:-0}
-  failed=${failed:-0}
-  skipped=${skipped:-0}
-  # A crash leaves no summary: count it as a failure.
-  if [ "$passed" -eq 0 ] && [ "$failed" -eq 0 ]; then failed=1; fi
-  if [ "$status" -ne 0 ] && [ "$failed" -eq 0 ]; then failed=1; fi
+  gtest_counts "$out/$name.txt" "$status"
   echo "$name: $passed passed, $failed failed, $skipped skipped in $((SECONDS - started)) s"
   total_passed=$((total_passed + passed))
   total_failed=$((total_failed + failed))
