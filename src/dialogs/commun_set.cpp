@@ -11,6 +11,7 @@
 #include "dialogs/dialog_ids.h"
 #include "dialogs/named_icon.h"
 #include "platform/port_names.h"
+#include "platform/serial_line.h"
 #include "protocol/numbers.h"
 
 using namespace rq::dialogs;
@@ -161,6 +162,7 @@ void _CommunSet::ClosePort()
 
 bool _CommunSet::TestOpen()
 {
+    serialPort = rq::platform::MakeSerialLine(portName);
     if (serialPort->Open(portName, kTestBaudRate)) {
         portIsOpen = true;
         activePort = serialPort.get();

@@ -56,8 +56,8 @@ public:
     wxStaticText* BaudLabel = nullptr;
     wxStaticBitmap* DeviceBitmap = nullptr;
     wxComboBox* BaudCombo = nullptr;
-    rq::platform::SerialPort* activePort = nullptr;
-    std::unique_ptr<rq::platform::SerialPort> serialPort;
+    rq::platform::SerialLine* activePort = nullptr;
+    std::unique_ptr<rq::platform::SerialLine> serialPort;
     bool portIsOpen = false;
 
     // Shown below the port list only when a port exists but the operator may

@@ -13,6 +13,7 @@
 #include <wx/strconv.h>
 
 #include "platform/line_timing.h"
+#include "platform/serial_line.h"
 
 namespace rq::serial {
 
@@ -82,7 +83,7 @@ UASD::UASD(wxEvtHandler* owner, const std::uint8_t* frame, std::size_t frameLeng
       replyLength(replyBuffer != nullptr ? replyLength : 0),
       maxPolls(maxPolls),
       requestLength(0),
-      serialPort(port ? std::move(port) : std::make_unique<rq::platform::SerialPort>())
+      serialPort(port ? std::move(port) : rq::platform::MakeSerialLine(NarrowPortName(deviceName)))
 {
     if (frame != nullptr && frameLength > 0) {
         requestLength = static_cast<std::uint32_t>(std::min<std::size_t>(frameLength, UINT32_MAX));

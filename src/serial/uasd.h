@@ -23,7 +23,7 @@ public:
     // Copies the frame at once, so the caller's buffer may go away. The reply
     // buffer stays the caller's: the worker fills at most `replyLength` bytes
     // of it before posting ReplyReceived. Without a buffer no reply is read.
-    // `port` is the line to use, a SerialPort when none is given.
+    // `port` is the line to use; when none is given, the kind the name means.
     UASD(wxEvtHandler* owner, const std::uint8_t* frame, std::size_t frameLength,
          std::uint8_t* replyBuffer, std::uint32_t replyLength,
          const wxString& deviceName, int baud, int maxPolls,

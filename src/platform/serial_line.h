@@ -1,0 +1,15 @@
+#pragma once
+// The one place that picks the kind of line a port name means: a name with a
+// network scheme ("rfc2217://", "tcp://") is a NetworkLine, anything else a
+// SerialPort. Everyone else holds a SerialLine and never asks which.
+
+#include <memory>
+#include <string>
+
+#include "platform/serial_port.h"
+
+namespace rq::platform {
+
+std::unique_ptr<SerialLine> MakeSerialLine(const std::string& name);
+
+}  // namespace rq::platform

@@ -1,0 +1,176 @@
+// TCP client on POSIX sockets: non-blocking descriptor, every wait a poll()
+// against a steady-clock deadline.
+
+#include "platform/tcp_socket.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace rq::platform {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+int MsLeft(Clock::time_point deadline)
+{
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    return left > 0 ? static_cast<int>(left) : 0;
+}
+
+}  // namespace
+
+struct TcpSocket::Impl {
+    int fd = -1;
+    int errorCode = 0;
+    std::string errorMessage;
+
+    void Fail(int code)
+    {
+        errorCode = code;
+        errorMessage = std::strerror(code);
+    }
+};
+
+TcpSocket::TcpSocket() : impl(std::make_unique<Impl>()) {}
+
+TcpSocket::~TcpSocket()
+{
+    Close();
+}
+
+bool TcpSocket::Connect(const std::string& host, const std::string& port, int timeoutMs)
+{
+    Close();
+    impl->errorCode = 0;
+    impl->errorMessage.clear();
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    const int resolved = getaddrinfo(host.c_str(), port.c_str(), &hints, &found);
+    if (resolved != 0) {
+        SetError(resolved == EAI_SYSTEM ? errno : ENOENT, gai_strerror(resolved));
+        return false;
+    }
+    for (addrinfo* address = found; address != nullptr; address = address->ai_next) {
+        const int fd = socket(address->ai_family, address->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,
+                              address->ai_protocol);
+        if (fd < 0) {
+            impl->Fail(errno);
+            continue;
+        }
+        int result = connect(fd, address->ai_addr, address->ai_addrlen);
+        if (result != 0 && errno == EINPROGRESS) {
+            pollfd waiting{fd, POLLOUT, 0};
+            const int ready = poll(&waiting, 1, MsLeft(deadline));
+            int error = ETIMEDOUT;
+            socklen_t size = sizeof error;
+            if (ready > 0) getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size);
+            result = error == 0 ? 0 : -1;
+            errno = error;
+        }
+        if (result == 0) {
+            // One frame, one segment: do not hold small writes back.
+            const int on = 1;
+            setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+            impl->fd = fd;
+            impl->errorCode = 0;
+            impl->errorMessage.clear();
+            break;
+        }
+        impl->Fail(errno);
+        close(fd);
+        if (MsLeft(deadline) == 0) break;
+    }
+    freeaddrinfo(found);
+    return impl->fd >= 0;
+}
+
+bool TcpSocket::IsOpen() const
+{
+    return impl->fd >= 0;
+}
+
+std::size_t TcpSocket::Send(const std::uint8_t* data, std::size_t length, int timeoutMs)
+{
+    impl->errorCode = 0;
+    if (impl->fd < 0) {
+        impl->Fail(EBADF);
+        return 0;
+    }
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    std::size_t sent = 0;
+    while (sent < length) {
+        const ssize_t n = send(impl->fd, data + sent, length - sent, MSG_NOSIGNAL);
+        if (n > 0) {
+            sent += static_cast<std::size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+            impl->Fail(errno);
+            break;
+        }
+        pollfd waiting{impl->fd, POLLOUT, 0};
+        if (MsLeft(deadline) == 0 || poll(&waiting, 1, MsLeft(deadline)) <= 0) {
+            impl->Fail(ETIMEDOUT);
+            break;
+        }
+    }
+    return sent;
+}
+
+std::size_t TcpSocket::Receive(std::uint8_t* data, std::size_t length, int timeoutMs)
+{
+    impl->errorCode = 0;
+    if (impl->fd < 0) {
+        impl->Fail(EBADF);
+        return 0;
+    }
+    pollfd waiting{impl->fd, POLLIN, 0};
+    const int ready = poll(&waiting, 1, timeoutMs);
+    if (ready <= 0) return 0;
+    const ssize_t n = recv(impl->fd, data, length, 0);
+    if (n > 0) return static_cast<std::size_t>(n);
+    if (n == 0) {
+        SetError(ECONNRESET, "Connection closed by the server");
+    } else if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+        impl->Fail(errno);
+    }
+    return 0;
+}
+
+void TcpSocket::Close()
+{
+    if (impl->fd >= 0) close(impl->fd);
+    impl->fd = -1;
+}
+
+const std::string& TcpSocket::LastErrorMessage() const
+{
+    return impl->errorMessage;
+}
+
+int TcpSocket::LastErrorCode() const
+{
+    return impl->errorCode;
+}
+
+void TcpSocket::SetError(int code, const std::string& message)
+{
+    impl->errorCode = code;
+    impl->errorMessage = message;
+}
+
+}  // namespace rq::platform

@@ -1,0 +1,219 @@
+// TCP client on Winsock: non-blocking socket, every wait a select() against a
+// steady-clock deadline.
+
+#include "platform/tcp_socket.h"
+
+#include <chrono>
+#include <mutex>
+
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#include <windows.h>
+
+namespace rq::platform {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+int MsLeft(Clock::time_point deadline)
+{
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    return left > 0 ? static_cast<int>(left) : 0;
+}
+
+std::string SystemMessage(int code)
+{
+    char* text = nullptr;
+    const DWORD length = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                            FORMAT_MESSAGE_IGNORE_INSERTS,
+                                        nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<char*>(&text), 0,
+                                        nullptr);
+    std::string message = length > 0 && text != nullptr ? std::string(text, length) : "Error " + std::to_string(code);
+    LocalFree(text);
+    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == ' '))
+        message.pop_back();
+    return message;
+}
+
+// Winsock is started once for the process and left running until it ends.
+bool StartWinsock()
+{
+    static std::once_flag once;
+    static bool started = false;
+    std::call_once(once, [] {
+        WSADATA data;
+        started = WSAStartup(MAKEWORD(2, 2), &data) == 0;
+    });
+    return started;
+}
+
+// Waits until `socket` can be read (or written); true when it can.
+bool WaitFor(SOCKET socket, bool forWrite, int timeoutMs, fd_set* errors = nullptr)
+{
+    fd_set set;
+    FD_ZERO(&set);
+    FD_SET(socket, &set);
+    if (errors != nullptr) {
+        FD_ZERO(errors);
+        FD_SET(socket, errors);
+    }
+    timeval wait{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
+    const int ready = select(0, forWrite ? nullptr : &set, forWrite ? &set : nullptr, errors, &wait);
+    return ready > 0 && FD_ISSET(socket, &set);
+}
+
+}  // namespace
+
+struct TcpSocket::Impl {
+    SOCKET socket = INVALID_SOCKET;
+    int errorCode = 0;
+    std::string errorMessage;
+
+    void Fail(int code)
+    {
+        errorCode = code;
+        errorMessage = SystemMessage(code);
+    }
+};
+
+TcpSocket::TcpSocket() : impl(std::make_unique<Impl>()) {}
+
+TcpSocket::~TcpSocket()
+{
+    Close();
+}
+
+bool TcpSocket::Connect(const std::string& host, const std::string& port, int timeoutMs)
+{
+    Close();
+    impl->errorCode = 0;
+    impl->errorMessage.clear();
+    if (!StartWinsock()) {
+        impl->Fail(WSASYSNOTREADY);
+        return false;
+    }
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_protocol = IPPROTO_TCP;
+    addrinfo* found = nullptr;
+    if (getaddrinfo(host.c_str(), port.c_str(), &hints, &found) != 0) {
+        impl->Fail(WSAGetLastError());
+        return false;
+    }
+    for (addrinfo* address = found; address != nullptr; address = address->ai_next) {
+        const SOCKET socket = ::socket(address->ai_family, address->ai_socktype, address->ai_protocol);
+        if (socket == INVALID_SOCKET) {
+            impl->Fail(WSAGetLastError());
+            continue;
+        }
+        u_long nonBlocking = 1;
+        ioctlsocket(socket, FIONBIO, &nonBlocking);
+        bool connected = ::connect(socket, address->ai_addr, static_cast<int>(address->ai_addrlen)) == 0;
+        int error = connected ? 0 : WSAGetLastError();
+        if (!connected && error == WSAEWOULDBLOCK) {
+            fd_set errors;
+            if (WaitFor(socket, true, MsLeft(deadline), &errors)) {
+                connected = true;
+                error = 0;
+            } else {
+                // A refused connect shows as an error on the socket, not as a time-out.
+                int soError = 0;
+                int size = sizeof soError;
+                getsockopt(socket, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&soError), &size);
+                error = soError != 0 ? soError : WSAETIMEDOUT;
+            }
+        }
+        if (connected) {
+            const BOOL on = TRUE;
+            setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
+            impl->socket = socket;
+            impl->errorCode = 0;
+            impl->errorMessage.clear();
+            break;
+        }
+        impl->Fail(error);
+        closesocket(socket);
+        if (MsLeft(deadline) == 0) break;
+    }
+    freeaddrinfo(found);
+    return impl->socket != INVALID_SOCKET;
+}
+
+bool TcpSocket::IsOpen() const
+{
+    return impl->socket != INVALID_SOCKET;
+}
+
+std::size_t TcpSocket::Send(const std::uint8_t* data, std::size_t length, int timeoutMs)
+{
+    impl->errorCode = 0;
+    if (impl->socket == INVALID_SOCKET) {
+        impl->Fail(WSAENOTSOCK);
+        return 0;
+    }
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    std::size_t sent = 0;
+    while (sent < length) {
+        const int n = send(impl->socket, reinterpret_cast<const char*>(data + sent), static_cast<int>(length - sent), 0);
+        if (n > 0) {
+            sent += static_cast<std::size_t>(n);
+            continue;
+        }
+        const int error = WSAGetLastError();
+        if (error != WSAEWOULDBLOCK) {
+            impl->Fail(error);
+            break;
+        }
+        if (MsLeft(deadline) == 0 || !WaitFor(impl->socket, true, MsLeft(deadline))) {
+            impl->Fail(WSAETIMEDOUT);
+            break;
+        }
+    }
+    return sent;
+}
+
+std::size_t TcpSocket::Receive(std::uint8_t* data, std::size_t length, int timeoutMs)
+{
+    impl->errorCode = 0;
+    if (impl->socket == INVALID_SOCKET) {
+        impl->Fail(WSAENOTSOCK);
+        return 0;
+    }
+    if (!WaitFor(impl->socket, false, timeoutMs)) return 0;
+    const int n = recv(impl->socket, reinterpret_cast<char*>(data), static_cast<int>(length), 0);
+    if (n > 0) return static_cast<std::size_t>(n);
+    if (n == 0) {
+        SetError(WSAECONNRESET, "Connection closed by the server");
+    } else if (WSAGetLastError() != WSAEWOULDBLOCK) {
+        impl->Fail(WSAGetLastError());
+    }
+    return 0;
+}
+
+void TcpSocket::Close()
+{
+    if (impl->socket != INVALID_SOCKET) closesocket(impl->socket);
+    impl->socket = INVALID_SOCKET;
+}
+
+const std::string& TcpSocket::LastErrorMessage() const
+{
+    return impl->errorMessage;
+}
+
+int TcpSocket::LastErrorCode() const
+{
+    return impl->errorCode;
+}
+
+void TcpSocket::SetError(int code, const std::string& message)
+{
+    impl->errorCode = code;
+    impl->errorMessage = message;
+}
+
+}  // namespace rq::platform
