@@ -30,10 +30,16 @@
 
 #include "support/command_cases.h"
 #include "support/sim_controller.h"
+#ifndef _WIN32
+#include "support/ser2net_server.h"
+#endif
 #include "support/work_dir.h"
 
 using rq::test::CommandCase;
 using rq::test::SimController;
+#ifndef _WIN32
+using rq::test::Ser2netServer;
+#endif
 using rq::test::WorkDir;
 
 namespace {
@@ -310,9 +316,9 @@ const std::string kBlackFrame = "A1 06 F9 63 03 51";
 
 // Proves that nothing went out before: a black command sent now must be the
 // only frame the controller has received since `before` frames.
-void ExpectNothingSentSince(SimController& sim, std::size_t before)
+void ExpectNothingSentSince(SimController& sim, std::size_t before, const std::string& port = {})
 {
-    const RunResult probe = RunSend({"--port", sim.PortPath(), "--quiet", "black"});
+    const RunResult probe = RunSend({"--port", port.empty() ? sim.PortPath() : port, "--quiet", "black"});
     ASSERT_EQ(probe.status, 0) << probe.out << probe.err;
     const auto frames = sim.RecordedFrames();
     ASSERT_EQ(frames.size(), before + 1);
@@ -336,26 +342,33 @@ protected:
 
 SimController* CliSendCases::sim = nullptr;
 
-TEST_P(CliSendCases, SendsTheFrameTheWindowSends)
+// Sends the case through `port`, which leads to `sim`, and checks the frame
+// that arrived, the log lines and the status.
+void ExpectTheCaseOnTheWire(const CommandCase& c, SimController& sim, const std::string& port)
 {
-    const CommandCase& c = GetParam();
-    const std::size_t before = sim->RecordedFrames().size();
-    const RunResult run = RunSend(CaseArguments(c, sim->PortPath()));
+    const std::size_t before = sim.RecordedFrames().size();
+    const RunResult run = RunSend(CaseArguments(c, port));
     if (c.frame.empty()) {
         EXPECT_EQ(run.status, 2) << run.out;
         EXPECT_EQ(run.out, "");
         EXPECT_NE(run.err, "");
-        ExpectNothingSentSince(*sim, before);
+        ExpectNothingSentSince(sim, before, port);
         return;
     }
-    EXPECT_EQ(run.status, 0) << run.err;
-    ASSERT_TRUE(sim->WaitForFrames(before + 1));
-    const auto frames = sim->RecordedFrames();
+    EXPECT_EQ(run.status, 0) << run.out << run.err;
+    ASSERT_TRUE(sim.WaitForFrames(before + 1));
+    const auto frames = sim.RecordedFrames();
     ASSERT_EQ(frames.size(), before + 1);
     EXPECT_EQ(frames.back(), c.frame);
     const auto lines = Lines(run.out);
     EXPECT_NE(std::find(lines.begin(), lines.end(), kBlanks + "DATA :  " + c.frame), lines.end()) << run.out;
     EXPECT_NE(std::find(lines.begin(), lines.end(), kBlanks + "Success"), lines.end()) << run.out;
+    EXPECT_NE(std::find(lines.begin(), lines.end(), kBlanks + "Close: " + port), lines.end()) << run.out;
+}
+
+TEST_P(CliSendCases, SendsTheFrameTheWindowSends)
+{
+    ExpectTheCaseOnTheWire(GetParam(), *sim, sim->PortPath());
 }
 
 TEST_P(CliSendCases, HexPrintsTheFrame)
@@ -375,6 +388,50 @@ TEST_P(CliSendCases, HexPrintsTheFrame)
 
 INSTANTIATE_TEST_SUITE_P(Cli, CliSendCases, ::testing::ValuesIn(rq::test::CommandCases()),
                          [](const auto& info) { return std::string(info.param.name); });
+
+#ifndef _WIN32
+// The same table through Debian's ser2net on the loopback, in each of its
+// modes; one controller behind each server.
+class CliSendCasesThroughSer2net : public ::testing::TestWithParam<CommandCase> {
+protected:
+    static void SetUpTestSuite()
+    {
+        rfc2217Sim = new SimController;
+        rfc2217 = new Ser2netServer(rfc2217Sim->PortPath(), Ser2netServer::Mode::Rfc2217);
+        rawSim = new SimController;
+        raw = new Ser2netServer(rawSim->PortPath(), Ser2netServer::Mode::Raw);
+    }
+    static void TearDownTestSuite()
+    {
+        delete rfc2217;
+        delete raw;
+        delete rfc2217Sim;
+        delete rawSim;
+    }
+    static SimController* rfc2217Sim;
+    static SimController* rawSim;
+    static Ser2netServer* rfc2217;
+    static Ser2netServer* raw;
+};
+
+SimController* CliSendCasesThroughSer2net::rfc2217Sim = nullptr;
+SimController* CliSendCasesThroughSer2net::rawSim = nullptr;
+Ser2netServer* CliSendCasesThroughSer2net::rfc2217 = nullptr;
+Ser2netServer* CliSendCasesThroughSer2net::raw = nullptr;
+
+TEST_P(CliSendCasesThroughSer2net, Rfc2217)
+{
+    ExpectTheCaseOnTheWire(GetParam(), *rfc2217Sim, rfc2217->PortName());
+}
+
+TEST_P(CliSendCasesThroughSer2net, RawTcp)
+{
+    ExpectTheCaseOnTheWire(GetParam(), *rawSim, raw->PortName());
+}
+
+INSTANTIATE_TEST_SUITE_P(Cli, CliSendCasesThroughSer2net, ::testing::ValuesIn(rq::test::CommandCases()),
+                         [](const auto& info) { return std::string(info.param.name); });
+#endif
 
 TEST(CliSend, HexSendsNothing)
 {
