@@ -12,6 +12,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <fcntl.h>
 #include <spawn.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -88,7 +89,14 @@ Ser2netServer::Ser2netServer(const std::string& device, Mode mode) : mode(mode)
     std::vector<char*> argv;
     for (auto& arg : args) argv.push_back(arg.data());
     argv.push_back(nullptr);
-    if (posix_spawn(&pid, kSer2net, nullptr, nullptr, argv.data(), environ) != 0) {
+    // Its own complaints (no mDNS in a container) go to a file beside the YAML.
+    const std::string log = (fs::path(directory) / "ser2net.log").string();
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int spawned = posix_spawn(&pid, kSer2net, &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0) {
         pid = -1;
         fs::remove_all(directory);
         throw std::runtime_error("Ser2netServer: cannot start /usr/sbin/ser2net (scripts/install-deps installs it)");

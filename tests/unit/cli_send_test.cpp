@@ -3,6 +3,7 @@
 // from a working directory, and that bad arguments send nothing.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <fstream>
@@ -995,3 +996,111 @@ TEST(CliFleet, BadFleetArgumentsSendNothing)
     EXPECT_EQ(hex.out, kBrightTo123[0] + "\n" + kBrightTo123[1] + "\n" + kBrightTo123[2] + "\n");
     EXPECT_TRUE(sim.RecordedFrames().empty());
 }
+
+#ifndef _WIN32
+// ---- through a serial device server (Debian's ser2net on the loopback) ----
+
+TEST(CliNetwork, RefusedServerFailsToOpenWithItsPortName)
+{
+    const std::string port = "rfc2217://127.0.0.1:" + std::to_string(rq::test::UnusedLoopbackPort());
+    const RunResult run = RunSend({"--port", port, "--id", "1", "bright", "8"});
+    EXPECT_EQ(run.status, 8) << run.out << run.err;
+    const auto lines = Lines(run.out);
+    ASSERT_GE(lines.size(), 2u) << run.out;
+    EXPECT_EQ(lines[1], kBlanks + "Open Failed : " + port + " ,9600 ");
+
+    const RunResult raw = RunSend({"--json", "--port", "tcp://127.0.0.1:" + port.substr(port.rfind(':') + 1), "reset"});
+    EXPECT_EQ(raw.status, 8);
+    EXPECT_EQ(nlohmann::json::parse(raw.out)["outcome"], "open failed");
+}
+
+TEST(CliNetwork, MalformedNetworkNameFailsToOpen)
+{
+    for (const std::string port : {"rfc2217://127.0.0.1", "tcp://127.0.0.1:70000", "rfc2217://:4000"}) {
+        const RunResult run = RunSend({"--quiet", "--port", port, "black"});
+        EXPECT_EQ(run.status, 8) << port;
+        EXPECT_EQ(run.out, kBlanks + "Open Failed : " + port + " ,9600 \n") << port;
+    }
+}
+
+TEST(CliNetwork, LateReplyThroughTheServerTimesOut)
+{
+    // The network's round trip counts against the half-second wait.
+    SimController sim({"--delay", "900"});
+    Ser2netServer server(sim.PortPath(), Ser2netServer::Mode::Rfc2217);
+    const RunResult run = RunSend({"--port", server.PortName(), "reset"});
+    EXPECT_EQ(run.status, 7) << run.out;
+    const auto lines = Lines(run.out);
+    ASSERT_EQ(lines.size(), 6u) << run.out;
+    EXPECT_EQ(lines[3], kBlanks + "DATA :  A1 06 F9 99 39 51");
+    EXPECT_TRUE(Matches(lines[4], std::string(kTime) + "The request has timed out")) << lines[4];
+    EXPECT_EQ(lines[5], kBlanks + "Close: " + server.PortName());
+}
+
+TEST(CliNetwork, ServerGoneMidRunEndsTheTransactionAndFailsTheNextOpens)
+{
+    SimController sim({"--silent"});
+    auto server = std::make_unique<Ser2netServer>(sim.PortPath(), Ser2netServer::Mode::Rfc2217);
+    const std::string port = server->PortName();
+    WorkDir dir;
+    dir.WriteFile("station.txt", "--id 1 bright auto\n--id 2 black\n");
+    RunResult run;
+    std::thread sender([&] {
+        run = RunSend({"--keep-going", "--port", port, "--script", dir.Path() + "/station.txt"});
+    });
+    // Gone while the first transaction waits for its reply.
+    const bool arrived = sim.WaitForFrames(1);
+    server->Stop();
+    sender.join();
+    ASSERT_TRUE(arrived);
+    EXPECT_EQ(sim.RecordedFrames(), std::vector<std::string>{"A1 08 F7 01 43 FF E3 51"});
+    // The first failure's status.
+    EXPECT_EQ(run.status, 7) << run.out;
+    const auto lines = Lines(run.out);
+    const auto has = [&](const std::string& line) {
+        return std::find(lines.begin(), lines.end(), line) != lines.end();
+    };
+    EXPECT_TRUE(has(kBlanks + "Close: " + port)) << run.out;
+    EXPECT_TRUE(has(kBlanks + "Open Failed : " + port + " ,9600 ")) << run.out;
+    EXPECT_EQ(SummaryLine(run.out, "Timed out:"), "Timed out: 1") << run.out;
+    EXPECT_EQ(SummaryLine(run.out, "Open failed:"), "Open failed: 1") << run.out;
+}
+
+TEST(CliNetwork, OneScriptOverTwoServersNamesEachTransactionsPort)
+{
+    // Signs 1-2 behind an RFC 2217 server, 3-4 behind a raw one; ID 5 is absent.
+    SimController first({"--ids", "1-2"});
+    SimController second({"--ids", "3-4"});
+    Ser2netServer rfc2217(first.PortPath(), Ser2netServer::Mode::Rfc2217);
+    Ser2netServer raw(second.PortPath(), Ser2netServer::Mode::Raw);
+    WorkDir dir;
+    dir.WriteFile("station.txt", "--port " + rfc2217.PortName() + " --ids 1-2 bright auto\n" +
+                                     "--port " + raw.PortName() + " --ids 3-5 black\n");
+    const std::string log = dir.Path() + "/station.log";
+    const RunResult run =
+        RunSend({"--json", "--keep-going", "--log", log, "--script", dir.Path() + "/station.txt"});
+    EXPECT_EQ(run.status, 7) << run.out << run.err;
+    EXPECT_EQ(first.RecordedFrames(), (std::vector<std::string>{"A1 08 F7 01 43 FF E3 51", "A1 08 F7 02 43 FF E4 51"}));
+    EXPECT_EQ(second.RecordedFrames(),
+              (std::vector<std::string>{"A1 07 F8 03 63 06 51", "A1 07 F8 04 63 07 51", "A1 07 F8 05 63 08 51"}));
+    const auto records = Lines(run.out);
+    ASSERT_EQ(records.size(), 5u) << run.out;
+    const std::vector<std::string> ports = {rfc2217.PortName(), rfc2217.PortName(), raw.PortName(), raw.PortName(),
+                                            raw.PortName()};
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        const auto record = nlohmann::json::parse(records[i]);
+        EXPECT_EQ(record["port"], ports[i]);
+        EXPECT_EQ(record["outcome"], i == 4 ? "timed out" : "success") << records[i];
+    }
+    // The log names the port at every transaction's opening and closing.
+    const auto logLines = Lines(dir.ReadFile("station.log"));
+    std::vector<std::string> opened;
+    for (const std::string& line : logLines) {
+        const auto at = line.find("Open : ");
+        if (at != std::string::npos) opened.push_back(line.substr(at));
+    }
+    std::vector<std::string> expected;
+    for (const std::string& port : ports) expected.push_back("Open : " + port + " ,9600 ");
+    EXPECT_EQ(opened, expected) << dir.ReadFile("station.log");
+}
+#endif
