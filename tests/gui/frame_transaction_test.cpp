@@ -8,6 +8,9 @@
 
 #include "gui/frame_fixture.h"
 #include "support/sim_controller.h"
+#ifndef _WIN32
+#include "support/ser2net_server.h"
+#endif
 
 using rq::test::DestroyNow;
 using rq::test::LogLine;
@@ -28,10 +31,27 @@ protected:
     void StartWith(std::vector<std::string> simArgs, const std::string& extraSettings = "")
     {
         sim = std::make_unique<SimController>(std::move(simArgs));
+        StartOn(sim->PortPath(), extraSettings);
+    }
+
+#ifndef _WIN32
+    // The controller behind Debian's ser2net on the loopback; the settings
+    // name the server.
+    void StartThroughServer(rq::test::Ser2netServer::Mode mode, std::vector<std::string> simArgs = {})
+    {
+        sim = std::make_unique<SimController>(std::move(simArgs));
+        server = std::make_unique<rq::test::Ser2netServer>(sim->PortPath(), mode);
+        StartOn(server->PortName());
+    }
+    std::unique_ptr<rq::test::Ser2netServer> server;
+#endif
+
+    void StartOn(const std::string& port, const std::string& extraSettings = "")
+    {
         dir.CopyRuntimeData();
         dir.WriteFile("Config/Config.ini",
                       "[Setting]\nMode=RQ-M4T\n"
-                      "[SerialPort]\nCOM=" + sim->PortPath() + "\nBSP=9600\n"
+                      "[SerialPort]\nCOM=" + port + "\nBSP=9600\n"
                       "[LED]\nWidth=64\nHigh=16\nScan=P7.62\nScrollLevel=3\nScrollSpeed=3\nid=1\nNewId=2\n"
                       "Align=Center\n"
                       "[Blinking]\nEnable=1\nOninterval=1000\nOffinterval=1000\n"
@@ -83,21 +103,42 @@ class EveryButton : public TransactionTest, public ::testing::WithParamInterface
 
 }  // namespace
 
-TEST_P(EveryButton, PutsTheExactFrameOnTheWireAndEndsInSuccess)
+static void ExpectTheButtonsFrameAndSuccess(TestableFrame* frame, const ButtonCase& c, const std::function<std::string()>& lastFrame)
 {
-    StartWith({});
     ASSERT_EQ(frame->profile.model, "RQ-M4T");
     ASSERT_EQ(frame->idAddressing, 1);
-    wxButton* button = GetParam().prepare(*frame);
+    wxButton* button = c.prepare(*frame);
     ASSERT_TRUE(button->IsEnabled()) << button->GetLabel();
-    ClickAndWait(button);
-    EXPECT_EQ(LastFrame(), GetParam().expectedFrame);
-    const auto log = Log();
+    frame->Click(button);
+    ASSERT_TRUE(PumpUntil([&] { return !frame->IsBusy(); }, 10000));
+    EXPECT_EQ(lastFrame(), c.expectedFrame);
+    const auto log = ReadLog(frame->LogView);
     ASSERT_GE(log.size(), 3u);
     EXPECT_EQ(log[0].text, "               =========  " + button->GetLabel().utf8_string() + "  =========");
     EXPECT_EQ(log[log.size() - 2].text, kBlanks + "Success");
     EXPECT_EQ(log[log.size() - 2].colour, rq::test::kBlue);
+    EXPECT_EQ(log.back().text, kBlanks + "Close: " + frame->comPort);
 }
+
+TEST_P(EveryButton, PutsTheExactFrameOnTheWireAndEndsInSuccess)
+{
+    StartWith({});
+    ExpectTheButtonsFrameAndSuccess(frame, GetParam(), [&] { return LastFrame(); });
+}
+
+#ifndef _WIN32
+TEST_P(EveryButton, ThroughAnRfc2217Server)
+{
+    StartThroughServer(rq::test::Ser2netServer::Mode::Rfc2217);
+    ExpectTheButtonsFrameAndSuccess(frame, GetParam(), [&] { return LastFrame(); });
+}
+
+TEST_P(EveryButton, ThroughARawTcpServer)
+{
+    StartThroughServer(rq::test::Ser2netServer::Mode::Raw);
+    ExpectTheButtonsFrameAndSuccess(frame, GetParam(), [&] { return LastFrame(); });
+}
+#endif
 
 INSTANTIATE_TEST_SUITE_P(
     BundledProfile, EveryButton,
@@ -250,6 +291,30 @@ TEST_F(TransactionTest, HangUpDuringTheTransactionEndsAsATimeOut)
     EXPECT_EQ(log[log.size() - 2].text.substr(17), "The request has timed out");
     EXPECT_FALSE(frame->IsBusy());
 }
+
+#ifndef _WIN32
+TEST_F(TransactionTest, ServerGoneDuringTheTransactionEndsAsATimeOutAndTheWindowIsIdle)
+{
+    StartThroughServer(rq::test::Ser2netServer::Mode::Rfc2217, {"--silent"});
+    frame->Click(frame->BlackButton);
+    ASSERT_TRUE(sim->WaitForFrames(1));
+    server->Stop();
+    ASSERT_TRUE(PumpUntil([&] { return !frame->IsBusy(); }, 10000));
+    const auto log = Log();
+    ASSERT_EQ(log.size(), 6u);
+    EXPECT_EQ(log[4].text.substr(17), "The request has timed out");
+    EXPECT_EQ(log[4].colour, rq::test::kRed);
+    EXPECT_EQ(log[5].text, kBlanks + "Close: " + server->PortName());
+
+    // The next click finds no server: one red line.
+    ClickAndWait(frame->BlackButton);
+    const auto next = Log();
+    ASSERT_EQ(next.size(), 2u);
+    EXPECT_EQ(next[1].text, kBlanks + "Open Failed : " + server->PortName() + " ,9600 ");
+    EXPECT_EQ(next[1].colour, rq::test::kRed);
+    EXPECT_FALSE(frame->IsBusy());
+}
+#endif
 
 TEST_F(TransactionTest, SecondClickWhileBusyIsRefusedAndTheFirstCompletes)
 {
