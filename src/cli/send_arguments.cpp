@@ -158,7 +158,8 @@ Commands (one per button of the window):
   default-message [--unicode] TEXT  the default-message button
 
 Options:
-  --port PATH     serial port (/dev/ttyUSB0, COM3, ...)
+  --port PATH     serial port (/dev/ttyUSB0, COM3, ...), or a serial device
+                  server: rfc2217://HOST:PORT or tcp://HOST:PORT
   --baud N        baud rate (default 9600)
   --id N          controller ID: the frame carries it as its address; without
                   --id the frame carries no address
