@@ -88,15 +88,19 @@ _CommunSet::_CommunSet(wxWindow* parent, const wxString& title, const wxString& 
     Bind(wxEVT_BUTTON, &_CommunSet::OnApplyButton, this, ApplyButtonId);
     Bind(wxEVT_BUTTON, &_CommunSet::OnOkButton, this, OkButtonId);
     Bind(wxEVT_BUTTON, &_CommunSet::OnQuitButton, this, QuitButtonId);
-    Bind(wxEVT_CHOICE, &_CommunSet::OnPortChoice, this, PortChoiceId);
 
     activePort = nullptr;
     portIsOpen = false;
     serialPort = std::make_unique<rq::platform::SerialPort>();
-    PortChoice = new wxChoice(this, PortChoiceId, wxPoint(154, 18), kFieldSize);
+    // Editable: a device server's address ("rfc2217://HOST:PORT") is typed in.
+    PortChoice = new wxComboBox(this, PortChoiceId, wxEmptyString, wxPoint(154, 18), kFieldSize, 0, nullptr,
+                                wxCB_DROPDOWN);
     ScanPorts();
 
     if (!PortChoice->SetStringSelection(port) && PortChoice->GetCount() > 0) PortChoice->SetSelection(0);
+    // Bound only now: showing the selection above is no choice of the operator's.
+    Bind(wxEVT_COMBOBOX, &_CommunSet::OnPortChoice, this, PortChoiceId);
+    Bind(wxEVT_TEXT, &_CommunSet::OnPortChoice, this, PortChoiceId);
     // The caller's own name stands until Apply or OK, even when the list shows
     // another port: closing with the title-bar box changes nothing.
     SetPortFromName(port);
@@ -261,7 +265,8 @@ void _CommunSet::OnBaudChange(wxCommandEvent& /*event*/)
 
 bool _CommunSet::ApplySelectedPort()
 {
-    SetPortFromName(PortChoice->GetStringSelection());
+    // The entry chosen or the name typed.
+    SetPortFromName(PortChoice->GetValue());
     if (portIsOpen) ClosePort();
     if (TestOpen()) return true;
     OkButton->Disable();

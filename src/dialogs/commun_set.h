@@ -48,7 +48,7 @@ public:
     std::string portName;
     unsigned long baudRate = 9600;
 
-    wxChoice* PortChoice = nullptr;
+    wxComboBox* PortChoice = nullptr;
     wxBitmapButton* OkButton = nullptr;
     wxBitmapButton* ApplyButton = nullptr;
     wxBitmapButton* QuitButton = nullptr;

@@ -3,6 +3,8 @@
 // made-up paths as candidates: no test touches the machine's real devices.
 #include <gtest/gtest.h>
 
+#include <type_traits>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
@@ -10,6 +12,7 @@
 #include <memory>
 #include <string>
 #include <tuple>
+#include <type_traits>
 #include <vector>
 
 #ifndef _WIN32
@@ -32,6 +35,7 @@
 #include "dialogs/dialog_ids.h"
 #include "platform/port_names.h"
 #include "platform/serial_port.h"
+#include "support/ser2net_server.h"
 #include "support/sim_controller.h"
 #include "support/work_dir.h"
 #include "gui/frame_fixture.h"
@@ -122,10 +126,13 @@ void Press(wxButton* button)
     button->GetEventHandler()->ProcessEvent(event);
 }
 
-void Choose(wxChoice* choice, int index)
+// A list entry chosen as the operator does: a wxChoice reports wxEVT_CHOICE,
+// the port field (a combo box) wxEVT_COMBOBOX.
+template <class Control>
+void Choose(Control* choice, int index)
 {
     choice->SetSelection(index);  // raises no event by itself
-    wxCommandEvent event(wxEVT_CHOICE, choice->GetId());
+    wxCommandEvent event(std::is_same_v<Control, wxComboBox> ? wxEVT_COMBOBOX : wxEVT_CHOICE, choice->GetId());
     event.SetEventObject(choice);
     event.SetInt(index);
     event.SetString(choice->GetString(index));
@@ -142,7 +149,7 @@ wxWindow* ChosenDefault(wxDialog* dialog)
     return chosen;
 }
 
-std::vector<std::string> Items(const wxChoice* choice)
+std::vector<std::string> Items(const wxItemContainerImmutable* choice)
 {
     std::vector<std::string> items;
     for (unsigned k = 0; k < choice->GetCount(); ++k) items.push_back(Narrow(choice->GetString(k)));
@@ -402,6 +409,30 @@ TEST_F(CommunSetTest, ApplyOnAGoodPortEnablesOkAndMakesItDefault)
     EXPECT_FALSE(dialog->portIsOpen);
     rq::platform::SerialPort again;
     EXPECT_TRUE(again.Open(two.path, 9600)) << "the test-open must close the port";
+}
+
+TEST_F(CommunSetTest, ATypedDeviceServerIsTestOpenedByApplyAndHandedBack)
+{
+    Pty listed;
+    rq::platform::SetCandidatePortNames({listed.path});
+    rq::test::SimController sim;
+    rq::test::Ser2netServer server(sim.PortPath(), rq::test::Ser2netServer::Mode::Rfc2217);
+    auto dialog = Make(listed.path);
+    dialog->OkButton->Disable();
+    dialog->PortChoice->SetValue(server.PortName());  // typed: raises wxEVT_TEXT
+    EXPECT_TRUE(dialog->OkButton->IsEnabled());
+    dialog->OkButton->Disable();
+    Press(dialog->ApplyButton);
+    EXPECT_EQ(dialog->portName, server.PortName());
+    EXPECT_TRUE(dialog->OkButton->IsEnabled());
+    EXPECT_FALSE(dialog->portIsOpen);
+
+    // Nobody at that address any more: the name before the text, as for a port.
+    const std::string gone = "rfc2217://127.0.0.1:" + std::to_string(rq::test::UnusedLoopbackPort());
+    dialog->PortChoice->SetValue(gone);
+    wxTEST_DIALOG(Press(dialog->ApplyButton), ExpectMessageBox(gone + "Open failed", "Serial setting error!"));
+    EXPECT_FALSE(dialog->OkButton->IsEnabled());
+    EXPECT_EQ(sim.RecordedFrames().size(), 0u);
 }
 
 TEST_F(CommunSetTest, ApplyOnAVanishedPortFailsWithTheNameBeforeTheText)
