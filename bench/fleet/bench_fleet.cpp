@@ -3,7 +3,10 @@
 // a station. Prints the run's wall time beside the sum of the simulator's
 // answer delays, so the tool's own cost per transaction shows; then the same
 // run with 4 absent IDs and --keep-going, where each absent ID should cost
-// the 500 ms reply wait and no more.
+// the 500 ms reply wait and no more. Last, the same 96 transactions through
+// Debian's ser2net on the loopback (RFC 2217 and raw TCP), beside a plain
+// client that replays the very frames through the same server with nothing
+// of ours in it: the difference is the tool's own cost on a network line.
 //
 // usage: bench_fleet [runs]     (default 3; the median run is printed)
 
@@ -12,6 +15,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -23,6 +27,12 @@
 
 #include <nlohmann/json.hpp>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
+#include "support/ser2net_server.h"
 #include "support/sim_controller.h"
 
 extern char** environ;
@@ -45,6 +55,7 @@ struct Run {
     double wallMs = 0;
     std::vector<double> answeredMs;  // per transaction, from the JSON records
     std::vector<double> absentMs;
+    std::vector<std::string> frames;  // hex, from the JSON records
 };
 
 double Ms(Clock::duration d)
@@ -121,6 +132,7 @@ Run RunSend(const std::string& port, bool json, bool keepGoing)
             if (end == std::string::npos) end = text.size();
             const auto record = nlohmann::json::parse(text.substr(begin, end - begin));
             (record["outcome"] == "timed out" ? run.absentMs : run.answeredMs).push_back(record["ms"].get<double>());
+            run.frames.push_back(record["frame"].get<std::string>());
             begin = end + 1;
         }
         run.ok = run.answeredMs.size() + run.absentMs.size() == TRANSACTIONS;
@@ -130,13 +142,20 @@ Run RunSend(const std::string& port, bool json, bool keepGoing)
     return run;
 }
 
+enum class Line { Direct, Rfc2217, Raw };
+
 // The run whose wall time is the median of `runs`.
-Run MedianRun(const std::vector<std::string>& simArgs, bool json, bool keepGoing, int runs)
+Run MedianRun(const std::vector<std::string>& simArgs, bool json, bool keepGoing, int runs, Line line = Line::Direct)
 {
     std::vector<Run> all;
     for (int i = 0; i < runs; ++i) {
         rq::test::SimController sim(simArgs);
-        all.push_back(RunSend(sim.PortPath(), json, keepGoing));
+        std::unique_ptr<rq::test::Ser2netServer> server;
+        if (line != Line::Direct)
+            server = std::make_unique<rq::test::Ser2netServer>(
+                sim.PortPath(), line == Line::Rfc2217 ? rq::test::Ser2netServer::Mode::Rfc2217
+                                                      : rq::test::Ser2netServer::Mode::Raw);
+        all.push_back(RunSend(server ? server->PortName() : sim.PortPath(), json, keepGoing));
         if (!all.back().ok) {
             std::fprintf(stderr, "bench_fleet: run %d failed (exit %d)\n", i, all.back().status);
             std::exit(1);
@@ -144,6 +163,53 @@ Run MedianRun(const std::vector<std::string>& simArgs, bool json, bool keepGoing
     }
     std::sort(all.begin(), all.end(), [](const Run& a, const Run& b) { return a.wallMs < b.wallMs; });
     return all[all.size() / 2];
+}
+
+std::vector<std::uint8_t> FromHex(const std::string& hex)
+{
+    std::vector<std::uint8_t> bytes;
+    for (std::size_t i = 0; i + 1 < hex.size(); i += 3)
+        bytes.push_back(static_cast<std::uint8_t>(std::stoul(hex.substr(i, 2), nullptr, 16)));
+    return bytes;
+}
+
+// One transaction as the plainest client makes it: connect, write the frame,
+// wait for the status byte, close. True when 0F came back.
+bool PlainTransaction(int port, const std::vector<std::uint8_t>& frame)
+{
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    const int on = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    bool ok = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+              send(fd, frame.data(), frame.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(frame.size());
+    std::uint8_t status = 0;
+    pollfd waiting{fd, POLLIN, 0};
+    ok = ok && poll(&waiting, 1, static_cast<int>(NOMINAL_TIMEOUT_MS)) > 0 && recv(fd, &status, 1, 0) == 1 &&
+         status == 0x0F;
+    close(fd);
+    return ok;
+}
+
+// The frames of `frames` replayed through a raw ser2net in front of a fresh
+// simulator; the median wall time of `runs`.
+double MedianPlainRun(const std::vector<std::string>& simArgs, const std::vector<std::string>& frames, int runs,
+                      int& failures)
+{
+    std::vector<double> walls;
+    failures = 0;
+    for (int i = 0; i < runs; ++i) {
+        rq::test::SimController sim(simArgs);
+        rq::test::Ser2netServer server(sim.PortPath(), rq::test::Ser2netServer::Mode::Raw);
+        const auto start = Clock::now();
+        for (const std::string& frame : frames) failures += PlainTransaction(server.TcpPort(), FromHex(frame)) ? 0 : 1;
+        walls.push_back(Ms(Clock::now() - start));
+    }
+    std::sort(walls.begin(), walls.end());
+    return walls[walls.size() / 2];
 }
 
 }  // namespace
@@ -185,5 +251,25 @@ int main(int argc, char** argv)
     std::printf("    whole run                    : %9.1f ms   against %.1f ms of delays and waits, "
                 "overhead %6.2f ms per transaction\n",
                 absent.wallMs, expected, (absent.wallMs - expected) / TRANSACTIONS);
+    
+    // The same 96 through ser2net on the loopback.
+    const std::vector<std::string> bus = {"--ids", "1-32", "--delay", delay};
+    const Run rfc2217 = MedianRun(bus, true, false, runs, Line::Rfc2217);
+    const Run raw = MedianRun(bus, true, false, runs, Line::Raw);
+    int plainFailures = 0;
+    const double plain = MedianPlainRun(bus, json.frames, runs, plainFailures);
+    std::printf("\n  through ser2net on 127.0.0.1 (a connection per transaction)\n");
+    std::printf("    direct pseudo-terminal       : %9.1f ms   overhead %6.2f ms per transaction\n", json.wallMs,
+                (json.wallMs - delays) / TRANSACTIONS);
+    std::printf("    rfc2217://, --json           : %9.1f ms   overhead %6.2f ms per transaction (exit %d)\n",
+                rfc2217.wallMs, (rfc2217.wallMs - delays) / TRANSACTIONS, rfc2217.status);
+    std::printf("    tcp://, --json               : %9.1f ms   overhead %6.2f ms per transaction (exit %d)\n",
+                raw.wallMs, (raw.wallMs - delays) / TRANSACTIONS, raw.status);
+    std::printf("    plain client, raw, same frames: %8.1f ms   overhead %6.2f ms per transaction (%d not answered 0F)\n",
+                plain, (plain - delays) / TRANSACTIONS, plainFailures);
+    std::printf("    the tool's own cost          : rfc2217 %6.2f ms, tcp %6.2f ms per transaction beyond the plain client\n",
+                (rfc2217.wallMs - plain) / TRANSACTIONS, (raw.wallMs - plain) / TRANSACTIONS);
+    std::printf("    one transaction (JSON ms)    : rfc2217 median %7.2f ms   tcp median %7.2f ms\n",
+                Percentile(rfc2217.answeredMs, 0.5), Percentile(raw.answeredMs, 0.5));
     return 0;
 }
