@@ -1062,6 +1062,21 @@ TEST(CliNetwork, ServerGoneMidRunEndsTheTransactionAndFailsTheNextOpens)
     };
     EXPECT_TRUE(has(kBlanks + "Close: " + port)) << run.out;
     EXPECT_TRUE(has(kBlanks + "Open Failed : " + port + " ,9600 ")) << run.out;
+    // A lost connection ends the wait at once, not after the half second a
+    // silent line takes: compare the stamps of the write and the time-out.
+    const auto stampMs = [&](const std::string& message) {
+        for (const std::string& line : lines) {
+            if (line.size() > 17 && line.substr(17) == message)
+                return ((std::stoi(line.substr(0, 2)) * 60 + std::stoi(line.substr(3, 2))) * 60 +
+                        std::stoi(line.substr(6, 2))) * 1000 + std::stoi(line.substr(9, 3));
+        }
+        return -1;
+    };
+    const int wrote = stampMs("Write : 8 Bytes");
+    const int timedOut = stampMs("The request has timed out");
+    ASSERT_GE(wrote, 0) << run.out;
+    ASSERT_GE(timedOut, 0) << run.out;
+    EXPECT_LT(timedOut - wrote, 450) << run.out;
     EXPECT_EQ(SummaryLine(run.out, "Timed out:"), "Timed out: 1") << run.out;
     EXPECT_EQ(SummaryLine(run.out, "Open failed:"), "Open failed: 1") << run.out;
 }
