@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <thread>
 
 namespace rq::platform {
 
@@ -13,6 +14,7 @@ using Clock = std::chrono::steady_clock;
 
 constexpr char kTelnetScheme[] = "rfc2217://";
 constexpr char kRawScheme[] = "tcp://";
+constexpr int kRetryPauseMs = 5;
 
 bool StartsWith(const std::string& text, const char* prefix)
 {
@@ -72,18 +74,23 @@ bool NetworkLine::Open(const std::string& name, long baud)
         return false;
     }
     const auto deadline = Clock::now() + std::chrono::milliseconds(NETWORK_OPEN_TIMEOUT_MS);
-    if (!socket.Connect(address->host, address->port, NETWORK_OPEN_TIMEOUT_MS)) return false;
     telnet = address->telnet;
-    codec = TelnetCodec();
-    pending.clear();
-    if (telnet && !Negotiate(baud, MsLeft(deadline))) {
+    for (;;) {
+        if (!socket.Connect(address->host, address->port, std::max(MsLeft(deadline), 1))) return false;
+        codec = TelnetCodec();
+        pending.clear();
+        if (!telnet || Negotiate(baud, MsLeft(deadline))) return true;
         const std::string message = socket.LastErrorMessage();
         const int code = socket.LastErrorCode();
+        // A server still closing the line after the previous connection turns
+        // the next one away before the line is set: try again while the open
+        // has time left.
+        const bool turnedAway = socket.ClosedByPeer() && codec.AcknowledgedBaud() == 0;
         socket.Close();
         socket.SetError(code, message);
-        return false;
+        if (!turnedAway || MsLeft(deadline) <= kRetryPauseMs) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(kRetryPauseMs));
     }
-    return true;
 }
 
 bool NetworkLine::Negotiate(long baud, int timeoutMs)

@@ -30,6 +30,8 @@ public:
 
     const std::string& LastErrorMessage() const;
     int LastErrorCode() const;
+    // The server closed the connection (since the last Connect).
+    bool ClosedByPeer() const;
     // Records a failure found above the socket (a refused negotiation).
     void SetError(int code, const std::string& message);
 

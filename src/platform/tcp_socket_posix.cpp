@@ -33,11 +33,13 @@ struct TcpSocket::Impl {
     int fd = -1;
     int errorCode = 0;
     std::string errorMessage;
+    bool closedByPeer = false;
 
     void Fail(int code)
     {
         errorCode = code;
         errorMessage = std::strerror(code);
+        if (code == EPIPE || code == ECONNRESET) closedByPeer = true;
     }
 };
 
@@ -53,6 +55,7 @@ bool TcpSocket::Connect(const std::string& host, const std::string& port, int ti
     Close();
     impl->errorCode = 0;
     impl->errorMessage.clear();
+    impl->closedByPeer = false;
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
 
     addrinfo hints{};
@@ -151,6 +154,7 @@ std::size_t TcpSocket::Receive(std::uint8_t* data, std::size_t length, int timeo
 #endif
     if (n > 0) return static_cast<std::size_t>(n);
     if (n == 0) {
+        impl->closedByPeer = true;
         SetError(ECONNRESET, "Connection closed by the server");
     } else if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
         impl->Fail(errno);
@@ -172,6 +176,11 @@ const std::string& TcpSocket::LastErrorMessage() const
 int TcpSocket::LastErrorCode() const
 {
     return impl->errorCode;
+}
+
+bool TcpSocket::ClosedByPeer() const
+{
+    return impl->closedByPeer;
 }
 
 void TcpSocket::SetError(int code, const std::string& message)

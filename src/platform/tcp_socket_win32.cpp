@@ -69,11 +69,13 @@ struct TcpSocket::Impl {
     SOCKET socket = INVALID_SOCKET;
     int errorCode = 0;
     std::string errorMessage;
+    bool closedByPeer = false;
 
     void Fail(int code)
     {
         errorCode = code;
         errorMessage = SystemMessage(code);
+        if (code == WSAECONNRESET || code == WSAECONNABORTED || code == WSAESHUTDOWN) closedByPeer = true;
     }
 };
 
@@ -89,6 +91,7 @@ bool TcpSocket::Connect(const std::string& host, const std::string& port, int ti
     Close();
     impl->errorCode = 0;
     impl->errorMessage.clear();
+    impl->closedByPeer = false;
     if (!StartWinsock()) {
         impl->Fail(WSASYSNOTREADY);
         return false;
@@ -187,6 +190,7 @@ std::size_t TcpSocket::Receive(std::uint8_t* data, std::size_t length, int timeo
     const int n = recv(impl->socket, reinterpret_cast<char*>(data), static_cast<int>(length), 0);
     if (n > 0) return static_cast<std::size_t>(n);
     if (n == 0) {
+        impl->closedByPeer = true;
         SetError(WSAECONNRESET, "Connection closed by the server");
     } else if (WSAGetLastError() != WSAEWOULDBLOCK) {
         impl->Fail(WSAGetLastError());
@@ -208,6 +212,11 @@ const std::string& TcpSocket::LastErrorMessage() const
 int TcpSocket::LastErrorCode() const
 {
     return impl->errorCode;
+}
+
+bool TcpSocket::ClosedByPeer() const
+{
+    return impl->closedByPeer;
 }
 
 void TcpSocket::SetError(int code, const std::string& message)

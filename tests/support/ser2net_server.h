@@ -15,7 +15,9 @@ public:
 
     // Serves `device` on a free loopback port and waits (bounded) until it
     // listens; throws std::runtime_error when it does not come up.
-    Ser2netServer(const std::string& device, Mode mode);
+    // With `rawBeside`, the same line is also served raw on a second port, as
+    // a station's server may offer one bus both ways.
+    Ser2netServer(const std::string& device, Mode mode, bool rawBeside = false);
     ~Ser2netServer();
     Ser2netServer(const Ser2netServer&) = delete;
     Ser2netServer& operator=(const Ser2netServer&) = delete;
@@ -23,6 +25,8 @@ public:
     // "rfc2217://127.0.0.1:PORT" or "tcp://127.0.0.1:PORT".
     std::string PortName() const;
     int TcpPort() const { return port; }
+    // "tcp://127.0.0.1:PORT" of the raw port beside; empty without one.
+    std::string RawBesideName() const;
 
     // Ends the server (SIGTERM, then SIGKILL if it lingers) and reaps it.
     void Stop();
@@ -31,6 +35,7 @@ private:
     std::string directory;
     Mode mode;
     int port = 0;
+    int rawPort = 0;
     pid_t pid = -1;
 };
 

@@ -67,12 +67,13 @@ int UnusedLoopbackPort()
     return ntohs(address.sin_port);
 }
 
-Ser2netServer::Ser2netServer(const std::string& device, Mode mode) : mode(mode)
+Ser2netServer::Ser2netServer(const std::string& device, Mode mode, bool rawBeside) : mode(mode)
 {
     std::string pattern = (fs::temp_directory_path() / "rq-ser2net-XXXXXX").string();
     if (!mkdtemp(pattern.data())) throw std::runtime_error("Ser2netServer: mkdtemp failed");
     directory = pattern;
     port = UnusedLoopbackPort();
+    while (rawBeside && (rawPort == 0 || rawPort == port)) rawPort = UnusedLoopbackPort();
 
     const std::string config = (fs::path(directory) / "ser2net.yaml").string();
     {
@@ -84,6 +85,12 @@ Ser2netServer::Ser2netServer(const std::string& device, Mode mode) : mode(mode)
              << "  connector: serialdev," << device << ",9600n81,local\n"
              << "  options:\n"
              << "    mdns: false\n";
+        if (rawBeside)
+            yaml << "connection: &beside\n"
+                 << "  accepter: tcp,127.0.0.1," << rawPort << "\n"
+                 << "  connector: serialdev," << device << ",9600n81,local\n"
+                 << "  options:\n"
+                 << "    mdns: false\n";
     }
     std::vector<std::string> args = {kSer2net, "-n", "-c", config, "-P", (fs::path(directory) / "pid").string()};
     std::vector<char*> argv;
@@ -102,7 +109,7 @@ Ser2netServer::Ser2netServer(const std::string& device, Mode mode) : mode(mode)
         throw std::runtime_error("Ser2netServer: cannot start /usr/sbin/ser2net (scripts/install-deps installs it)");
     }
     const auto deadline = Clock::now() + std::chrono::milliseconds(START_LIMIT_MS);
-    while (!Listening(port)) {
+    while (!Listening(port) || (rawPort != 0 && !Listening(rawPort))) {
         if (Clock::now() >= deadline) {
             Stop();
             fs::remove_all(directory);
@@ -122,6 +129,11 @@ Ser2netServer::~Ser2netServer()
 std::string Ser2netServer::PortName() const
 {
     return (mode == Mode::Rfc2217 ? "rfc2217://127.0.0.1:" : "tcp://127.0.0.1:") + std::to_string(port);
+}
+
+std::string Ser2netServer::RawBesideName() const
+{
+    return rawPort != 0 ? "tcp://127.0.0.1:" + std::to_string(rawPort) : std::string();
 }
 
 void Ser2netServer::Stop()

@@ -1119,3 +1119,19 @@ TEST(CliNetwork, OneScriptOverTwoServersNamesEachTransactionsPort)
     EXPECT_EQ(opened, expected) << dir.ReadFile("station.log");
 }
 #endif
+
+#ifndef _WIN32
+TEST(CliNetwork, AnRfc2217OpenRightAfterAnotherConnectionToTheSameLineSucceeds)
+{
+    // One server offers the line both ways; asked for it again while it is
+    // still closing it after the raw connection, it turns the next one away.
+    SimController sim({"--ids", "1"});
+    Ser2netServer server(sim.PortPath(), Ser2netServer::Mode::Rfc2217, true);
+    WorkDir dir;
+    dir.WriteFile("station.txt", "--port " + server.RawBesideName() + " --id 1 black\n--port " + server.PortName() +
+                                     " --id 1 bright auto\n");
+    const RunResult run = RunSend({"--quiet", "--script", dir.Path() + "/station.txt"});
+    EXPECT_EQ(run.status, 0) << run.out << run.err;
+    EXPECT_EQ(sim.RecordedFrames(), (std::vector<std::string>{"A1 07 F8 01 63 04 51", "A1 08 F7 01 43 FF E3 51"}));
+}
+#endif
