@@ -192,9 +192,13 @@ std::size_t TcpSocket::Receive(std::uint8_t* data, std::size_t length, int timeo
     if (n == 0) {
         impl->closedByPeer = true;
         SetError(WSAECONNRESET, "Connection closed by the server");
-    } else if (WSAGetLastError() != WSAEWOULDBLOCK) {
-        impl->Fail(WSAGetLastError());
+        return 0;
     }
+    // Only a lost connection is a failure here; anything else is no data yet.
+    const int error = WSAGetLastError();
+    if (error == WSAECONNRESET || error == WSAECONNABORTED || error == WSAESHUTDOWN || error == WSAENOTCONN ||
+        error == WSAENETRESET)
+        impl->Fail(error);
     return 0;
 }
 
