@@ -170,10 +170,14 @@ bool NetworkLine::Pump(int timeoutMs)
 std::size_t NetworkLine::Read(std::uint8_t* data, std::size_t length, int timeoutMs)
 {
     const auto deadline = Clock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0));
-    // A packet may hold only negotiation: keep receiving until data or time-out.
+    // A packet may hold only negotiation: keep receiving until data or
+    // time-out. The wait is rounded up, never down: a 1 ms read must take its
+    // millisecond, or the worker's count of reads would end the reply wait
+    // early (where a short sleep returns at once, as under Wine).
     while (pending.empty()) {
-        if (!Pump(MsLeft(deadline))) return 0;
-        if (pending.empty() && MsLeft(deadline) == 0) return 0;
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0) return 0;
+        if (!Pump(static_cast<int>(left))) return 0;
     }
     const std::size_t n = std::min(length, pending.size());
     std::copy(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(n), data);

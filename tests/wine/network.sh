@@ -99,6 +99,9 @@ check "each bus received its frames (48, 48 + 3)" test "$(grep -c . "$out/record
 check "the log opens each server by its name" grep -q "Open : $rfc ,9600 " "$out/station.log"
 check "an absent ID behind a server gives exit status 7 ($absent)" test "$absent" -eq 7
 check "the absent ID's record timed out" grep -q '"id":33,.*"outcome":"timed out"' "$out/absent.jsonl"
+# A live connection waits the whole half second; only a lost one ends sooner.
+absent_ms=$(tr -d '\r' <"$out/absent.jsonl" | sed -n 's/^{"id":33,.*"ms":\([0-9.]*\)}$/\1/p')
+check "the absent ID waited the whole reply wait (${absent_ms:-?} ms)" awk -v ms="${absent_ms:-0}" 'BEGIN { exit !(ms >= 450) }'
 check "a refused server gives exit status 8 ($refused)" test "$refused" -eq 8
 check "a refused server is one Open Failed line with its name" \
   grep -qx "                 Open Failed : rfc2217://127.0.0.1:$refused_port ,9600 " "$out/refused-lf.txt"
