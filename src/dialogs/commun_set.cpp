@@ -100,6 +100,21 @@ _CommunSet::_CommunSet(wxWindow* parent, const wxString& title, const wxString& 
     // another port: closing with the title-bar box changes nothing.
     SetPortFromName(port);
 
+    // Tab follows the layout, top to bottom and left to right, not the order
+    // of creation; Esc leaves as Quit does, changing nothing.
+    BaudCombo->MoveAfterInTabOrder(PortChoice);
+    ApplyButton->MoveAfterInTabOrder(BaudCombo);
+    OkButton->MoveAfterInTabOrder(ApplyButton);
+    QuitButton->MoveAfterInTabOrder(OkButton);
+    // Not through SetEscapeId: the close box goes the escape way too, and
+    // Quit's own Close() would then be swallowed and leave the dialog open.
+    Bind(wxEVT_CHAR_HOOK, [this](wxKeyEvent& event) {
+        if (event.GetKeyCode() != WXK_ESCAPE) return event.Skip();
+        wxCommandEvent quit(wxEVT_BUTTON, QuitButtonId);
+        quit.SetEventObject(QuitButton);
+        QuitButton->GetEventHandler()->ProcessEvent(quit);
+    });
+
     ApplyButton->SetDefault();
     FitToContent();
     // A window manager's title bar, known only once the dialog is shown,

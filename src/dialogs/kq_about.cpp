@@ -60,6 +60,14 @@ _KQ_About::_KQ_About(wxWindow* parent, const wxString& title, const wxString& he
     WriteAboutText(heading);
 
     AboutOkButton->SetDefault();
+    // Nothing to cancel: Esc is OK (SetEscapeId would make the close box
+    // press OK, whose Close() would then be swallowed).
+    Bind(wxEVT_CHAR_HOOK, [this](wxKeyEvent& event) {
+        if (event.GetKeyCode() != WXK_ESCAPE) return event.Skip();
+        wxCommandEvent ok(wxEVT_BUTTON, AboutOkButtonId);
+        ok.SetEventObject(AboutOkButton);
+        AboutOkButton->GetEventHandler()->ProcessEvent(ok);
+    });
     Bind(wxEVT_BUTTON, &_KQ_About::OnAboutOkButton, this, AboutOkButtonId);
 }
 

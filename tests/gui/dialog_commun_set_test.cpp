@@ -35,6 +35,7 @@
 #include "support/sim_controller.h"
 #include "support/work_dir.h"
 #include "gui/frame_fixture.h"
+#include "gui/key_press.h"
 
 namespace {
 
@@ -553,6 +554,79 @@ TEST_F(CommunSetTest, ModalRunEndsWithOkAndHandsBackTheSelection)
     EXPECT_TRUE(pressed);
     EXPECT_EQ(dialog->portName, sim.PortPath());
     EXPECT_EQ(dialog->baudRate, 9600u);  // the start value: the box never showed a number
+}
+
+// ---- the keyboard: real key presses where they reach the dialog ----
+
+class CommunSetKeyboard : public CommunSetTest {
+protected:
+    void SetUp() override
+    {
+        CommunSetTest::SetUp();
+        if (!rq::test::KeyboardReachesWindows()) GTEST_SKIP() << "key presses need a window manager";
+    }
+
+    // What the operator would call the control, for readable failures.
+    static std::string Role(const _CommunSet& dialog, const wxWindow* control)
+    {
+        if (control == dialog.PortChoice) return "port";
+        if (control == dialog.BaudCombo) return "baud rate";
+        if (control == dialog.ApplyButton) return "Apply";
+        if (control == dialog.OkButton) return "OK";
+        if (control == dialog.QuitButton) return "Quit";
+        return control ? "other" : "none";
+    }
+};
+
+TEST_F(CommunSetKeyboard, TabFollowsTheLayoutThroughEveryControl)
+{
+    Pty port;
+    rq::platform::SetCandidatePortNames({port.path});
+    auto dialog = Make("COM3");
+    Choose(dialog->PortChoice, 0);  // OK takes part once something was chosen
+    ASSERT_TRUE(dialog->OkButton->IsEnabled());
+
+    // As the operator meets it: run modally, from the focus it opens with.
+    std::vector<std::string> visited;
+    dialog->CallAfter([&] {
+        wxWindow* focus = rq::test::FocusedChild(dialog.get());
+        visited.push_back(Role(*dialog, focus));
+        // GTK's combo box stops Tab twice, at its entry and at its arrow: one
+        // control to the operator, one entry here.
+        for (int press = 0; press < 8 && focus && visited.size() < 6; ++press) {
+            rq::test::PressKey(WXK_TAB, dialog.get());
+            focus = rq::test::FocusedChild(dialog.get());
+            if (Role(*dialog, focus) != visited.back()) visited.push_back(Role(*dialog, focus));
+        }
+        dialog->EndModal(wxID_CANCEL);
+    });
+    dialog->ShowModal();
+    EXPECT_EQ(visited, (std::vector<std::string>{"port", "baud rate", "Apply", "OK", "Quit", "port"}));
+}
+
+TEST_F(CommunSetKeyboard, EscLeavesAsQuitDoesAndChangesNothing)
+{
+    Pty port;
+    rq::platform::SetCandidatePortNames({port.path});
+    auto dialog = Make("COM3");
+    Choose(dialog->PortChoice, 0);
+    ASSERT_TRUE(dialog->OkButton->IsEnabled());
+
+    dialog->CallAfter([&] {
+        rq::test::FocusedChild(dialog.get());
+        rq::test::PressKey(WXK_ESCAPE);
+    });
+    wxTimer guard;
+    guard.Bind(wxEVT_TIMER, [&](wxTimerEvent&) {
+        ADD_FAILURE() << "Esc did not end the modal run";
+        dialog->EndModal(wxID_ABORT);
+    });
+    guard.StartOnce(10000);
+    const int code = dialog->ShowModal();
+    guard.Stop();
+
+    EXPECT_NE(code, wxID_ABORT);
+    EXPECT_EQ(dialog->portName, "");  // what Quit hands back: change nothing
 }
 
 // ---- on a desktop: a title bar, long port names, both languages ----
