@@ -23,6 +23,7 @@ const long kTestBaudRate = 9600;
 // The start of `baudRate` when the caller has no usable rate.
 const unsigned long kFallbackBaudRate = 9600;
 
+// Sizes and places at 96 DPI; the dialog scales them to the display's.
 const wxSize kDialogSize(350, 200);
 const wxSize kButtonSize(80, 32);
 const wxSize kFieldSize(120, 24);
@@ -47,7 +48,8 @@ wxString FromNarrow(const std::string& text)
 
 _CommunSet::_CommunSet(wxWindow* parent, const wxString& title, const wxString& port, int baud,
                        const wxString& imageFile, int flags)
-    : wxDialog(parent, wxID_ANY, title, wxDefaultPosition, kDialogSize, wxDEFAULT_DIALOG_STYLE)
+    : wxDialog(parent, wxID_ANY, title, wxDefaultPosition, wxWindow::FromDIP(kDialogSize, parent),
+               wxDEFAULT_DIALOG_STYLE)
 {
     // Missing images or icon leave their controls empty without a message.
     wxLogNull quiet;
@@ -56,18 +58,19 @@ _CommunSet::_CommunSet(wxWindow* parent, const wxString& title, const wxString& 
     if (icon.IsOk()) SetIcon(icon);
     Centre(wxBOTH);
 
-    OkButton = MakeButton(OkButtonId, _("img//OK.png"), _("&OK"), wxPoint(50, 110));
+    OkButton = MakeButton(OkButtonId, _("img//OK.png"), _("&OK"), FromDIP(wxPoint(50, 110)));
     OkButton->Disable();
-    ApplyButton = MakeButton(ApplyButtonId, "img//Application.png", _("&Apply"), wxPoint(150, 110));
-    QuitButton = MakeButton(QuitButtonId, _("img//exit.png"), _("&Quit"), wxPoint(250, 110));
+    ApplyButton = MakeButton(ApplyButtonId, "img//Application.png", _("&Apply"), FromDIP(wxPoint(150, 110)));
+    QuitButton = MakeButton(QuitButtonId, _("img//exit.png"), _("&Quit"), FromDIP(wxPoint(250, 110)));
 
-    DeviceBitmap = new wxStaticBitmap(this, wxID_ANY, wxBitmap(imageFile, wxBITMAP_TYPE_ANY), wxPoint(2, 25),
-                                      wxSize(64, 64));
+    DeviceBitmap = new wxStaticBitmap(this, wxID_ANY, wxBitmap(imageFile, wxBITMAP_TYPE_ANY),
+                                      FromDIP(wxPoint(2, 25)), FromDIP(wxSize(64, 64)));
 
-    PortLabel = MakeLabel(_("COM Set:"), wxPoint(75, 20));
-    BaudLabel = MakeLabel(_("Baud Rate:"), wxPoint(75, 50));
+    PortLabel = MakeLabel(_("COM Set:"), FromDIP(wxPoint(75, 20)));
+    BaudLabel = MakeLabel(_("Baud Rate:"), FromDIP(wxPoint(75, 50)));
 
-    BaudCombo = new wxComboBox(this, BaudComboId, wxEmptyString, wxPoint(154, 48), kFieldSize, 0, nullptr, 0);
+    BaudCombo = new wxComboBox(this, BaudComboId, wxEmptyString, FromDIP(wxPoint(154, 48)), FromDIP(kFieldSize),
+                               0, nullptr, 0);
     for (const char* rate : {"9600", "14400", "19200", "38400", "56000", "57600", "115200", "128000"}) {
         BaudCombo->Append(wxGetTranslation(rate));
     }
@@ -92,7 +95,7 @@ _CommunSet::_CommunSet(wxWindow* parent, const wxString& title, const wxString& 
     activePort = nullptr;
     portIsOpen = false;
     serialPort = std::make_unique<rq::platform::SerialPort>();
-    PortChoice = new wxChoice(this, PortChoiceId, wxPoint(154, 18), kFieldSize);
+    PortChoice = new wxChoice(this, PortChoiceId, FromDIP(wxPoint(154, 18)), FromDIP(kFieldSize));
     ScanPorts();
 
     if (!PortChoice->SetStringSelection(port) && PortChoice->GetCount() > 0) PortChoice->SetSelection(0);
@@ -134,7 +137,7 @@ wxBitmapButton* _CommunSet::MakeButton(wxWindowID id, const wxString& imageFile,
                                        const wxPoint& position)
 {
     const wxBitmap image(imageFile, wxBITMAP_TYPE_PNG);
-    auto* button = new wxBitmapButton(this, id, image, position, kButtonSize);
+    auto* button = new wxBitmapButton(this, id, image, position, FromDIP(kButtonSize));
     // An image button hides its label; this one shows both.
     button->SetWindowStyleFlag(button->GetWindowStyleFlag() & ~wxBU_NOTEXT);
     button->SetLabel(label);
@@ -213,7 +216,7 @@ void _CommunSet::ShowPermissionHint(const std::string& group)
     const wxString text =
         wxString::Format(_("Permission denied: add your user to the group \"%s\" and log in again"), FromNarrow(group));
     // Under the buttons, where the fixed layout leaves a free strip.
-    if (!PermissionHint) PermissionHint = new wxStaticText(this, wxID_ANY, wxEmptyString, kHintPosition);
+    if (!PermissionHint) PermissionHint = new wxStaticText(this, wxID_ANY, wxEmptyString, FromDIP(kHintPosition));
     hintText = text;
     PermissionHint->SetLabel(text);
     hintWrapWidth = 0;
@@ -226,35 +229,37 @@ void _CommunSet::FitToContent()
     // labels' font can be wider than the font named), never left of their
     // usual place.
     const int labelRight = std::max(PortLabel->GetRect().GetRight(), BaudLabel->GetRect().GetRight());
-    const int fieldLeft = std::max(kFieldLeft, labelRight + 1 + kLabelGap);
+    const int fieldLeft = std::max(FromDIP(kFieldLeft), labelRight + 1 + FromDIP(kLabelGap));
     // Wide enough for the longest port name: two adapters must be told apart.
     PortChoice->InvalidateBestSize();
-    const int choiceWidth = std::max(kFieldSize.GetWidth(), PortChoice->GetBestSize().GetWidth());
+    const int choiceWidth = std::max(FromDIP(kFieldSize).GetWidth(), PortChoice->GetBestSize().GetWidth());
     PortChoice->SetSize(fieldLeft, PortChoice->GetPosition().y, choiceWidth, -1);
     BaudCombo->Move(fieldLeft, BaudCombo->GetPosition().y);
 
     wxSize needed(std::max({PortChoice->GetRect().GetRight(), BaudCombo->GetRect().GetRight(),
-                            QuitButton->GetRect().GetRight()}) + 1 + kMargin,
-                  QuitButton->GetRect().GetBottom() + 1 + kMargin);
+                            QuitButton->GetRect().GetRight()}) + 1 + FromDIP(kMargin),
+                  QuitButton->GetRect().GetBottom() + 1 + FromDIP(kMargin));
     if (PermissionHint) {
         // A long text wraps to the dialog's width; a line without blanks
         // (Chinese) stays whole and the dialog widens for it.
-        const int wrapWidth = std::max(kDialogSize.GetWidth(), needed.GetWidth()) - 3 * kHintPosition.x;
+        const int hintMargin = FromDIP(kHintPosition).x;
+        const int wrapWidth = std::max(FromDIP(kDialogSize).GetWidth(), needed.GetWidth()) - 3 * hintMargin;
         if (wrapWidth != hintWrapWidth) {
             PermissionHint->SetLabel(hintText);
             PermissionHint->Wrap(wrapWidth);
             hintWrapWidth = wrapWidth;
         }
         const wxRect hint = PermissionHint->GetRect();
-        needed.IncTo(wxSize(hint.GetRight() + 1 + kHintPosition.x, hint.GetBottom() + 1 + kHintPosition.x));
+        needed.IncTo(wxSize(hint.GetRight() + 1 + hintMargin, hint.GetBottom() + 1 + hintMargin));
     }
 
     // Grow only, and only by what is missing; never below the usual size,
     // which the toolkit trims by the frame's borders on a first showing.
     const wxSize client = GetClientSize();
     const wxSize size = GetSize();
-    const wxSize missing(std::max({0, needed.GetWidth() - client.GetWidth(), kDialogSize.GetWidth() - size.GetWidth()}),
-                         std::max({0, needed.GetHeight() - client.GetHeight(), kDialogSize.GetHeight() - size.GetHeight()}));
+    const wxSize usual = FromDIP(kDialogSize);
+    const wxSize missing(std::max({0, needed.GetWidth() - client.GetWidth(), usual.GetWidth() - size.GetWidth()}),
+                         std::max({0, needed.GetHeight() - client.GetHeight(), usual.GetHeight() - size.GetHeight()}));
     if (missing == wxSize(0, 0)) return;
     SetSize(size + missing);
     if (!IsShown()) Centre(wxBOTH);
