@@ -105,6 +105,7 @@ bool RQ_M4TApp::OnInit()
         return true;
     }
 
+    runningMark = std::make_unique<rq::app::RunningMark>();
     auto* frame = new RQ_M4TFrame(nullptr, language);
     {
         wxLogNull quiet;  // a missing icon changes nothing else

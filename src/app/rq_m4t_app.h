@@ -9,6 +9,8 @@
 #include <wx/intl.h>
 #include <wx/snglinst.h>
 
+#include "app/running_mark.h"
+
 class RQ_M4TApp : public wxApp {
 public:
     RQ_M4TApp();
@@ -23,4 +25,5 @@ private:
     // windows never overwrite each other's settings at exit.
     std::unique_ptr<wxSingleInstanceChecker> folderInstance;
     bool alreadyRunningHere = false;
+    std::unique_ptr<rq::app::RunningMark> runningMark;
 };

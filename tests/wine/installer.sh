@@ -177,6 +177,45 @@ check "rq-m4x-send.exe carries the version resource" \
   version_resource_is "$install_dir/rq-m4x-send.exe" "RQ-M4x - LED Test command-line sender"
 check "the installer carries the version resource" version_resource_is "$installer" "$title setup"
 
+# The program's own manifest, not the toolkit's default: one manifest, for
+# amd64, with Common Controls 6 and per-monitor DPI awareness (Windows would
+# otherwise stretch the window as a bitmap at 150 % and 200 %).
+manifest_is_the_programs() {  # FILE
+  /usr/bin/python3 - "$1" <<'EOF'
+import sys
+import xml.etree.ElementTree as ET
+import pefile
+
+pe = pefile.PE(sys.argv[1], fast_load=True)
+pe.parse_data_directories([pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_RESOURCE"]])
+manifests = []
+for kind in pe.DIRECTORY_ENTRY_RESOURCE.entries:
+    if kind.id == pefile.RESOURCE_TYPE["RT_MANIFEST"]:
+        for name in kind.directory.entries:
+            for language in name.directory.entries:
+                data = language.data.struct
+                manifests.append((name.id, pe.get_data(data.OffsetToData, data.Size)))
+if [m[0] for m in manifests] != [1]:
+    sys.exit("manifests: %s, not one with the number 1" % [m[0] for m in manifests])
+root = ET.fromstring(manifests[0][1])
+def local(tag): return tag.rsplit("}", 1)[-1]
+wrong = []
+identity = root.find("{urn:schemas-microsoft-com:asm.v1}assemblyIdentity")
+if identity is None or identity.get("processorArchitecture") != "amd64":
+    wrong.append("identity not amd64")
+if not [e for e in root.iter() if local(e.tag) == "assemblyIdentity"
+        and e.get("name") == "Microsoft.Windows.Common-Controls" and e.get("version", "").startswith("6.")]:
+    wrong.append("no Common Controls 6")
+awareness = [e.text for e in root.iter() if local(e.tag) == "dpiAwareness"]
+if not awareness or "PerMonitorV2" not in awareness[0]:
+    wrong.append("dpiAwareness: %s" % awareness)
+if wrong:
+    sys.exit("%s: %s" % (sys.argv[1], ", ".join(wrong)))
+EOF
+}
+check "rq-m4x-led-test.exe has its own manifest (amd64, Common Controls 6, PerMonitorV2)" \
+  manifest_is_the_programs "$install_dir/rq-m4x-led-test.exe"
+
 # ---- the shortcut starts the window ----
 # The port the operator would have chosen in the serial settings dialog.
 printf '[SerialPort]\r\nCOM=COM1\r\nBSP=9600\r\n' >>"$install_dir/Config/Config.ini"
