@@ -153,7 +153,8 @@ FunctionEnd
   File "/oname=${SETUP_DIR}\${NAME}" "${SOURCE}"
 !macroend
 
-; Removed only when the user left it as installed.
+; Removed only when the user left it as installed; a new one set beside an
+; edited one goes.
 !macro RQ_REMOVE_PROFILE NAME
   StrCpy $R1 "$INSTDIR\Modes\${NAME}"
   StrCpy $R2 "${SETUP_DIR}\${NAME}"
@@ -161,6 +162,7 @@ FunctionEnd
   ${If} $R0 == 0
     Delete "$R1"
   ${EndIf}
+  Delete "$R1.new"
   Delete "$R2"
 !macroend
 

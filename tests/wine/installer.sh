@@ -7,7 +7,11 @@
 # RQ-M4T profile, and "Bright Set" travels through COM1 (a pseudo-terminal)
 # to the simulated controller. A silent uninstall removes the program files
 # and keeps the settings file and a profile of the user's own; a new install
-# over them keeps the settings.
+# over them keeps the settings. While the program runs, the installer and
+# the uninstaller refuse (non-zero, nothing changed); an upgrade removes what
+# only an older version installed and keeps an edited bundled profile (the
+# new one beside it as .new); a first install on a Chinese Windows starts the
+# program in Chinese.
 #
 # Needs scripts/build-windows to have run (RQ_WIN_BUILD_DIR, default
 # build-windows). Logs and screenshots go to <build dir>/installer/. Prints
@@ -229,6 +233,25 @@ painted() {
 }
 check "screenshot of the started window (installer/startup.png)" wait_for 300 painted
 
+# ---- the installer and the uninstaller leave a running program alone ----
+# Every installed file with its checksum, and the uninstall entry.
+installation_state() {
+  (cd "$install_dir" && find . -type f -print0 | sort -z | xargs -0 md5sum)
+  wine reg query "$uninstall_key" 2>/dev/null | tr -d '\r'
+}
+installation_state >"$out/state-before.txt"
+status=0
+wine "$installer" /S >"$out/install-running.log" 2>&1 || status=$?
+check "an upgrade while the program runs ends with a non-zero status ($status)" test "$status" -ne 0
+check "the refused upgrade changed nothing" cmp -s "$out/state-before.txt" <(installation_state)
+# Run in place (_?=) so that its exit status is the uninstaller's own; the
+# short path, as the uninstaller reads _?= only when no quote comes before it.
+status=0
+short_dir_win=$(winepath -s "$install_dir_win" 2>/dev/null | tr -d '\r')
+wine "$short_dir_win\\uninstall.exe" /S "_?=$short_dir_win" >"$out/uninstall-running.log" 2>&1 || status=$?
+check "an uninstall while the program runs ends with a non-zero status ($status)" test "$status" -ne 0
+check "the refused uninstall changed nothing" cmp -s "$out/state-before.txt" <(installation_state)
+
 # "Bright Set" sends only for the model RQ-M4T: a frame at the controller
 # shows that the bundled profile was read from the installation folder.
 check "\"Bright Set\" is pressed" wine "$driver" click "$title" "Bright Set"
@@ -249,6 +272,28 @@ settings=$(tr -d '\r' <"$install_dir/Config/Config.ini")
 check "the settings file beside the program was written (Bright=)" grep -q '^Bright=' <<<"$settings"
 check "the settings file keeps the model RQ-M4T" grep -qx 'Mode=RQ-M4T' <<<"$settings"
 
+# ---- an upgrade over an older installation ----
+# A file an older version installed and listed, which this one no longer has;
+# a file of the user's own beside it; a bundled profile the user edited.
+as_after_an_older_version() {
+  printf 'img\\old-logo.png\r\n' >>"$install_dir/Setup/installed-files.txt" &&
+    printf 'old' >"$install_dir/img/old-logo.png" &&
+    printf 'mine' >"$install_dir/img/mine.png" &&
+    printf 'Edited=1\r\n' >>"$install_dir/Modes/RQ-M4T.ini" &&
+    cp "$install_dir/Modes/RQ-M4T.ini" "$out/RQ-M4T.ini.edited"
+}
+check "the installed-file list is kept in the installation folder" test -s "$install_dir/Setup/installed-files.txt"
+check "an older version's leftover and an edited profile are set up" as_after_an_older_version
+check "the upgrade runs silently and succeeds" run_installer
+check "a file only the older version had is removed" test ! -e "$install_dir/img/old-logo.png"
+check "a file of the user's own stays" test -f "$install_dir/img/mine.png"
+check "the edited profile is kept" cmp -s "$out/RQ-M4T.ini.edited" "$install_dir/Modes/RQ-M4T.ini"
+check "the new profile goes beside it as RQ-M4T.ini.new" \
+  cmp -s "$package/Modes/RQ-M4T.ini" "$install_dir/Modes/RQ-M4T.ini.new"
+check "a profile left as installed is replaced, with nothing beside it" \
+  eval 'cmp -s "$package/Modes/RQ-M4S.ini" "$install_dir/Modes/RQ-M4S.ini" && [ ! -e "$install_dir/Modes/RQ-M4S.ini.new" ]'
+rm -f "$install_dir/img/mine.png"
+
 # ---- uninstall ----
 cp "$install_dir/Config/Config.ini" "$out/Config.ini.before-uninstall"
 printf '[Model]\r\nModel=Own\r\n' >"$install_dir/Modes/Own.ini"
@@ -256,8 +301,10 @@ printf '[Model]\r\nModel=Own\r\n' >"$install_dir/Modes/Own.ini"
 # copy has done its work.
 program_files_gone() {
   local file
-  for file in "${package_files[@]}" uninstall.exe; do
-    [ ! -e "$install_dir/$file" ] || return 1
+  [ ! -e "$install_dir/uninstall.exe" ] || return 1
+  for file in "${package_files[@]}"; do
+    # An edited bundled profile is the user's now.
+    [ ! -e "$install_dir/$file" ] || ! cmp -s "$install_dir/$file" "$package/$file" || return 1
   done
 }
 run_uninstaller() { wine "$install_dir_win\\uninstall.exe" /S >"$out/uninstall.log" 2>&1; }
@@ -272,12 +319,27 @@ check "the Start-menu shortcut is gone" test ! -e "$shortcut"
 check "the emptied folders are gone" eval '[ ! -e "$install_dir/img" ] && [ ! -e "$install_dir/locale" ]'
 check "the settings file is kept as it was" cmp -s "$out/Config.ini.before-uninstall" "$install_dir/Config/Config.ini"
 check "a profile of the user's own is kept" test -f "$install_dir/Modes/Own.ini"
+check "the edited profile is kept by the uninstall" cmp -s "$out/RQ-M4T.ini.edited" "$install_dir/Modes/RQ-M4T.ini"
+check "the new profile beside it goes" test ! -e "$install_dir/Modes/RQ-M4T.ini.new"
+# The user drops the edit, so that the next install is a plain first one.
+rm -f "$install_dir/Modes/RQ-M4T.ini"
 
 # ---- a new install over the kept settings ----
 check "the installer runs again" run_installer
 check "the program files are back" installed_as_packed
 check "the kept settings file is not replaced" cmp -s "$out/Config.ini.before-uninstall" "$install_dir/Config/Config.ini"
 check "the second uninstall removes the program files" eval 'run_uninstaller && wait_for 600 program_files_gone'
+
+# ---- a first installation on a Chinese Windows starts in Chinese ----
+remove_installation
+chinese_locale=$wine_build/locale
+require make_chinese_locale
+wineserver -k 2>/dev/null || true
+check "the installer runs on a Chinese Windows" \
+  eval 'LOCPATH=$chinese_locale LC_ALL=zh_CN.UTF-8 wine "$installer" /S >"$out/install-chinese.log" 2>&1'
+check "its first-start settings file selects Chinese (lang=46)" \
+  cmp -s <(printf '[Setting]\r\nMode=RQ-M4T\r\nlang=46\r\n') "$install_dir/Config/Config.ini"
+wineserver -k 2>/dev/null || true
 
 if [ "$failed" -ne 0 ]; then
   for f in uninstall-entry.txt shortcut.txt log.txt driver.log install.log uninstall.log; do

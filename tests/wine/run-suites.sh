@@ -68,16 +68,6 @@ map_suite_ports() {
 }
 require map_suite_ports
 
-make_chinese_locale() {
-  [ -d "$chinese_locale/zh_CN.UTF-8" ] && return 0
-  if [ ! -f /usr/share/i18n/locales/zh_CN ]; then
-    local sudo=""
-    [ "$(id -u)" -ne 0 ] && sudo=sudo
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends locales >/dev/null || return 1
-  fi
-  mkdir -p "$chinese_locale"
-  localedef -i zh_CN -f UTF-8 "$chinese_locale/zh_CN.UTF-8" || [ -d "$chinese_locale/zh_CN.UTF-8" ]
-}
 chinese_locale=$wine_build/locale
 require make_chinese_locale
 
