@@ -30,6 +30,7 @@ const wxSize kFieldSize(120, 24);
 // Where the fields start when the labels leave room, and the room kept
 // between a label and its field, and around the content.
 const int kFieldLeft = 154;
+const int kBaudTop = 48;
 const int kLabelGap = 6;
 const int kMargin = 12;
 const wxPoint kHintPosition(8, 148);
@@ -69,7 +70,7 @@ _CommunSet::_CommunSet(wxWindow* parent, const wxString& title, const wxString& 
     PortLabel = MakeLabel(_("COM Set:"), FromDIP(wxPoint(75, 20)));
     BaudLabel = MakeLabel(_("Baud Rate:"), FromDIP(wxPoint(75, 50)));
 
-    BaudCombo = new wxComboBox(this, BaudComboId, wxEmptyString, FromDIP(wxPoint(154, 48)), FromDIP(kFieldSize),
+    BaudCombo = new wxComboBox(this, BaudComboId, wxEmptyString, FromDIP(wxPoint(kFieldLeft, kBaudTop)), FromDIP(kFieldSize),
                                0, nullptr, 0);
     for (const char* rate : {"9600", "14400", "19200", "38400", "56000", "57600", "115200", "128000"}) {
         BaudCombo->Append(wxGetTranslation(rate));
@@ -234,7 +235,11 @@ void _CommunSet::FitToContent()
     PortChoice->InvalidateBestSize();
     const int choiceWidth = std::max(FromDIP(kFieldSize).GetWidth(), PortChoice->GetBestSize().GetWidth());
     PortChoice->SetSize(fieldLeft, PortChoice->GetPosition().y, choiceWidth, -1);
-    BaudCombo->Move(fieldLeft, BaudCombo->GetPosition().y);
+    // GTK's choice can be taller than its row: the rate's row then moves down
+    // clear of it, its label with it, rather than being drawn over.
+    const int baudTop = std::max(FromDIP(kBaudTop), PortChoice->GetRect().GetBottom() + 1 + FromDIP(kLabelGap));
+    BaudLabel->Move(BaudLabel->GetPosition().x, BaudLabel->GetPosition().y + baudTop - BaudCombo->GetPosition().y);
+    BaudCombo->Move(fieldLeft, baudTop);
 
     wxSize needed(std::max({PortChoice->GetRect().GetRight(), BaudCombo->GetRect().GetRight(),
                             QuitButton->GetRect().GetRight()}) + 1 + FromDIP(kMargin),

@@ -1,5 +1,7 @@
 #include "dialogs/kq_about.h"
 
+#include <algorithm>
+
 #include <wx/bitmap.h>
 #include <wx/colour.h>
 #include <wx/filefn.h>
@@ -60,6 +62,15 @@ _KQ_About::_KQ_About(wxWindow* parent, const wxString& title, const wxString& he
                               "Microsoft Yahei Font"));
     WriteAboutText(heading);
 
+    // The size given includes the frame, which Windows and window managers
+    // take from the client area: grow until the text and the button show whole.
+    const wxSize needed(std::max(AboutText->GetRect().GetRight(), AboutOkButton->GetRect().GetRight()) + 1,
+                        AboutOkButton->GetRect().GetBottom() + 1);
+    const wxSize client = GetClientSize();
+    if (client.GetWidth() < needed.GetWidth() || client.GetHeight() < needed.GetHeight()) {
+        SetClientSize(wxSize(std::max(client.GetWidth(), needed.GetWidth()), std::max(client.GetHeight(), needed.GetHeight())));
+        Centre(wxBOTH);
+    }
     AboutOkButton->SetDefault();
     // Nothing to cancel: Esc is OK (SetEscapeId would make the close box
     // press OK, whose Close() would then be swallowed).

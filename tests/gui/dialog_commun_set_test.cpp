@@ -278,11 +278,15 @@ TEST_F(CommunSetTest, ControlsAtTheirPlacesWithTheirTexts)
     EXPECT_EQ(dialog->QuitButton->GetPosition(), wxPoint(250, 110));
     EXPECT_EQ(dialog->DeviceBitmap->GetPosition(), wxPoint(2, 25));
     EXPECT_EQ(dialog->PortLabel->GetPosition(), wxPoint(75, 20));
-    EXPECT_EQ(dialog->BaudLabel->GetPosition(), wxPoint(75, 50));
+    // The rate's row keeps its place unless a taller port list (GTK) would
+    // be drawn over it; its label stays level with it.
+    const int baudTop = std::max(48, dialog->PortChoice->GetRect().GetBottom() + 1 + 6);
+    EXPECT_EQ(dialog->BaudLabel->GetPosition(), wxPoint(75, baudTop + 2));
+    EXPECT_FALSE(dialog->PortChoice->GetRect().Intersects(dialog->BaudCombo->GetRect()));
     // The fields keep their place unless the labels' font pushes them right.
     const int labelsEnd = std::max(dialog->PortLabel->GetRect().GetRight(), dialog->BaudLabel->GetRect().GetRight());
     const int fieldsAt = std::max(154, labelsEnd + 1 + 6);
-    EXPECT_EQ(dialog->BaudCombo->GetPosition(), wxPoint(fieldsAt, 48));
+    EXPECT_EQ(dialog->BaudCombo->GetPosition(), wxPoint(fieldsAt, baudTop));
     EXPECT_EQ(dialog->PortChoice->GetPosition(), wxPoint(fieldsAt, 18));
     EXPECT_EQ(dialog->OkButton->GetSize(), wxSize(80, 32));
     EXPECT_EQ(dialog->ApplyButton->GetSize(), wxSize(80, 32));
