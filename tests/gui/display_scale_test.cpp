@@ -2,12 +2,16 @@
 // in the suites, 144 and 192 DPI in the rows tests/wine/run-suites.sh adds
 // (LogPixels). Every control lies inside its parent's client area and no two
 // controls of one parent overlap; the fixed sizes grow with the scale.
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <wx/dcmemory.h>
+#include <wx/dcscreen.h>
 #include <wx/display.h>
+#include <wx/image.h>
 #include <wx/statbox.h>
 #include <wx/statusbr.h>
 
@@ -69,19 +73,29 @@ void ShowAndSettle(wxTopLevelWindow* window)
     rq::test::PumpUntil([&] { return window->IsShownOnScreen() && LayoutFaults(window).empty(); }, 10000);
 }
 
-// For a person to look at, when RQ_SCREENSHOT_DIR names a folder.
-void Screenshot(const std::string& name)
+// The window as the screen shows it, for a person to look at, when
+// RQ_SCREENSHOT_DIR names a folder; read from the screen by the toolkit, so
+// that it works under Wine too.
+void Screenshot(wxTopLevelWindow* window, const std::string& name)
 {
     const char* folder = std::getenv("RQ_SCREENSHOT_DIR");
     if (!folder) return;
+    // Drawn, not only laid out: nothing tells when painting is done. Only
+    // for the picture, never for a check.
     for (int k = 0; k < 20; ++k) {
-        for (wxWindow* window : wxTopLevelWindows) window->Update();
+        window->Update();
         wxTheApp->Yield(true);
         wxMilliSleep(25);
     }
-    const std::string dpi = std::to_string(wxDisplay().GetPPI().GetHeight());
-    const std::string command = "import -window root '" + std::string(folder) + "/" + name + "-" + dpi + "dpi.png'";
-    EXPECT_EQ(std::system(command.c_str()), 0) << command;
+    const wxRect rect = window->GetScreenRect();
+    wxBitmap picture(rect.GetSize(), 24);
+    {
+        wxScreenDC screen;
+        wxMemoryDC memory(picture);
+        memory.Blit(0, 0, rect.width, rect.height, &screen, rect.x, rect.y);
+    }
+    const wxString path = wxString::FromUTF8(folder) + wxFILE_SEP_PATH + name + wxString::Format("-%ddpi.png", window->GetDPI().GetHeight());
+    EXPECT_TRUE(picture.SaveFile(path, wxBITMAP_TYPE_PNG)) << path.utf8_string();
 }
 
 TEST(DisplayScale, MainWindowAndBothDialogsShowWholeAtTheDisplaysScale)
@@ -90,13 +104,22 @@ TEST(DisplayScale, MainWindowAndBothDialogsShowWholeAtTheDisplaysScale)
     dir.CopyRuntimeData();
     dir.WriteFile("Config/Config.ini", "[Setting]\nMode=RQ-M4T\n");
     rq::platform::SetCandidatePortNames({});
-    std::printf("display %d DPI, scale %.2f\n", wxDisplay().GetPPI().GetHeight(), wxDisplay().GetScaleFactor());
+    if (!wxImage::FindHandler(wxBITMAP_TYPE_PNG)) wxImage::AddHandler(new wxPNGHandler);
 
     auto* frame = new TestableFrame;
     ShowAndSettle(frame);
-    EXPECT_EQ(frame->GetSize(), frame->FromDIP(wxSize(800, 650)));
+    const wxRect screen = wxDisplay(frame).GetGeometry();
+    std::printf("window at %d DPI: %dx%d on a screen of %dx%d\n", frame->GetDPI().GetHeight(), frame->GetSize().GetWidth(),
+                frame->GetSize().GetHeight(), screen.width, screen.height);
+    // Windows keeps a window within its screen (with the frame's borders).
+    const wxSize scaled = frame->FromDIP(wxSize(800, 650));
+    if (screen.width >= scaled.GetWidth() && screen.height >= scaled.GetHeight()) {
+        EXPECT_EQ(frame->GetSize(), scaled);
+    } else {
+        EXPECT_GE(frame->GetSize().GetWidth(), std::min(scaled.GetWidth(), screen.width));
+    }
     EXPECT_EQ(LayoutFaults(frame), "");
-    Screenshot("main-window");
+    Screenshot(frame, "main-window");
 
     {
         _CommunSet serial(frame, "Serial port settings", "COM3", 9600, "img//devices64.png", 2);
@@ -104,14 +127,14 @@ TEST(DisplayScale, MainWindowAndBothDialogsShowWholeAtTheDisplaysScale)
         EXPECT_EQ(LayoutFaults(&serial), "");
         EXPECT_GE(serial.GetSize().GetWidth(), serial.FromDIP(350));
         EXPECT_GE(serial.QuitButton->GetSize().GetWidth(), serial.FromDIP(80));
-        Screenshot("serial-dialog");
+        Screenshot(&serial, "serial-dialog");
     }
     {
         _KQ_About about(frame, "About", "RQ-M4x - LED Test");
         ShowAndSettle(&about);
         EXPECT_EQ(LayoutFaults(&about), "");
         EXPECT_EQ(about.AboutOkButton->GetSize(), about.FromDIP(wxSize(96, 24)));
-        Screenshot("about-dialog");
+        Screenshot(&about, "about-dialog");
     }
     rq::test::DestroyNow(frame);
     rq::platform::SetCandidatePortNames({});
