@@ -33,6 +33,7 @@ endforeach()
 
 set(install_lines "")
 set(remove_lines "")
+set(list_lines "")
 set(folders "")
 set(current_folder "-")
 foreach(file ${files})
@@ -47,8 +48,17 @@ foreach(file ${files})
       string(APPEND install_lines "  SetOutPath \"$INSTDIR\\${windows_folder}\"\n")
     endif()
   endif()
-  string(APPEND install_lines "  File \"${RQ_PACKAGE_DIR}/${file}\"\n")
-  string(APPEND remove_lines "  Delete \"$INSTDIR\\${windows_file}\"\n")
+  # Bundled profiles may have been edited: they go through macros of the
+  # script that compare them with what was installed.
+  if(folder STREQUAL "Modes")
+    get_filename_component(name ${file} NAME)
+    string(APPEND install_lines "  !insertmacro RQ_INSTALL_PROFILE \"${name}\" \"${RQ_PACKAGE_DIR}/${file}\"\n")
+    string(APPEND remove_lines "  !insertmacro RQ_REMOVE_PROFILE \"${name}\"\n")
+  else()
+    string(APPEND install_lines "  File \"${RQ_PACKAGE_DIR}/${file}\"\n")
+    string(APPEND remove_lines "  Delete \"$INSTDIR\\${windows_file}\"\n")
+  endif()
+  string(APPEND list_lines "  FileWrite $0 \"${windows_file}$\\r$\\n\"\n")
   # The folder and those above it, emptied afterwards.
   while(NOT folder STREQUAL "")
     list(APPEND folders "${folder}")
@@ -71,6 +81,9 @@ file(GENERATE OUTPUT ${RQ_INSTALLER_FILES} CONTENT
 ${install_lines}!macroend
 !macro RQ_REMOVE_FILES
 ${remove_lines}!macroend
+; Writes the list of installed files to the open file $0.
+!macro RQ_WRITE_FILE_LIST
+${list_lines}!macroend
 ")
 
 add_custom_target(windows_installer

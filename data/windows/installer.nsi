@@ -27,6 +27,12 @@ RequestExecutionLevel user
 ; The entry in the user's list of installed programs.
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\rq-m4x-led-test"
 !define SHORTCUT "$SMPROGRAMS\${PRODUCT}.lnk"
+; The named mutex the running program holds (src/app/running_mark.h).
+!define RUNNING_MARK "RQ-M4x-LED-Test.Running"
+; What the installer keeps for the next update and the uninstall: the list of
+; files it installed, and the bundled profiles as it installed them.
+!define SETUP_DIR "$INSTDIR\Setup"
+!define FILE_LIST "${SETUP_DIR}\installed-files.txt"
 
 Name "${PRODUCT}"
 OutFile "${RQ_OUTFILE}"
@@ -48,6 +54,8 @@ VIAddVersionKey /LANG=0 "FileVersion" "${VERSION}"
 
 !include "MUI2.nsh"
 !include "FileFunc.nsh"
+!include "LogicLib.nsh"
+!include "TextFunc.nsh"
 
 !define MUI_ICON "${RQ_ICON}"
 !define MUI_UNICON "${RQ_ICON}"
@@ -66,6 +74,131 @@ VIAddVersionKey /LANG=0 "FileVersion" "${VERSION}"
 !insertmacro MUI_LANGUAGE "English"
 !insertmacro MUI_LANGUAGE "SimpChinese"
 
+LangString ProgramRunning ${LANG_ENGLISH} "${PRODUCT} is running. Close its window, then choose Retry."
+LangString ProgramRunning ${LANG_SIMPCHINESE} "${PRODUCT} 正在运行。请关闭它的窗口，然后选择“重试”。"
+LangString ProfileKept ${LANG_ENGLISH} "Kept your edited profile Modes\$R7; the new one is Modes\$R7.new"
+LangString ProfileKept ${LANG_SIMPCHINESE} "保留了您修改过的配置文件 Modes\$R7；新版本的配置文件为 Modes\$R7.new"
+
+; Neither the installer nor the uninstaller touches a running program's
+; files: Windows would refuse to replace the executable, and a half-done
+; update or removal is worse than none. Silent, they end with status 2.
+!macro RQ_WAIT_UNTIL_CLOSED
+  ${Do}
+    System::Call 'kernel32::OpenMutexW(i 0x00100000, i 0, w "${RUNNING_MARK}") p .r0'
+    ${If} $0 P= 0
+      ${Break}
+    ${EndIf}
+    System::Call 'kernel32::CloseHandle(p r0)'
+    ${If} ${Silent}
+      SetErrorLevel 2
+      Quit
+    ${EndIf}
+    MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "$(ProgramRunning)" IDRETRY +2
+    Quit
+  ${Loop}
+!macroend
+
+; $R0 = 1 when the profile $R1 is there and is not the one installed ($R2,
+; missing for installations older than this list): the user's own then.
+!macro RQ_PROFILE_IS_USERS UN
+Function ${UN}ProfileIsUsers
+  StrCpy $R0 0
+  ${IfNot} ${FileExists} "$R1"
+    Return
+  ${EndIf}
+  StrCpy $R0 1
+  ${IfNot} ${FileExists} "$R2"
+    Return
+  ${EndIf}
+  FileOpen $R3 "$R1" r
+  FileOpen $R4 "$R2" r
+  ${Do}
+    ClearErrors
+    FileReadByte $R3 $R5
+    ${If} ${Errors}
+      ClearErrors
+      FileReadByte $R4 $R6
+      ${If} ${Errors}
+        StrCpy $R0 0
+      ${EndIf}
+      ${Break}
+    ${EndIf}
+    FileReadByte $R4 $R6
+    ${If} ${Errors}
+    ${OrIf} $R5 != $R6
+      ${Break}
+    ${EndIf}
+  ${Loop}
+  FileClose $R3
+  FileClose $R4
+FunctionEnd
+!macroend
+!insertmacro RQ_PROFILE_IS_USERS ""
+!insertmacro RQ_PROFILE_IS_USERS "un."
+
+; A bundled profile: replaced when the user left it as installed, otherwise
+; kept, with the new one beside it as NAME.new.
+!macro RQ_INSTALL_PROFILE NAME SOURCE
+  StrCpy $R7 "${NAME}"
+  StrCpy $R1 "$INSTDIR\Modes\${NAME}"
+  StrCpy $R2 "${SETUP_DIR}\${NAME}"
+  Call ProfileIsUsers
+  ${If} $R0 == 1
+    File "/oname=$INSTDIR\Modes\${NAME}.new" "${SOURCE}"
+    DetailPrint "$(ProfileKept)"
+  ${Else}
+    File "/oname=$INSTDIR\Modes\${NAME}" "${SOURCE}"
+  ${EndIf}
+  CreateDirectory "${SETUP_DIR}"
+  File "/oname=${SETUP_DIR}\${NAME}" "${SOURCE}"
+!macroend
+
+; Removed only when the user left it as installed; a new one set beside an
+; edited one goes.
+!macro RQ_REMOVE_PROFILE NAME
+  StrCpy $R1 "$INSTDIR\Modes\${NAME}"
+  StrCpy $R2 "${SETUP_DIR}\${NAME}"
+  Call un.ProfileIsUsers
+  ${If} $R0 == 0
+    Delete "$R1"
+  ${EndIf}
+  Delete "$R1.new"
+  Delete "$R2"
+!macroend
+
+Function .onInit
+  !insertmacro RQ_WAIT_UNTIL_CLOSED
+FunctionEnd
+
+Function un.onInit
+  !insertmacro RQ_WAIT_UNTIL_CLOSED
+FunctionEnd
+
+; Files the previous version installed go before this version's come, so
+; that none it no longer has stays behind. Profiles are left to
+; RQ_INSTALL_PROFILE; the settings were never in the list.
+Function RemovePreviousFiles
+  ClearErrors
+  FileOpen $R3 "${FILE_LIST}" r
+  ${If} ${Errors}
+    Return
+  ${EndIf}
+  ${Do}
+    ClearErrors
+    FileRead $R3 $R4
+    ${If} ${Errors}
+      ${Break}
+    ${EndIf}
+    ${TrimNewLines} "$R4" $R4
+    StrCpy $R5 $R4 6
+    ${If} $R4 != ""
+    ${AndIf} $R5 != "Modes\"
+      Delete "$INSTDIR\$R4"
+    ${EndIf}
+  ${Loop}
+  FileClose $R3
+FunctionEnd
+
 Function StartProgram
   SetOutPath "$INSTDIR"
   Exec '"$INSTDIR\${PROGRAM}"'
@@ -73,7 +206,12 @@ FunctionEnd
 
 Section "Install"
   SetShellVarContext current
+  Call RemovePreviousFiles
   !insertmacro RQ_INSTALL_FILES
+  CreateDirectory "${SETUP_DIR}"
+  FileOpen $0 "${FILE_LIST}" w
+  !insertmacro RQ_WRITE_FILE_LIST
+  FileClose $0
 
   ; A first start gets the model the window has commands for. A settings
   ; file already there (an update, or one kept by an uninstall) is the
@@ -82,6 +220,10 @@ Section "Install"
     CreateDirectory "$INSTDIR\Config"
     FileOpen $0 "$INSTDIR\Config\Config.ini" w
     FileWrite $0 "[Setting]$\r$\nMode=${RQ_DEFAULT_MODEL}$\r$\n"
+    ; On a Chinese Windows the window starts in Chinese (the program's 46).
+    ${If} $LANGUAGE == ${LANG_SIMPCHINESE}
+      FileWrite $0 "lang=46$\r$\n"
+    ${EndIf}
     FileClose $0
   settings_done:
 
@@ -111,6 +253,8 @@ Section "Uninstall"
   ; Only the installed files: profiles of the user's own in Modes\ and the
   ; settings in Config\ stay, and so do their folders.
   !insertmacro RQ_REMOVE_FILES
+  Delete "${FILE_LIST}"
+  RMDir "${SETUP_DIR}"
   Delete "$INSTDIR\${UNINSTALLER}"
   RMDir "$INSTDIR"
   DeleteRegKey HKCU "${UNINSTALL_KEY}"

@@ -1,9 +1,14 @@
 #include "app/rq_m4t_app.h"
 
+#include <cstdint>
+
+#include <wx/filename.h>
 #include <wx/image.h>
 #include <wx/log.h>
+#include <wx/msgdlg.h>
 
 #include "app/native_window.h"
+#include "app/version.h"
 #include "config/ini_file.h"
 #include "config/language.h"
 #include "config/settings_keys.h"
@@ -44,6 +49,26 @@ wxString DamagedSettingsMessage(const IniFile& settings)
     return text;
 }
 
+// The folder whose settings this start reads and writes, as one text for
+// every way of reaching it (relative, "..", letter case on Windows).
+wxString SettingsFolder()
+{
+    wxFileName folder = wxFileName::DirName(wxFileName(kSettingsPath).GetPath());
+    folder.Normalize(wxPATH_NORM_DOTS | wxPATH_NORM_ABSOLUTE | wxPATH_NORM_CASE | wxPATH_NORM_LONG);
+    return folder.GetFullPath();
+}
+
+// A name for the instance lock that a file name and a Windows mutex name both
+// accept (no separators), different for each settings folder.
+wxString InstanceName(const wxString& folder)
+{
+    std::uint64_t hash = 14695981039346656037ull;  // FNV-1a
+    for (const char byte : folder.utf8_string()) {
+        hash = (hash ^ static_cast<unsigned char>(byte)) * 1099511628211ull;
+    }
+    return wxString::Format("rq-m4x-led-test-%016llx", static_cast<unsigned long long>(hash));
+}
+
 }  // namespace
 
 RQ_M4TApp::RQ_M4TApp()
@@ -56,6 +81,12 @@ bool RQ_M4TApp::OnInit()
     // The base OnInit would parse the command line; arguments are ignored.
     if (!wxImage::FindHandler(wxBITMAP_TYPE_PNG)) wxImage::AddHandler(new wxPNGHandler);
 
+    const wxString settingsFolder = SettingsFolder();
+    folderInstance = std::make_unique<wxSingleInstanceChecker>();
+    if (folderInstance->Create(InstanceName(settingsFolder)) && folderInstance->IsAnotherRunning()) {
+        alreadyRunningHere = true;
+    }
+
     IniFile startupSettings(kSettingsPath);
     language = ResolveLanguageNumber(startupSettings.config->ReadLong(keys::Lang, kLanguageEnglish), language);
 
@@ -66,6 +97,15 @@ bool RQ_M4TApp::OnInit()
         locale.AddCatalog("Language");
     }
 
+    if (alreadyRunningHere) {
+        // Its settings would be overwritten by whichever window closed last.
+        folderInstance.reset();
+        wxMessageBox(wxString::Format(_("The program is already running with the settings in %s"), settingsFolder),
+                     RQ_PRODUCT_NAME, wxOK | wxICON_INFORMATION | wxCENTRE, nullptr);
+        return true;
+    }
+
+    runningMark = std::make_unique<rq::app::RunningMark>();
     auto* frame = new RQ_M4TFrame(nullptr, language);
     {
         wxLogNull quiet;  // a missing icon changes nothing else
@@ -78,4 +118,11 @@ bool RQ_M4TApp::OnInit()
     if (!startupSettings.ParsedCleanly()) wxLogWarning("%s", DamagedSettingsMessage(startupSettings));
     startupSettings.Close();
     return true;
+}
+
+int RQ_M4TApp::OnRun()
+{
+    // The running window keeps the folder; this start has nothing left to do.
+    if (alreadyRunningHere) return 0;
+    return wxApp::OnRun();
 }

@@ -3,14 +3,27 @@
 // translation catalogue and shows the main window. It does no work after
 // start-up.
 
+#include <memory>
+
 #include <wx/app.h>
 #include <wx/intl.h>
+#include <wx/snglinst.h>
+
+#include "app/running_mark.h"
 
 class RQ_M4TApp : public wxApp {
 public:
     RQ_M4TApp();
     bool OnInit() override;
+    int OnRun() override;
 
     int language;
     wxLocale locale;
+
+private:
+    // Held while the window is open: one window per settings folder, so two
+    // windows never overwrite each other's settings at exit.
+    std::unique_ptr<wxSingleInstanceChecker> folderInstance;
+    bool alreadyRunningHere = false;
+    std::unique_ptr<rq::app::RunningMark> runningMark;
 };

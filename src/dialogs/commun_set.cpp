@@ -10,6 +10,7 @@
 
 #include "dialogs/dialog_ids.h"
 #include "dialogs/named_icon.h"
+#include "platform/network_line.h"
 #include "platform/port_names.h"
 #include "platform/serial_line.h"
 #include "protocol/numbers.h"
@@ -24,12 +25,14 @@ const long kTestBaudRate = 9600;
 // The start of `baudRate` when the caller has no usable rate.
 const unsigned long kFallbackBaudRate = 9600;
 
+// Sizes and places at 96 DPI; the dialog scales them to the display's.
 const wxSize kDialogSize(350, 200);
 const wxSize kButtonSize(80, 32);
 const wxSize kFieldSize(120, 24);
 // Where the fields start when the labels leave room, and the room kept
 // between a label and its field, and around the content.
 const int kFieldLeft = 154;
+const int kBaudTop = 48;
 const int kLabelGap = 6;
 const int kMargin = 12;
 const wxPoint kHintPosition(8, 148);
@@ -48,7 +51,8 @@ wxString FromNarrow(const std::string& text)
 
 _CommunSet::_CommunSet(wxWindow* parent, const wxString& title, const wxString& port, int baud,
                        const wxString& imageFile, int flags)
-    : wxDialog(parent, wxID_ANY, title, wxDefaultPosition, kDialogSize, wxDEFAULT_DIALOG_STYLE)
+    : wxDialog(parent, wxID_ANY, title, wxDefaultPosition, wxWindow::FromDIP(kDialogSize, parent),
+               wxDEFAULT_DIALOG_STYLE)
 {
     // Missing images or icon leave their controls empty without a message.
     wxLogNull quiet;
@@ -57,18 +61,19 @@ _CommunSet::_CommunSet(wxWindow* parent, const wxString& title, const wxString& 
     if (icon.IsOk()) SetIcon(icon);
     Centre(wxBOTH);
 
-    OkButton = MakeButton(OkButtonId, _("img//OK.png"), _("&OK"), wxPoint(50, 110));
+    OkButton = MakeButton(OkButtonId, _("img//OK.png"), _("&OK"), FromDIP(wxPoint(50, 110)));
     OkButton->Disable();
-    ApplyButton = MakeButton(ApplyButtonId, "img//Application.png", _("&Apply"), wxPoint(150, 110));
-    QuitButton = MakeButton(QuitButtonId, _("img//exit.png"), _("&Quit"), wxPoint(250, 110));
+    ApplyButton = MakeButton(ApplyButtonId, "img//Application.png", _("&Apply"), FromDIP(wxPoint(150, 110)));
+    QuitButton = MakeButton(QuitButtonId, _("img//exit.png"), _("&Quit"), FromDIP(wxPoint(250, 110)));
 
-    DeviceBitmap = new wxStaticBitmap(this, wxID_ANY, wxBitmap(imageFile, wxBITMAP_TYPE_ANY), wxPoint(2, 25),
-                                      wxSize(64, 64));
+    DeviceBitmap = new wxStaticBitmap(this, wxID_ANY, wxBitmap(imageFile, wxBITMAP_TYPE_ANY),
+                                      FromDIP(wxPoint(2, 25)), FromDIP(wxSize(64, 64)));
 
-    PortLabel = MakeLabel(_("COM Set:"), wxPoint(75, 20));
-    BaudLabel = MakeLabel(_("Baud Rate:"), wxPoint(75, 50));
+    PortLabel = MakeLabel(_("COM Set:"), FromDIP(wxPoint(75, 20)));
+    BaudLabel = MakeLabel(_("Baud Rate:"), FromDIP(wxPoint(75, 50)));
 
-    BaudCombo = new wxComboBox(this, BaudComboId, wxEmptyString, wxPoint(154, 48), kFieldSize, 0, nullptr, 0);
+    BaudCombo = new wxComboBox(this, BaudComboId, wxEmptyString, FromDIP(wxPoint(kFieldLeft, kBaudTop)), FromDIP(kFieldSize),
+                               0, nullptr, 0);
     for (const char* rate : {"9600", "14400", "19200", "38400", "56000", "57600", "115200", "128000"}) {
         BaudCombo->Append(wxGetTranslation(rate));
     }
@@ -93,17 +98,40 @@ _CommunSet::_CommunSet(wxWindow* parent, const wxString& title, const wxString& 
     portIsOpen = false;
     serialPort = std::make_unique<rq::platform::SerialPort>();
     // Editable: a device server's address ("rfc2217://HOST:PORT") is typed in.
-    PortChoice = new wxComboBox(this, PortChoiceId, wxEmptyString, wxPoint(154, 18), kFieldSize, 0, nullptr,
-                                wxCB_DROPDOWN);
+    PortChoice = new wxComboBox(this, PortChoiceId, wxEmptyString, FromDIP(wxPoint(154, 18)), FromDIP(kFieldSize), 0,
+                                nullptr, wxCB_DROPDOWN);
     ScanPorts();
 
-    if (!PortChoice->SetStringSelection(port) && PortChoice->GetCount() > 0) PortChoice->SetSelection(0);
+    if (!PortChoice->SetStringSelection(port)) {
+        // A device server's address is in no scan: show it as typed, so that
+        // OK keeps it instead of swapping in the first serial port.
+        if (rq::platform::IsNetworkPortName(port.utf8_string())) {
+            PortChoice->SetValue(port);
+        } else if (PortChoice->GetCount() > 0) {
+            PortChoice->SetSelection(0);
+        }
+    }
     // Bound only now: showing the selection above is no choice of the operator's.
     Bind(wxEVT_COMBOBOX, &_CommunSet::OnPortChoice, this, PortChoiceId);
     Bind(wxEVT_TEXT, &_CommunSet::OnPortChoice, this, PortChoiceId);
     // The caller's own name stands until Apply or OK, even when the list shows
     // another port: closing with the title-bar box changes nothing.
     SetPortFromName(port);
+
+    // Tab follows the layout, top to bottom and left to right, not the order
+    // of creation; Esc leaves as Quit does, changing nothing.
+    BaudCombo->MoveAfterInTabOrder(PortChoice);
+    ApplyButton->MoveAfterInTabOrder(BaudCombo);
+    OkButton->MoveAfterInTabOrder(ApplyButton);
+    QuitButton->MoveAfterInTabOrder(OkButton);
+    // Not through SetEscapeId: the close box goes the escape way too, and
+    // Quit's own Close() would then be swallowed and leave the dialog open.
+    Bind(wxEVT_CHAR_HOOK, [this](wxKeyEvent& event) {
+        if (event.GetKeyCode() != WXK_ESCAPE) return event.Skip();
+        wxCommandEvent quit(wxEVT_BUTTON, QuitButtonId);
+        quit.SetEventObject(QuitButton);
+        QuitButton->GetEventHandler()->ProcessEvent(quit);
+    });
 
     ApplyButton->SetDefault();
     FitToContent();
@@ -124,7 +152,7 @@ wxBitmapButton* _CommunSet::MakeButton(wxWindowID id, const wxString& imageFile,
                                        const wxPoint& position)
 {
     const wxBitmap image(imageFile, wxBITMAP_TYPE_PNG);
-    auto* button = new wxBitmapButton(this, id, image, position, kButtonSize);
+    auto* button = new wxBitmapButton(this, id, image, position, FromDIP(kButtonSize));
     // An image button hides its label; this one shows both.
     button->SetWindowStyleFlag(button->GetWindowStyleFlag() & ~wxBU_NOTEXT);
     button->SetLabel(label);
@@ -204,7 +232,7 @@ void _CommunSet::ShowPermissionHint(const std::string& group)
     const wxString text =
         wxString::Format(_("Permission denied: add your user to the group \"%s\" and log in again"), FromNarrow(group));
     // Under the buttons, where the fixed layout leaves a free strip.
-    if (!PermissionHint) PermissionHint = new wxStaticText(this, wxID_ANY, wxEmptyString, kHintPosition);
+    if (!PermissionHint) PermissionHint = new wxStaticText(this, wxID_ANY, wxEmptyString, FromDIP(kHintPosition));
     hintText = text;
     PermissionHint->SetLabel(text);
     hintWrapWidth = 0;
@@ -217,35 +245,41 @@ void _CommunSet::FitToContent()
     // labels' font can be wider than the font named), never left of their
     // usual place.
     const int labelRight = std::max(PortLabel->GetRect().GetRight(), BaudLabel->GetRect().GetRight());
-    const int fieldLeft = std::max(kFieldLeft, labelRight + 1 + kLabelGap);
+    const int fieldLeft = std::max(FromDIP(kFieldLeft), labelRight + 1 + FromDIP(kLabelGap));
     // Wide enough for the longest port name: two adapters must be told apart.
     PortChoice->InvalidateBestSize();
-    const int choiceWidth = std::max(kFieldSize.GetWidth(), PortChoice->GetBestSize().GetWidth());
+    const int choiceWidth = std::max(FromDIP(kFieldSize).GetWidth(), PortChoice->GetBestSize().GetWidth());
     PortChoice->SetSize(fieldLeft, PortChoice->GetPosition().y, choiceWidth, -1);
-    BaudCombo->Move(fieldLeft, BaudCombo->GetPosition().y);
+    // GTK's choice can be taller than its row: the rate's row then moves down
+    // clear of it, its label with it, rather than being drawn over.
+    const int baudTop = std::max(FromDIP(kBaudTop), PortChoice->GetRect().GetBottom() + 1 + FromDIP(kLabelGap));
+    BaudLabel->Move(BaudLabel->GetPosition().x, BaudLabel->GetPosition().y + baudTop - BaudCombo->GetPosition().y);
+    BaudCombo->Move(fieldLeft, baudTop);
 
     wxSize needed(std::max({PortChoice->GetRect().GetRight(), BaudCombo->GetRect().GetRight(),
-                            QuitButton->GetRect().GetRight()}) + 1 + kMargin,
-                  QuitButton->GetRect().GetBottom() + 1 + kMargin);
+                            QuitButton->GetRect().GetRight()}) + 1 + FromDIP(kMargin),
+                  QuitButton->GetRect().GetBottom() + 1 + FromDIP(kMargin));
     if (PermissionHint) {
         // A long text wraps to the dialog's width; a line without blanks
         // (Chinese) stays whole and the dialog widens for it.
-        const int wrapWidth = std::max(kDialogSize.GetWidth(), needed.GetWidth()) - 3 * kHintPosition.x;
+        const int hintMargin = FromDIP(kHintPosition).x;
+        const int wrapWidth = std::max(FromDIP(kDialogSize).GetWidth(), needed.GetWidth()) - 3 * hintMargin;
         if (wrapWidth != hintWrapWidth) {
             PermissionHint->SetLabel(hintText);
             PermissionHint->Wrap(wrapWidth);
             hintWrapWidth = wrapWidth;
         }
         const wxRect hint = PermissionHint->GetRect();
-        needed.IncTo(wxSize(hint.GetRight() + 1 + kHintPosition.x, hint.GetBottom() + 1 + kHintPosition.x));
+        needed.IncTo(wxSize(hint.GetRight() + 1 + hintMargin, hint.GetBottom() + 1 + hintMargin));
     }
 
     // Grow only, and only by what is missing; never below the usual size,
     // which the toolkit trims by the frame's borders on a first showing.
     const wxSize client = GetClientSize();
     const wxSize size = GetSize();
-    const wxSize missing(std::max({0, needed.GetWidth() - client.GetWidth(), kDialogSize.GetWidth() - size.GetWidth()}),
-                         std::max({0, needed.GetHeight() - client.GetHeight(), kDialogSize.GetHeight() - size.GetHeight()}));
+    const wxSize usual = FromDIP(kDialogSize);
+    const wxSize missing(std::max({0, needed.GetWidth() - client.GetWidth(), usual.GetWidth() - size.GetWidth()}),
+                         std::max({0, needed.GetHeight() - client.GetHeight(), usual.GetHeight() - size.GetHeight()}));
     if (missing == wxSize(0, 0)) return;
     SetSize(size + missing);
     if (!IsShown()) Centre(wxBOTH);

@@ -1,5 +1,7 @@
 #include "dialogs/kq_about.h"
 
+#include <algorithm>
+
 #include <wx/bitmap.h>
 #include <wx/colour.h>
 #include <wx/filefn.h>
@@ -38,7 +40,8 @@ wxString Decimal(long number)
 }  // namespace
 
 _KQ_About::_KQ_About(wxWindow* parent, const wxString& title, const wxString& heading)
-    : wxDialog(parent, wxID_ANY, title, wxDefaultPosition, wxSize(450, 280), wxDEFAULT_DIALOG_STYLE)
+    : wxDialog(parent, wxID_ANY, title, wxDefaultPosition,
+               wxWindow::FromDIP(wxSize(450, 280), parent), wxDEFAULT_DIALOG_STYLE)
 {
     const wxIcon icon = LoadNamedIcon("RC_About");
     if (icon.IsOk()) SetIcon(icon);
@@ -48,18 +51,35 @@ _KQ_About::_KQ_About(wxWindow* parent, const wxString& title, const wxString& he
     // picture), the load does not.
     if (wxFileExists(_("img//about.bmp"))) {
         AboutBitmap = new wxStaticBitmap(this, wxID_ANY, wxBitmap("img//about.bmp", wxBITMAP_TYPE_ANY),
-                                         wxDefaultPosition, wxSize(100, 200));
+                                         wxDefaultPosition, FromDIP(wxSize(100, 200)));
     }
 
-    AboutOkButton = new wxButton(this, AboutOkButtonId, _("&OK"), wxPoint(330, 210), wxSize(96, 24), 0,
+    AboutOkButton = new wxButton(this, AboutOkButtonId, _("&OK"), FromDIP(wxPoint(330, 210)), FromDIP(wxSize(96, 24)), 0,
                                  wxDefaultValidator, "ID_BUTTON_OK");
-    AboutText = new wxRichTextCtrl(this, AboutTextId, wxEmptyString, wxPoint(100, 0), wxSize(350, 200),
+    AboutText = new wxRichTextCtrl(this, AboutTextId, wxEmptyString, FromDIP(wxPoint(100, 0)), FromDIP(wxSize(350, 200)),
                                    wxRE_MULTILINE | wxRE_READONLY, wxDefaultValidator, "ID_RICHTC_M");
     AboutText->SetFont(wxFont(9, wxFONTFAMILY_SWISS, wxFONTSTYLE_NORMAL, wxFONTWEIGHT_NORMAL, false,
                               "Microsoft Yahei Font"));
     WriteAboutText(heading);
 
+    // The size given includes the frame, which Windows and window managers
+    // take from the client area: grow until the text and the button show whole.
+    const wxSize needed(std::max(AboutText->GetRect().GetRight(), AboutOkButton->GetRect().GetRight()) + 1,
+                        AboutOkButton->GetRect().GetBottom() + 1);
+    const wxSize client = GetClientSize();
+    if (client.GetWidth() < needed.GetWidth() || client.GetHeight() < needed.GetHeight()) {
+        SetClientSize(wxSize(std::max(client.GetWidth(), needed.GetWidth()), std::max(client.GetHeight(), needed.GetHeight())));
+        Centre(wxBOTH);
+    }
     AboutOkButton->SetDefault();
+    // Nothing to cancel: Esc is OK (SetEscapeId would make the close box
+    // press OK, whose Close() would then be swallowed).
+    Bind(wxEVT_CHAR_HOOK, [this](wxKeyEvent& event) {
+        if (event.GetKeyCode() != WXK_ESCAPE) return event.Skip();
+        wxCommandEvent ok(wxEVT_BUTTON, AboutOkButtonId);
+        ok.SetEventObject(AboutOkButton);
+        AboutOkButton->GetEventHandler()->ProcessEvent(ok);
+    });
     Bind(wxEVT_BUTTON, &_KQ_About::OnAboutOkButton, this, AboutOkButtonId);
 }
 

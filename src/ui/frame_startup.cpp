@@ -24,7 +24,8 @@ std::string ToNarrow(const wxString& text)
 }  // namespace
 
 RQ_M4TFrame::RQ_M4TFrame(wxWindow* parent, int language)
-    : GUIFrame(parent, wxID_ANY, "RQ-M4x - LED Test", wxDefaultPosition, wxSize(800, 650),
+    : GUIFrame(parent, wxID_ANY, "RQ-M4x - LED Test", wxDefaultPosition,
+               wxWindow::FromDIP(wxSize(800, 650), parent),
                wxDEFAULT_FRAME_STYLE | wxTAB_TRAVERSAL)
 {
     Centre(wxBOTH);

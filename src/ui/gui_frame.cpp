@@ -102,18 +102,18 @@ void GUIFrame::BuildTopRow(wxBoxSizer* mainSizer)
     auto* row = new wxBoxSizer(wxHORIZONTAL);
     ModelLabel = MakeLabel(MainPanel, "Model:");
     row->Add(ModelLabel, 0, kLabelFlags, 5);
-    ModelChoice = new wxChoice(MainPanel, wxID_ANY, wxDefaultPosition, wxSize(100, -1));
+    ModelChoice = new wxChoice(MainPanel, wxID_ANY, wxDefaultPosition, FromDIP(wxSize(100, -1)));
     ModelChoice->SetSelection(0);  // no items yet: selects nothing
     row->Add(ModelChoice, 0, kControlFlags, 5);
     IdLabel = MakeLabel(MainPanel, "ID:");
     row->Add(IdLabel, 0, kLabelFlags, 5);
-    IdText = new wxTextCtrl(MainPanel, wxID_ANY, "255", wxDefaultPosition, wxSize(45, -1), 0);
+    IdText = new wxTextCtrl(MainPanel, wxID_ANY, "255", wxDefaultPosition, FromDIP(wxSize(45, -1)), 0);
     row->Add(IdText, 0, kControlFlags, 5);
     TopSpacerLabel = MakeLabel(MainPanel, wxEmptyString);
     row->Add(TopSpacerLabel, 1, kControlFlags, 5);
     ComPortLabel = MakeLabel(MainPanel, "COM Port:");
     row->Add(ComPortLabel, 0, kLabelFlags, 5);
-    ComPortText = new wxTextCtrl(MainPanel, wxID_ANY, wxEmptyString, wxDefaultPosition, wxSize(50, -1),
+    ComPortText = new wxTextCtrl(MainPanel, wxID_ANY, wxEmptyString, wxDefaultPosition, FromDIP(wxSize(50, -1)),
                                  wxTE_READONLY);
     row->Add(ComPortText, 0, kControlFlags, 5);
     ComSetButton = new wxButton(MainPanel, wxID_ANY, "COM Set");
@@ -126,11 +126,11 @@ void GUIFrame::BuildLedGroup(wxBoxSizer* mainSizer)
     auto* group = new wxStaticBoxSizer(new wxStaticBox(MainPanel, wxID_ANY, "LED Setting"), wxHORIZONTAL);
     WidthLabel = MakeLabel(MainPanel, "Width(Dot)");
     group->Add(WidthLabel, 0, kLabelFlags, 5);
-    WidthText = new wxTextCtrl(MainPanel, wxID_ANY, wxEmptyString, wxDefaultPosition, wxSize(40, -1), 0);
+    WidthText = new wxTextCtrl(MainPanel, wxID_ANY, wxEmptyString, wxDefaultPosition, FromDIP(wxSize(40, -1)), 0);
     group->Add(WidthText, 0, kLabelFlags, 1);
     HighLabel = MakeLabel(MainPanel, "High(Dot)");
     group->Add(HighLabel, 0, kLabelFlags, 5);
-    HighText = new wxTextCtrl(MainPanel, wxID_ANY, wxEmptyString, wxDefaultPosition, wxSize(40, -1), 0);
+    HighText = new wxTextCtrl(MainPanel, wxID_ANY, wxEmptyString, wxDefaultPosition, FromDIP(wxSize(40, -1)), 0);
     group->Add(HighText, 0, kLabelFlags, 1);
     ScanLabel = MakeLabel(MainPanel, "Scan");
     group->Add(ScanLabel, 0, kLabelFlags, 5);
@@ -162,7 +162,7 @@ void GUIFrame::BuildBasicGroup(wxBoxSizer* mainSizer)
     auto* row = new wxBoxSizer(wxHORIZONTAL);
     BrightLabel = MakeLabel(MainPanel, "Bright:");
     row->Add(BrightLabel, 0, kLabelFlags, 5);
-    BrightCombo = new wxComboBox(MainPanel, wxID_ANY, wxEmptyString, wxDefaultPosition, wxSize(50, -1), 0,
+    BrightCombo = new wxComboBox(MainPanel, wxID_ANY, wxEmptyString, wxDefaultPosition, FromDIP(wxSize(50, -1)), 0,
                                  nullptr, 0);
     row->Add(BrightCombo, 0, kControlFlags, 5);
     BrightSetButton = new wxButton(MainPanel, wxID_ANY, "Bright Set");
@@ -174,7 +174,7 @@ void GUIFrame::BuildBasicGroup(wxBoxSizer* mainSizer)
     BlackSeparator = new wxStaticLine(MainPanel, wxID_ANY, wxDefaultPosition, wxDefaultSize, wxLI_VERTICAL);
     row->Add(BlackSeparator, 0, kSeparatorFlags, 5);
     const wxString alignItems[] = {"Left", "Center", "Right"};
-    AlignChoice = new wxChoice(MainPanel, wxID_ANY, wxDefaultPosition, wxSize(60, -1), 3, alignItems, 0);
+    AlignChoice = new wxChoice(MainPanel, wxID_ANY, wxDefaultPosition, FromDIP(wxSize(60, -1)), 3, alignItems, 0);
     AlignChoice->SetSelection(1);
     row->Add(AlignChoice, 0, kControlFlags, 5);
     AlignSetButton = new wxButton(MainPanel, wxID_ANY, "Align Set");
@@ -200,11 +200,11 @@ void GUIFrame::BuildBasicGroup(wxBoxSizer* mainSizer)
     blinkSizer->Add(BlinkingEnableCheck, 0, kLabelFlags, 5);
     OnIntervalLabel = MakeLabel(BlinkingPanel, "On interval");
     blinkSizer->Add(OnIntervalLabel, 0, kLabelFlags, 5);
-    OnIntervalText = new wxTextCtrl(BlinkingPanel, wxID_ANY, wxEmptyString, wxDefaultPosition, wxSize(50, -1), 0);
+    OnIntervalText = new wxTextCtrl(BlinkingPanel, wxID_ANY, wxEmptyString, wxDefaultPosition, FromDIP(wxSize(50, -1)), 0);
     blinkSizer->Add(OnIntervalText, 0, kLabelFlags, 5);
     OffIntervalLabel = MakeLabel(BlinkingPanel, "Off interval");
     blinkSizer->Add(OffIntervalLabel, 0, kLabelFlags, 5);
-    OffIntervalText = new wxTextCtrl(BlinkingPanel, wxID_ANY, wxEmptyString, wxDefaultPosition, wxSize(50, -1), 0);
+    OffIntervalText = new wxTextCtrl(BlinkingPanel, wxID_ANY, wxEmptyString, wxDefaultPosition, FromDIP(wxSize(50, -1)), 0);
     blinkSizer->Add(OffIntervalText, 0, kControlFlags, 5);
     BlinkingSetButton = new wxButton(BlinkingPanel, wxID_ANY, "Blinking Set");
     blinkSizer->Add(BlinkingSetButton, 0, kControlFlags, 5);
@@ -223,11 +223,11 @@ void GUIFrame::BuildBasicGroup(wxBoxSizer* mainSizer)
     auto* rollSizer = new wxBoxSizer(wxHORIZONTAL);
     ElapsedLabel = MakeLabel(RollPanel, "Elapsed time:");
     rollSizer->Add(ElapsedLabel, 0, kLabelFlags, 5);
-    ElapsedText = new wxTextCtrl(RollPanel, wxID_ANY, wxEmptyString, wxDefaultPosition, wxSize(50, -1), 0);
+    ElapsedText = new wxTextCtrl(RollPanel, wxID_ANY, wxEmptyString, wxDefaultPosition, FromDIP(wxSize(50, -1)), 0);
     rollSizer->Add(ElapsedText, 0, kControlFlags, 5);
     RollSpeedLabel = MakeLabel(RollPanel, "Speed:");
     rollSizer->Add(RollSpeedLabel, 0, kLabelFlags, 5);
-    RollSpeedText = new wxTextCtrl(RollPanel, wxID_ANY, wxEmptyString, wxDefaultPosition, wxSize(50, -1), 0);
+    RollSpeedText = new wxTextCtrl(RollPanel, wxID_ANY, wxEmptyString, wxDefaultPosition, FromDIP(wxSize(50, -1)), 0);
     rollSizer->Add(RollSpeedText, 0, kControlFlags, 5);
     ScrollSetButton = new wxButton(RollPanel, wxID_ANY, "Scroll Set");
     rollSizer->Add(ScrollSetButton, 0, kControlFlags, 5);
@@ -243,7 +243,7 @@ void GUIFrame::BuildBasicGroup(wxBoxSizer* mainSizer)
     auto* newIdSizer = new wxBoxSizer(wxHORIZONTAL);
     NewIdLabel = MakeLabel(NewIdPanel, "New ID:");
     newIdSizer->Add(NewIdLabel, 0, kLabelFlags, 5);
-    NewIdText = new wxTextCtrl(NewIdPanel, wxID_ANY, wxEmptyString, wxDefaultPosition, wxSize(45, -1), 0);
+    NewIdText = new wxTextCtrl(NewIdPanel, wxID_ANY, wxEmptyString, wxDefaultPosition, FromDIP(wxSize(45, -1)), 0);
     newIdSizer->Add(NewIdText, 0, kControlFlags, 5);
     ChangeIdButton = new wxButton(NewIdPanel, wxID_ANY, "Change ID");
     newIdSizer->Add(ChangeIdButton, 0, kControlFlags, 5);
@@ -265,18 +265,18 @@ void GUIFrame::BuildMessageGroup(wxBoxSizer* mainSizer)
     auto* group = new wxStaticBoxSizer(new wxStaticBox(MainPanel, wxID_ANY, "Message Send"), wxVERTICAL);
 
     auto* row = new wxBoxSizer(wxHORIZONTAL);
-    MessageChoice = new wxChoice(MainPanel, wxID_ANY, wxDefaultPosition, wxSize(90, -1));
+    MessageChoice = new wxChoice(MainPanel, wxID_ANY, wxDefaultPosition, FromDIP(wxSize(90, -1)));
     MessageChoice->SetSelection(0);  // no items yet: selects nothing
     row->Add(MessageChoice, 0, kControlFlags, 5);
-    SendMessageButton = new wxButton(MainPanel, wxID_ANY, wxEmptyString, wxDefaultPosition, wxSize(90, -1), 0);
+    SendMessageButton = new wxButton(MainPanel, wxID_ANY, wxEmptyString, wxDefaultPosition, FromDIP(wxSize(90, -1)), 0);
     SendMessageButton->SetDefault();
     row->Add(SendMessageButton, 0, kControlFlags, 5);
-    DefaultMessageButton = new wxButton(MainPanel, wxID_ANY, wxEmptyString, wxDefaultPosition, wxSize(90, -1), 0);
+    DefaultMessageButton = new wxButton(MainPanel, wxID_ANY, wxEmptyString, wxDefaultPosition, FromDIP(wxSize(90, -1)), 0);
     row->Add(DefaultMessageButton, 0, kControlFlags, 5);
     group->Add(row, 0, wxEXPAND, 5);
 
     auto* textSizer = new wxBoxSizer(wxVERTICAL);
-    MessageText = new wxTextCtrl(MainPanel, wxID_ANY, wxEmptyString, wxDefaultPosition, wxSize(-1, 120),
+    MessageText = new wxTextCtrl(MainPanel, wxID_ANY, wxEmptyString, wxDefaultPosition, FromDIP(wxSize(-1, 120)),
                                  wxTE_MULTILINE);
     textSizer->Add(MessageText, 0, wxEXPAND | wxALL, 5);
     group->Add(textSizer, 1, wxEXPAND, 1);
@@ -305,7 +305,8 @@ int ContentWidth(wxWindow* control)
 void WidenToBestSize(wxWindow* control, int fixedWidth)
 {
     control->SetMinSize(wxDefaultSize);
-    const int width = std::max(fixedWidth, ContentWidth(control));
+    // The fixed widths are for 96 DPI; Windows at 150 % or 200 % needs more.
+    const int width = std::max(control->FromDIP(fixedWidth), ContentWidth(control));
     control->SetMinSize(wxSize(width, -1));
 }
 
@@ -321,7 +322,7 @@ void GUIFrame::FitWidthsToContent()
     WidenToBestSize(DefaultMessageButton, 90);
     // A text field's best size ignores its text: measure the port name.
     const int textWidth = ComPortText->GetTextExtent(ComPortText->GetValue() + "MM").GetWidth();
-    ComPortText->SetMinSize(wxSize(std::max(50, textWidth), -1));
+    ComPortText->SetMinSize(wxSize(std::max(ComPortText->FromDIP(50), textWidth), -1));
     MainPanel->Layout();
 }
 

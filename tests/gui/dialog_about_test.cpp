@@ -17,6 +17,7 @@
 #include "dialogs/dialog_ids.h"
 #include "dialogs/kq_about.h"
 #include "support/work_dir.h"
+#include "gui/key_press.h"
 
 namespace {
 
@@ -201,6 +202,16 @@ TEST_F(AboutTest, CloseBoxEndsTheModalRun)
 {
     auto dialog = Make();
     RunModalAndLeave(*dialog, [&] { dialog->Close(); });
+}
+
+TEST_F(AboutTest, EscKeyEndsTheModalRunAsOkDoes)
+{
+    if (!rq::test::KeyboardReachesWindows()) GTEST_SKIP() << "key presses need a window manager";
+    auto dialog = Make();
+    RunModalAndLeave(*dialog, [&] {
+        rq::test::FocusedChild(dialog.get());
+        rq::test::PressKey(WXK_ESCAPE);
+    });
 }
 
 }  // namespace

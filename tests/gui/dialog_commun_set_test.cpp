@@ -41,6 +41,7 @@
 #include "support/sim_controller.h"
 #include "support/work_dir.h"
 #include "gui/frame_fixture.h"
+#include "gui/key_press.h"
 
 namespace {
 
@@ -286,11 +287,15 @@ TEST_F(CommunSetTest, ControlsAtTheirPlacesWithTheirTexts)
     EXPECT_EQ(dialog->QuitButton->GetPosition(), wxPoint(250, 110));
     EXPECT_EQ(dialog->DeviceBitmap->GetPosition(), wxPoint(2, 25));
     EXPECT_EQ(dialog->PortLabel->GetPosition(), wxPoint(75, 20));
-    EXPECT_EQ(dialog->BaudLabel->GetPosition(), wxPoint(75, 50));
+    // The rate's row keeps its place unless a taller port list (GTK) would
+    // be drawn over it; its label stays level with it.
+    const int baudTop = std::max(48, dialog->PortChoice->GetRect().GetBottom() + 1 + 6);
+    EXPECT_EQ(dialog->BaudLabel->GetPosition(), wxPoint(75, baudTop + 2));
+    EXPECT_FALSE(dialog->PortChoice->GetRect().Intersects(dialog->BaudCombo->GetRect()));
     // The fields keep their place unless the labels' font pushes them right.
     const int labelsEnd = std::max(dialog->PortLabel->GetRect().GetRight(), dialog->BaudLabel->GetRect().GetRight());
     const int fieldsAt = std::max(154, labelsEnd + 1 + 6);
-    EXPECT_EQ(dialog->BaudCombo->GetPosition(), wxPoint(fieldsAt, 48));
+    EXPECT_EQ(dialog->BaudCombo->GetPosition(), wxPoint(fieldsAt, baudTop));
     EXPECT_EQ(dialog->PortChoice->GetPosition(), wxPoint(fieldsAt, 18));
     EXPECT_EQ(dialog->OkButton->GetSize(), wxSize(80, 32));
     EXPECT_EQ(dialog->ApplyButton->GetSize(), wxSize(80, 32));
@@ -437,6 +442,20 @@ TEST_F(CommunSetTest, ATypedDeviceServerIsTestOpenedByApplyAndHandedBack)
     wxTEST_DIALOG(Press(dialog->ApplyButton), ExpectMessageBox(gone + "Open failed", "Serial setting error!"));
     EXPECT_FALSE(dialog->OkButton->IsEnabled());
     EXPECT_EQ(sim.RecordedFrames().size(), 0u);
+}
+
+TEST_F(CommunSetTest, AConfiguredDeviceServerIsShownAndKeptByOk)
+{
+    Pty listed;
+    rq::platform::SetCandidatePortNames({listed.path});
+    rq::test::SimController sim;
+    rq::test::Ser2netServer server(sim.PortPath(), rq::test::Ser2netServer::Mode::Rfc2217);
+    auto dialog = Make(server.PortName());
+    EXPECT_EQ(dialog->PortChoice->GetValue().utf8_string(), server.PortName());
+    dialog->OkButton->Enable();  // as after a rate change: OK itself test-opens what the field shows
+    dialog->Show();
+    Press(dialog->OkButton);
+    EXPECT_EQ(dialog->portName, server.PortName());
 }
 #endif
 
@@ -589,6 +608,79 @@ TEST_F(CommunSetTest, ModalRunEndsWithOkAndHandsBackTheSelection)
     EXPECT_TRUE(pressed);
     EXPECT_EQ(dialog->portName, sim.PortPath());
     EXPECT_EQ(dialog->baudRate, 9600u);  // the start value: the box never showed a number
+}
+
+// ---- the keyboard: real key presses where they reach the dialog ----
+
+class CommunSetKeyboard : public CommunSetTest {
+protected:
+    void SetUp() override
+    {
+        CommunSetTest::SetUp();
+        if (!rq::test::KeyboardReachesWindows()) GTEST_SKIP() << "key presses need a window manager";
+    }
+
+    // What the operator would call the control, for readable failures.
+    static std::string Role(const _CommunSet& dialog, const wxWindow* control)
+    {
+        if (control == dialog.PortChoice) return "port";
+        if (control == dialog.BaudCombo) return "baud rate";
+        if (control == dialog.ApplyButton) return "Apply";
+        if (control == dialog.OkButton) return "OK";
+        if (control == dialog.QuitButton) return "Quit";
+        return control ? "other" : "none";
+    }
+};
+
+TEST_F(CommunSetKeyboard, TabFollowsTheLayoutThroughEveryControl)
+{
+    Pty port;
+    rq::platform::SetCandidatePortNames({port.path});
+    auto dialog = Make("COM3");
+    Choose(dialog->PortChoice, 0);  // OK takes part once something was chosen
+    ASSERT_TRUE(dialog->OkButton->IsEnabled());
+
+    // As the operator meets it: run modally, from the focus it opens with.
+    std::vector<std::string> visited;
+    dialog->CallAfter([&] {
+        wxWindow* focus = rq::test::FocusedChild(dialog.get());
+        visited.push_back(Role(*dialog, focus));
+        // GTK's combo box stops Tab twice, at its entry and at its arrow: one
+        // control to the operator, one entry here.
+        for (int press = 0; press < 8 && focus && visited.size() < 6; ++press) {
+            rq::test::PressKey(WXK_TAB, dialog.get());
+            focus = rq::test::FocusedChild(dialog.get());
+            if (Role(*dialog, focus) != visited.back()) visited.push_back(Role(*dialog, focus));
+        }
+        dialog->EndModal(wxID_CANCEL);
+    });
+    dialog->ShowModal();
+    EXPECT_EQ(visited, (std::vector<std::string>{"port", "baud rate", "Apply", "OK", "Quit", "port"}));
+}
+
+TEST_F(CommunSetKeyboard, EscLeavesAsQuitDoesAndChangesNothing)
+{
+    Pty port;
+    rq::platform::SetCandidatePortNames({port.path});
+    auto dialog = Make("COM3");
+    Choose(dialog->PortChoice, 0);
+    ASSERT_TRUE(dialog->OkButton->IsEnabled());
+
+    dialog->CallAfter([&] {
+        rq::test::FocusedChild(dialog.get());
+        rq::test::PressKey(WXK_ESCAPE);
+    });
+    wxTimer guard;
+    guard.Bind(wxEVT_TIMER, [&](wxTimerEvent&) {
+        ADD_FAILURE() << "Esc did not end the modal run";
+        dialog->EndModal(wxID_ABORT);
+    });
+    guard.StartOnce(10000);
+    const int code = dialog->ShowModal();
+    guard.Stop();
+
+    EXPECT_NE(code, wxID_ABORT);
+    EXPECT_EQ(dialog->portName, "");  // what Quit hands back: change nothing
 }
 
 // ---- on a desktop: a title bar, long port names, both languages ----

@@ -160,3 +160,16 @@ gtest_counts() {
   if [ "$status" -ne 0 ] && [ "$failed" -eq 0 ]; then failed=1; fi
   return 0
 }
+
+# A Chinese locale for Wine (LOCPATH=$chinese_locale), made from Debian's locale
+# sources: Wine takes the code page and the interface language from it.
+make_chinese_locale() {
+  [ -d "$chinese_locale/zh_CN.UTF-8" ] && return 0
+  if [ ! -f /usr/share/i18n/locales/zh_CN ]; then
+    local sudo=""
+    [ "$(id -u)" -ne 0 ] && sudo=sudo
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends locales >/dev/null || return 1
+  fi
+  mkdir -p "$chinese_locale"
+  localedef -i zh_CN -f UTF-8 "$chinese_locale/zh_CN.UTF-8" || [ -d "$chinese_locale/zh_CN.UTF-8" ]
+}

@@ -7,7 +7,11 @@
 # RQ-M4T profile, and "Bright Set" travels through COM1 (a pseudo-terminal)
 # to the simulated controller. A silent uninstall removes the program files
 # and keeps the settings file and a profile of the user's own; a new install
-# over them keeps the settings.
+# over them keeps the settings. While the program runs, the installer and
+# the uninstaller refuse (non-zero, nothing changed); an upgrade removes what
+# only an older version installed and keeps an edited bundled profile (the
+# new one beside it as .new); a first install on a Chinese Windows starts the
+# program in Chinese.
 #
 # Needs scripts/build-windows to have run (RQ_WIN_BUILD_DIR, default
 # build-windows). Logs and screenshots go to <build dir>/installer/. Prints
@@ -177,6 +181,45 @@ check "rq-m4x-send.exe carries the version resource" \
   version_resource_is "$install_dir/rq-m4x-send.exe" "RQ-M4x - LED Test command-line sender"
 check "the installer carries the version resource" version_resource_is "$installer" "$title setup"
 
+# The program's own manifest, not the toolkit's default: one manifest, for
+# amd64, with Common Controls 6 and per-monitor DPI awareness (Windows would
+# otherwise stretch the window as a bitmap at 150 % and 200 %).
+manifest_is_the_programs() {  # FILE
+  /usr/bin/python3 - "$1" <<'EOF'
+import sys
+import xml.etree.ElementTree as ET
+import pefile
+
+pe = pefile.PE(sys.argv[1], fast_load=True)
+pe.parse_data_directories([pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_RESOURCE"]])
+manifests = []
+for kind in pe.DIRECTORY_ENTRY_RESOURCE.entries:
+    if kind.id == pefile.RESOURCE_TYPE["RT_MANIFEST"]:
+        for name in kind.directory.entries:
+            for language in name.directory.entries:
+                data = language.data.struct
+                manifests.append((name.id, pe.get_data(data.OffsetToData, data.Size)))
+if [m[0] for m in manifests] != [1]:
+    sys.exit("manifests: %s, not one with the number 1" % [m[0] for m in manifests])
+root = ET.fromstring(manifests[0][1])
+def local(tag): return tag.rsplit("}", 1)[-1]
+wrong = []
+identity = root.find("{urn:schemas-microsoft-com:asm.v1}assemblyIdentity")
+if identity is None or identity.get("processorArchitecture") != "amd64":
+    wrong.append("identity not amd64")
+if not [e for e in root.iter() if local(e.tag) == "assemblyIdentity"
+        and e.get("name") == "Microsoft.Windows.Common-Controls" and e.get("version", "").startswith("6.")]:
+    wrong.append("no Common Controls 6")
+awareness = [e.text for e in root.iter() if local(e.tag) == "dpiAwareness"]
+if not awareness or "PerMonitorV2" not in awareness[0]:
+    wrong.append("dpiAwareness: %s" % awareness)
+if wrong:
+    sys.exit("%s: %s" % (sys.argv[1], ", ".join(wrong)))
+EOF
+}
+check "rq-m4x-led-test.exe has its own manifest (amd64, Common Controls 6, PerMonitorV2)" \
+  manifest_is_the_programs "$install_dir/rq-m4x-led-test.exe"
+
 # ---- the shortcut starts the window ----
 # The port the operator would have chosen in the serial settings dialog.
 printf '[SerialPort]\r\nCOM=COM1\r\nBSP=9600\r\n' >>"$install_dir/Config/Config.ini"
@@ -189,6 +232,25 @@ painted() {
     [ "$(convert "$out/startup.png" -format %k info: 2>/dev/null || echo 0)" -gt 16 ]
 }
 check "screenshot of the started window (installer/startup.png)" wait_for 300 painted
+
+# ---- the installer and the uninstaller leave a running program alone ----
+# Every installed file with its checksum, and the uninstall entry.
+installation_state() {
+  (cd "$install_dir" && find . -type f -print0 | sort -z | xargs -0 md5sum)
+  wine reg query "$uninstall_key" 2>/dev/null | tr -d '\r'
+}
+installation_state >"$out/state-before.txt"
+status=0
+wine "$installer" /S >"$out/install-running.log" 2>&1 || status=$?
+check "an upgrade while the program runs ends with a non-zero status ($status)" test "$status" -ne 0
+check "the refused upgrade changed nothing" cmp -s "$out/state-before.txt" <(installation_state)
+# Run in place (_?=) so that its exit status is the uninstaller's own; the
+# short path, as the uninstaller reads _?= only when no quote comes before it.
+status=0
+short_dir_win=$(winepath -s "$install_dir_win" 2>/dev/null | tr -d '\r')
+wine "$short_dir_win\\uninstall.exe" /S "_?=$short_dir_win" >"$out/uninstall-running.log" 2>&1 || status=$?
+check "an uninstall while the program runs ends with a non-zero status ($status)" test "$status" -ne 0
+check "the refused uninstall changed nothing" cmp -s "$out/state-before.txt" <(installation_state)
 
 # "Bright Set" sends only for the model RQ-M4T: a frame at the controller
 # shows that the bundled profile was read from the installation folder.
@@ -210,6 +272,28 @@ settings=$(tr -d '\r' <"$install_dir/Config/Config.ini")
 check "the settings file beside the program was written (Bright=)" grep -q '^Bright=' <<<"$settings"
 check "the settings file keeps the model RQ-M4T" grep -qx 'Mode=RQ-M4T' <<<"$settings"
 
+# ---- an upgrade over an older installation ----
+# A file an older version installed and listed, which this one no longer has;
+# a file of the user's own beside it; a bundled profile the user edited.
+as_after_an_older_version() {
+  printf 'img\\old-logo.png\r\n' >>"$install_dir/Setup/installed-files.txt" &&
+    printf 'old' >"$install_dir/img/old-logo.png" &&
+    printf 'mine' >"$install_dir/img/mine.png" &&
+    printf 'Edited=1\r\n' >>"$install_dir/Modes/RQ-M4T.ini" &&
+    cp "$install_dir/Modes/RQ-M4T.ini" "$out/RQ-M4T.ini.edited"
+}
+check "the installed-file list is kept in the installation folder" test -s "$install_dir/Setup/installed-files.txt"
+check "an older version's leftover and an edited profile are set up" as_after_an_older_version
+check "the upgrade runs silently and succeeds" run_installer
+check "a file only the older version had is removed" test ! -e "$install_dir/img/old-logo.png"
+check "a file of the user's own stays" test -f "$install_dir/img/mine.png"
+check "the edited profile is kept" cmp -s "$out/RQ-M4T.ini.edited" "$install_dir/Modes/RQ-M4T.ini"
+check "the new profile goes beside it as RQ-M4T.ini.new" \
+  cmp -s "$package/Modes/RQ-M4T.ini" "$install_dir/Modes/RQ-M4T.ini.new"
+check "a profile left as installed is replaced, with nothing beside it" \
+  eval 'cmp -s "$package/Modes/RQ-M4S.ini" "$install_dir/Modes/RQ-M4S.ini" && [ ! -e "$install_dir/Modes/RQ-M4S.ini.new" ]'
+rm -f "$install_dir/img/mine.png"
+
 # ---- uninstall ----
 cp "$install_dir/Config/Config.ini" "$out/Config.ini.before-uninstall"
 printf '[Model]\r\nModel=Own\r\n' >"$install_dir/Modes/Own.ini"
@@ -217,8 +301,10 @@ printf '[Model]\r\nModel=Own\r\n' >"$install_dir/Modes/Own.ini"
 # copy has done its work.
 program_files_gone() {
   local file
-  for file in "${package_files[@]}" uninstall.exe; do
-    [ ! -e "$install_dir/$file" ] || return 1
+  [ ! -e "$install_dir/uninstall.exe" ] || return 1
+  for file in "${package_files[@]}"; do
+    # An edited bundled profile is the user's now.
+    [ ! -e "$install_dir/$file" ] || ! cmp -s "$install_dir/$file" "$package/$file" || return 1
   done
 }
 run_uninstaller() { wine "$install_dir_win\\uninstall.exe" /S >"$out/uninstall.log" 2>&1; }
@@ -233,12 +319,27 @@ check "the Start-menu shortcut is gone" test ! -e "$shortcut"
 check "the emptied folders are gone" eval '[ ! -e "$install_dir/img" ] && [ ! -e "$install_dir/locale" ]'
 check "the settings file is kept as it was" cmp -s "$out/Config.ini.before-uninstall" "$install_dir/Config/Config.ini"
 check "a profile of the user's own is kept" test -f "$install_dir/Modes/Own.ini"
+check "the edited profile is kept by the uninstall" cmp -s "$out/RQ-M4T.ini.edited" "$install_dir/Modes/RQ-M4T.ini"
+check "the new profile beside it goes" test ! -e "$install_dir/Modes/RQ-M4T.ini.new"
+# The user drops the edit, so that the next install is a plain first one.
+rm -f "$install_dir/Modes/RQ-M4T.ini"
 
 # ---- a new install over the kept settings ----
 check "the installer runs again" run_installer
 check "the program files are back" installed_as_packed
 check "the kept settings file is not replaced" cmp -s "$out/Config.ini.before-uninstall" "$install_dir/Config/Config.ini"
 check "the second uninstall removes the program files" eval 'run_uninstaller && wait_for 600 program_files_gone'
+
+# ---- a first installation on a Chinese Windows starts in Chinese ----
+remove_installation
+chinese_locale=$wine_build/locale
+require make_chinese_locale
+wineserver -k 2>/dev/null || true
+check "the installer runs on a Chinese Windows" \
+  eval 'LOCPATH=$chinese_locale LC_ALL=zh_CN.UTF-8 wine "$installer" /S >"$out/install-chinese.log" 2>&1'
+check "its first-start settings file selects Chinese (lang=46)" \
+  cmp -s <(printf '[Setting]\r\nMode=RQ-M4T\r\nlang=46\r\n') "$install_dir/Config/Config.ini"
+wineserver -k 2>/dev/null || true
 
 if [ "$failed" -ne 0 ]; then
   for f in uninstall-entry.txt shortcut.txt log.txt driver.log install.log uninstall.log; do
