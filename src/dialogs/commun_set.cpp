@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 
+#include <wx/display.h>
 #include <wx/font.h>
 #include <wx/intl.h>
 #include <wx/log.h>
@@ -247,8 +248,14 @@ void _CommunSet::FitToContent()
     const int labelRight = std::max(PortLabel->GetRect().GetRight(), BaudLabel->GetRect().GetRight());
     const int fieldLeft = std::max(FromDIP(kFieldLeft), labelRight + 1 + FromDIP(kLabelGap));
     // Wide enough for the longest port name: two adapters must be told apart.
+    // Never wider than the screen's work area lets the dialog be; a name cut
+    // short there shows whole in the tooltip.
     PortChoice->InvalidateBestSize();
-    const int choiceWidth = std::max(FromDIP(kFieldSize).GetWidth(), PortChoice->GetBestSize().GetWidth());
+    const int frameWidth = GetSize().GetWidth() - GetClientSize().GetWidth();
+    const int roomForChoice = WorkArea().GetWidth() - frameWidth - fieldLeft - FromDIP(kMargin);
+    const int choiceWidth =
+        std::max(FromDIP(kFieldSize).GetWidth(), std::min(PortChoice->GetBestSize().GetWidth(), roomForChoice));
+    ShowChosenPortInTooltip();
     PortChoice->SetSize(fieldLeft, PortChoice->GetPosition().y, choiceWidth, -1);
     // GTK's choice can be taller than its row: the rate's row then moves down
     // clear of it, its label with it, rather than being drawn over.
@@ -283,10 +290,36 @@ void _CommunSet::FitToContent()
     if (missing == wxSize(0, 0)) return;
     SetSize(size + missing);
     if (!IsShown()) Centre(wxBOTH);
+    // Centred on a small screen, or grown once shown: keep the whole dialog
+    // within the work area.
+    const wxRect area = WorkArea();
+    wxRect rect = GetRect();
+    if (!area.Contains(rect)) {
+        rect.x = std::max(area.GetLeft(), std::min(rect.x, area.GetRight() + 1 - rect.width));
+        rect.y = std::max(area.GetTop(), std::min(rect.y, area.GetBottom() + 1 - rect.height));
+        Move(rect.GetPosition());
+    }
+}
+
+wxRect _CommunSet::WorkArea() const
+{
+    const int index = wxDisplay::GetFromWindow(this);
+    return wxDisplay(index == wxNOT_FOUND ? 0u : static_cast<unsigned>(index)).GetClientArea();
+}
+
+void _CommunSet::ShowChosenPortInTooltip()
+{
+    const wxString chosen = PortChoice->GetValue();
+    if (chosen.empty()) {
+        PortChoice->UnsetToolTip();
+    } else {
+        PortChoice->SetToolTip(chosen);
+    }
 }
 
 void _CommunSet::OnPortChoice(wxCommandEvent& /*event*/)
 {
+    ShowChosenPortInTooltip();
     OkButton->Enable();
     OkButton->SetDefault();
 }

@@ -40,9 +40,14 @@ public:
     // calls it when a port was refused for lack of permission.
     void ShowPermissionHint(const std::string& group);
     // Moves the fields clear of their labels, widens PortChoice to its
-    // longest name and grows the client area, never below its usual size,
-    // until the fields, the buttons and the hint fit whole.
+    // longest name (as far as the screen's work area allows) and grows the
+    // client area, never below its usual size, until the fields, the buttons
+    // and the hint fit whole.
     void FitToContent();
+    // The part of the dialog's screen that windows may cover (no panels or docks).
+    wxRect WorkArea() const;
+    // The chosen name whole, for when the list is narrower than it.
+    void ShowChosenPortInTooltip();
 
     // What the caller reads after the modal run.
     std::string portName;

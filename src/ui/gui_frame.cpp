@@ -11,6 +11,11 @@ const int kLabelFlags = wxALL | wxALIGN_CENTER_VERTICAL;
 const int kControlFlags = wxALL;
 const int kSeparatorFlags = wxEXPAND | wxALL;
 
+// The most the port field takes: room for the end of a stable name such as
+// /dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0, which is
+// what tells two adapters apart, while the top row keeps within the window.
+const int kPortFieldMaxWidth = 240;
+
 wxStaticText* MakeLabel(wxWindow* parent, const wxString& text)
 {
     auto* label = new wxStaticText(parent, wxID_ANY, text);
@@ -320,10 +325,31 @@ void GUIFrame::FitWidthsToContent()
     WidenToBestSize(MessageChoice, 90);
     WidenToBestSize(SendMessageButton, 90);
     WidenToBestSize(DefaultMessageButton, 90);
-    // A text field's best size ignores its text: measure the port name.
-    const int textWidth = ComPortText->GetTextExtent(ComPortText->GetValue() + "MM").GetWidth();
-    ComPortText->SetMinSize(wxSize(std::max(ComPortText->FromDIP(50), textWidth), -1));
+    // A text field's best size ignores its text: measure the port name. A
+    // long name gets a bounded field that shows its end; the tooltip holds it whole.
+    const wxString port = ComPortText->GetValue();
+    const int textWidth = ComPortText->GetTextExtent(port + "MM").GetWidth();
+    ComPortText->SetMinSize(wxSize(std::clamp(textWidth, ComPortText->FromDIP(50), FromDIP(kPortFieldMaxWidth)), -1));
+    if (port.empty()) {
+        ComPortText->UnsetToolTip();
+    } else {
+        ComPortText->SetToolTip(port);
+    }
     MainPanel->Layout();
+    ComPortText->SetInsertionPointEnd();  // scrolls the field to the name's end
+}
+
+void GUIFrame::OnOneLineFieldEnter(wxCommandEvent& event)
+{
+    // Handled, not skipped: the key goes no further, so the window's default
+    // button ("Send Message") is not pressed. It moves on to the next field.
+    if (auto* field = dynamic_cast<wxWindow*>(event.GetEventObject())) field->Navigate();
+}
+
+std::vector<wxWindow*> GUIFrame::OneLineFields() const
+{
+    return {IdText,       ComPortText,    WidthText,   HighText,      BrightCombo,
+            OnIntervalText, OffIntervalText, ElapsedText, RollSpeedText, NewIdText};
 }
 
 void GUIFrame::BindHandlers()
@@ -347,6 +373,12 @@ void GUIFrame::BindHandlers()
     ChangeIdButton->Bind(wxEVT_BUTTON, &GUIFrame::OnChangeId, this);
     SendMessageButton->Bind(wxEVT_BUTTON, &GUIFrame::OnSendMessage, this);
     DefaultMessageButton->Bind(wxEVT_BUTTON, &GUIFrame::OnDefaultMessage, this);
+    // Enter in a one-line field would otherwise press the default button and
+    // send the message to the sign; the multi-line message box keeps its Enter.
+    for (wxWindow* field : OneLineFields()) {
+        field->SetWindowStyleFlag(field->GetWindowStyleFlag() | wxTE_PROCESS_ENTER);
+        field->Bind(wxEVT_TEXT_ENTER, &GUIFrame::OnOneLineFieldEnter, this);
+    }
 }
 
 void GUIFrame::UnbindHandlers()
@@ -370,4 +402,5 @@ void GUIFrame::UnbindHandlers()
     ChangeIdButton->Unbind(wxEVT_BUTTON, &GUIFrame::OnChangeId, this);
     SendMessageButton->Unbind(wxEVT_BUTTON, &GUIFrame::OnSendMessage, this);
     DefaultMessageButton->Unbind(wxEVT_BUTTON, &GUIFrame::OnDefaultMessage, this);
+    for (wxWindow* field : OneLineFields()) field->Unbind(wxEVT_TEXT_ENTER, &GUIFrame::OnOneLineFieldEnter, this);
 }

@@ -3,6 +3,8 @@
 // virtual handler per command. Handlers here only let the event go on;
 // RQ_M4TFrame overrides them. No logic and no data besides the controls.
 
+#include <vector>
+
 #include <wx/button.h>
 #include <wx/checkbox.h>
 #include <wx/choice.h>
@@ -104,7 +106,8 @@ protected:
 
     // The fixed widths above suit the controls' look on Windows; where the
     // toolkit draws a control wider (GTK's combo arrows, longer port paths),
-    // widen it to show its content, never narrower than the fixed width.
+    // widen it to show its content, never narrower than the fixed width. The
+    // port field widens only so far and shows a long name's end.
     void FitWidthsToContent();
 
     virtual void OnClose(wxCloseEvent& event) { event.Skip(); }
@@ -134,5 +137,7 @@ private:
     void BuildMessageGroup(wxBoxSizer* mainSizer);
     void BindHandlers();
     void UnbindHandlers();
+    std::vector<wxWindow*> OneLineFields() const;
+    void OnOneLineFieldEnter(wxCommandEvent& event);
 
 };

@@ -22,6 +22,7 @@
 #endif
 
 #include <wx/app.h>
+#include <wx/display.h>
 #include <wx/image.h>
 #include <wx/intl.h>
 #include <wx/log.h>
@@ -694,6 +695,10 @@ bool UnderWindowManager()
     return std::getenv("RQ_WINDOW_MANAGER") != nullptr;
 }
 
+// How much narrower than the work area a dialog that fills it may be: the
+// list's width and the window frame leave a few pixels.
+const int kMarginTolerance = 12;
+
 // What does not show whole in the shown dialog; empty when all fits.
 std::vector<std::string> Misfits(_CommunSet& dialog)
 {
@@ -736,8 +741,21 @@ std::vector<std::string> Misfits(_CommunSet& dialog)
     for (unsigned k = 0; k < dialog.PortChoice->GetCount(); ++k) {
         widest = std::max(widest, dialog.PortChoice->GetTextExtent(dialog.PortChoice->GetString(k)).GetWidth());
     }
+    // Only the screen's work area may make it narrower; then the chosen name
+    // shows whole in its tooltip.
+    const wxRect area = wxDisplay(0u).GetClientArea();
+    const bool atScreenWidth = dialog.GetSize().GetWidth() >= area.GetWidth() - 2 * kMarginTolerance;
     if (dialog.PortChoice->GetSize().GetWidth() < std::max(dialog.PortChoice->GetBestSize().GetWidth(), widest)) {
-        misfits.push_back("PortChoice narrower than its longest name");
+        if (!atScreenWidth) misfits.push_back("PortChoice narrower than its longest name");
+        if (dialog.PortChoice->GetToolTipText() != dialog.PortChoice->GetStringSelection()) {
+            misfits.push_back("PortChoice cut short without the chosen name in its tooltip");
+        }
+    }
+    if (!area.Contains(dialog.GetScreenRect())) {
+        const wxRect r = dialog.GetScreenRect();
+        misfits.push_back("the dialog at " + std::to_string(r.x) + "," + std::to_string(r.y) + " " +
+                          std::to_string(r.width) + "x" + std::to_string(r.height) + " leaves the work area " +
+                          std::to_string(area.width) + "x" + std::to_string(area.height));
     }
     if (dialog.GetSize().GetWidth() < 350 || dialog.GetSize().GetHeight() < 200) {
         misfits.push_back("below 350 x 200: " + std::to_string(dialog.GetSize().GetWidth()) + " x " +
@@ -838,6 +856,40 @@ TEST_P(CommunSetDesktop, LongPortNamesAndTheHintShowWholeInTheClientArea)
     EXPECT_EQ(hint, wxString::Format(wxGetTranslation("Permission denied: add your user to the group \"%s\" and log in again"),
                                      "dialout"));
     Screenshot(Shot("long-names-and-hint"));
+}
+#endif
+
+#ifndef _WIN32  // links under /dev/serial/by-id: Linux names
+// Names longer than the screen is wide: the dialog stops at the screen's work
+// area, every control stays inside it, and the chosen name shows whole in the
+// list's tooltip.
+TEST_P(CommunSetDesktop, NamesWiderThanTheScreenKeepTheDialogInTheWorkArea)
+{
+    Pty first;
+    Pty second;
+    const std::filesystem::path byId = std::filesystem::path(work.Path()) / "serial/by-id";
+    std::filesystem::create_directories(byId);
+    // A serial number long enough that the name alone is wider than the work
+    // area (checked below), within the 255 bytes of a file name.
+    const int areaWidth = wxDisplay(0u).GetClientArea().GetWidth();
+    std::string serial;
+    while (serial.size() < 210) serial += "A50285B";
+    const std::string one = (byId / ("usb-FTDI_FT232R_USB_UART_" + serial + "I-if00-port0")).string();
+    const std::string two = (byId / ("usb-FTDI_FT232R_USB_UART_" + serial + "J-if00-port0")).string();
+    std::filesystem::create_symlink(first.path, one);
+    std::filesystem::create_symlink(second.path, two);
+    rq::platform::SetCandidatePortNames({one, two});
+
+    auto dialog = Make(two);
+    ASSERT_EQ(Items(dialog->PortChoice), (std::vector<std::string>{one, two}));
+    ASSERT_GT(dialog->PortChoice->GetTextExtent(wxString::FromUTF8(two)).GetWidth(), areaWidth);
+    ShowAndSettle(*dialog);
+    EXPECT_EQ(Joined(Misfits(*dialog)), "");
+    EXPECT_LE(dialog->GetSize().GetWidth(), areaWidth);
+    EXPECT_EQ(Narrow(dialog->PortChoice->GetToolTipText()), two);
+    Choose(dialog->PortChoice, 0);
+    EXPECT_EQ(Narrow(dialog->PortChoice->GetToolTipText()), one);
+    Screenshot(Shot("names-wider-than-the-screen"));
 }
 #endif
 

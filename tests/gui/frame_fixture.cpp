@@ -57,6 +57,7 @@ std::vector<LogLine> ReadLog(wxRichTextCtrl* log)
         if (length > 0 && log->GetStyle(position, attr)) {
             line.colour = attr.GetTextColour();
             line.bold = attr.GetFontWeight() == wxFONTWEIGHT_BOLD;
+            line.background = attr.HasBackgroundColour() ? attr.GetBackgroundColour() : log->GetBackgroundColour();
         }
         lines.push_back(line);
         position = log->XYToPosition(0, i + 1);

@@ -119,11 +119,13 @@ bool PumpUntil(const std::function<bool()>& done, int timeoutMs = 5000);
 // so its destructor (which saves the settings) has run when this returns.
 void DestroyNow(wxWindow* window);
 
-// One line of the log pane: its text and the colour and weight of its first character.
+// One line of the log pane: its text, the colour and weight of its first
+// character, and the background it is drawn on.
 struct LogLine {
     std::string text;
     wxColour colour;
     bool bold = false;
+    wxColour background;
 };
 std::vector<LogLine> ReadLog(wxRichTextCtrl* log);
 

@@ -1,7 +1,10 @@
 // The main window's start-up state, its settings file and its lifecycle.
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
+#include <string>
+#include <vector>
 
 #include <wx/menu.h>
 
@@ -213,5 +216,76 @@ TEST(FrameLayout, ControlsKeepTheirFixedWidthsUnlessTheContentNeedsMore)
     std::printf("layout ComPortText: fixed 50, text %d, shown %d\n", portText, portWidth);
     EXPECT_GE(portWidth, 50);
     EXPECT_GT(portWidth, portText);
+    DestroyNow(frame);
+}
+
+namespace {
+
+// Every shown control of `parent`, at any depth, whose rectangle leaves the
+// frame's client area; empty when all lie inside.
+void CollectOutside(TestableFrame& frame, wxWindow* parent, std::vector<std::string>& outside)
+{
+    const wxRect client(wxPoint(0, 0), frame.GetClientSize());
+    for (wxWindow* child : parent->GetChildren()) {
+        if (!child->IsShown()) continue;
+        const wxRect rect(frame.ScreenToClient(child->GetScreenPosition()), child->GetSize());
+        if (!client.Contains(rect)) {
+            outside.push_back(wxString(child->GetClassInfo()->GetClassName()).utf8_string() + " \"" +
+                              child->GetLabel().utf8_string() + "\" at " + std::to_string(rect.x) + "," +
+                              std::to_string(rect.y) + " " + std::to_string(rect.width) + "x" +
+                              std::to_string(rect.height) + " outside " + std::to_string(client.width) + "x" +
+                              std::to_string(client.height));
+        }
+        CollectOutside(frame, child, outside);
+    }
+}
+
+}  // namespace
+
+// A stable adapter name is long; it must not push "COM Set" or anything else
+// out of the window, and it stays readable: the field shows its end, which
+// tells adapters apart, and the tooltip shows it whole. Run under openbox too.
+TEST(FrameLayout, LongPortNameKeepsEveryControlInsideTheWindow)
+{
+    const std::string port = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0";
+    WorkDir dir;
+    dir.CopyRuntimeData();
+    dir.WriteFile("Config/Config.ini", "[Setting]\nMode=RQ-M4T\n[SerialPort]\nCOM=" + port + "\n");
+    auto* frame = new TestableFrame;
+    frame->Show();
+    ASSERT_TRUE(rq::test::PumpUntil([&] { return frame->ComSetButton->IsShownOnScreen(); }, 10000));
+    // A window manager may resize the frame once it frames it: wait for the size to hold.
+    wxSize settled;
+    rq::test::PumpUntil([&] {
+        const bool same = frame->GetClientSize() == settled;
+        settled = frame->GetClientSize();
+        return same && frame->GetSize().GetWidth() >= 800;
+    }, 3000);
+
+    std::vector<std::string> outside;
+    CollectOutside(*frame, frame->MainPanel, outside);
+    std::string report;
+    for (const std::string& line : outside) report += line + "\n";
+    EXPECT_EQ(report, "");
+    const wxRect button(frame->ScreenToClient(frame->ComSetButton->GetScreenPosition()), frame->ComSetButton->GetSize());
+    EXPECT_TRUE(wxRect(wxPoint(0, 0), frame->GetClientSize()).Contains(button))
+        << "COM Set at " << button.x << "," << button.y << " in " << frame->GetClientSize().GetWidth();
+
+    EXPECT_EQ(frame->ComPortText->GetValue().utf8_string(), port);
+    ASSERT_NE(frame->ComPortText->GetToolTip(), nullptr);
+    EXPECT_EQ(frame->ComPortText->GetToolTipText().utf8_string(), port);
+    // The field is wide enough for the part that tells adapters apart, and it shows the end.
+    EXPECT_GE(frame->ComPortText->GetSize().GetWidth(),
+              frame->ComPortText->GetTextExtent("A50285BI-if00-port0").GetWidth());
+    EXPECT_EQ(frame->ComPortText->GetInsertionPoint(), frame->ComPortText->GetLastPosition());
+    if (const char* folder = std::getenv("RQ_SCREENSHOT_DIR")) {
+        for (int k = 0; k < 20; ++k) {  // for the picture only: let the X server paint
+            frame->Update();
+            wxTheApp->Yield(true);
+            wxMilliSleep(25);
+        }
+        const std::string command = std::string("import -window root '") + folder + "/long-port-name.png'";
+        EXPECT_EQ(std::system(command.c_str()), 0);
+    }
     DestroyNow(frame);
 }

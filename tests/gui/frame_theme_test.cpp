@@ -4,13 +4,20 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <set>
 #include <string>
+#include <vector>
 
 #include <wx/settings.h>
 
 #include "gui/frame_fixture.h"
+#include "support/sim_controller.h"
 
 using rq::test::DestroyNow;
+using rq::test::LogLine;
+using rq::test::PumpUntil;
+using rq::test::ReadLog;
+using rq::test::SimController;
 using rq::test::TestableFrame;
 using rq::test::WorkDir;
 
@@ -48,8 +55,13 @@ std::string Name(const wxColour& colour)
 
 TEST(Theme, LogPaneKeepsALightPageAndItsLineColoursUnderAnyTheme)
 {
+    // A successful command and a failed one against simulated controllers:
+    // between them they write a line in each of the log's colours.
+    SimController answering;
+    SimController refusing({"--status", "F0"});
     WorkDir dir;
     dir.CopyRuntimeData();
+    dir.WriteFile("Config/Config.ini", "[Setting]\nMode=RQ-M4T\n[SerialPort]\nCOM=" + answering.PortPath() + "\n");
     auto* frame = new TestableFrame;
     frame->Show();
     if (DarkThemeAsked()) {
@@ -58,20 +70,29 @@ TEST(Theme, LogPaneKeepsALightPageAndItsLineColoursUnderAnyTheme)
             << Name(wxSystemSettings::GetColour(wxSYS_COLOUR_WINDOW));
     }
 
-    const wxColour page = frame->LogView->GetBackgroundColour();
-    EXPECT_EQ(Name(page), "#FFFFFF");
-    EXPECT_EQ(Name(frame->LogView->GetBasicStyle().GetTextColour()), "#000000");
-    // Every line colour stays as it is and readable on the page (3:1, the
-    // least for large or bold text; plain black gets far more).
-    for (const wxColour& colour : {rq::test::kPlum, rq::test::kOlive, rq::test::kGreen, rq::test::kMagenta,
-                                   rq::test::kBlue, rq::test::kOrange, rq::test::kRed, rq::test::kMaroon}) {
-        EXPECT_GE(Contrast(colour, page), 3.0) << Name(colour) << " on " << Name(page);
+    // What the pane holds after each command: every line's colour as drawn,
+    // on the background it is drawn on.
+    std::vector<LogLine> lines;
+    for (const std::string& port : {answering.PortPath(), refusing.PortPath()}) {
+        frame->comPort = port;
+        frame->Click(frame->BlackButton);
+        ASSERT_TRUE(PumpUntil([&] { return !frame->IsBusy(); }, 10000));
+        const auto shown = ReadLog(frame->LogView);
+        lines.insert(lines.end(), shown.begin(), shown.end());
     }
-    frame->AppendLog("reply read", wxColour(0, 0, 255), false);
-    const auto lines = rq::test::ReadLog(frame->LogView);
-    ASSERT_FALSE(lines.empty());
-    EXPECT_EQ(Name(lines.back().colour), "#0000FF");
+    std::set<std::string> colours;
+    for (const LogLine& line : lines) colours.insert(Name(line.colour));
+    // Plum banner, olive Open, green Write, magenta and orange dumps, blue Read
+    // and "Success", maroon Close, red "Checksum error".
+    EXPECT_EQ(colours.size(), 8u) << testing::PrintToString(colours);
 
+    // The page stays light, and each line readable on it (3:1, the least for
+    // large or bold text; plain black gets far more).
+    for (const LogLine& line : lines) {
+        EXPECT_GT(Luminance(line.background), 0.8) << line.text << ": page " << Name(line.background);
+        EXPECT_GE(Contrast(line.colour, line.background), 3.0)
+            << line.text << ": " << Name(line.colour) << " on " << Name(line.background);
+    }
     // The operator's own text keeps the theme's pair of colours, which the
     // theme makes readable together.
     EXPECT_GE(Contrast(frame->MessageText->GetForegroundColour(), frame->MessageText->GetBackgroundColour()), 4.5)

@@ -1,10 +1,14 @@
 // Every Set button end to end: the frame on the wire, the log lines and
 // colours, and the window's busy/idle states, against the simulated controller.
 #include <chrono>
+#include <functional>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include <wx/msgdlg.h>
 #include <wx/testing.h>
+#include <wx/uiaction.h>
 
 #include "gui/frame_fixture.h"
 #include "support/sim_controller.h"
@@ -457,4 +461,109 @@ TEST_F(TransactionTest, WorkerEventsAreDecodedByIdentifier)
     EXPECT_EQ(log[1].colour, rq::test::kRed);
     EXPECT_EQ(log[2].text, kBlanks + "System error");
     EXPECT_EQ(log[2].colour, rq::test::kRed);
+}
+
+// ---- Enter in a field: typed on the keyboard, through the toolkit ----
+
+namespace {
+
+struct FieldCase {
+    const char* name;
+    std::function<wxWindow*(TestableFrame&)> field;
+};
+
+class KeyboardTest : public TransactionTest {
+protected:
+    // Gives `field` the keyboard focus and presses Enter there as the operator
+    // would: a real key event from the display server, through the toolkit's
+    // own key handling. Returns once the window has handled the key.
+    ::testing::AssertionResult PressEnterIn(wxWindow* field)
+    {
+        frame->Show();
+        frame->Raise();
+        if (!PumpUntil([&] { return field->IsShownOnScreen(); }, 10000)) {
+            return ::testing::AssertionFailure() << "the window did not show";
+        }
+        field->SetFocus();
+        if (!PumpUntil([&] { return HasFocus(field); }, 5000)) {
+            return ::testing::AssertionFailure() << "the field did not take the focus";
+        }
+        const wxString before = TextOf(field);
+        wxUIActionSimulator keyboard;
+        // Without a window manager the keys go to the window under the pointer.
+        keyboard.MouseMove(field->GetScreenRect().GetLeftTop() + wxPoint(3, 3));
+        keyboard.Char(WXK_RETURN);
+        // Enter either moves on (the focus leaves the field) or changes the
+        // field's text, or it presses a button (GTK clicks a default button a
+        // moment after the key) and a command starts.
+        if (!PumpUntil([&] { return !HasFocus(field) || TextOf(field) != before || frame->IsBusy() || !Log().empty(); },
+                       5000)) {
+            return ::testing::AssertionFailure() << "the Enter key had no effect at all";
+        }
+        return ::testing::AssertionSuccess();
+    }
+
+    static wxString TextOf(wxWindow* field)
+    {
+        auto* entry = dynamic_cast<wxTextEntry*>(field);
+        return entry ? entry->GetValue() : wxString();
+    }
+
+    static bool HasFocus(wxWindow* field)
+    {
+        for (wxWindow* focus = wxWindow::FindFocus(); focus; focus = focus->GetParent()) {
+            if (focus == field) return true;
+        }
+        return false;
+    }
+};
+
+class EnterInField : public KeyboardTest, public ::testing::WithParamInterface<FieldCase> {};
+
+}  // namespace
+
+// Enter in a one-line field sends nothing to the sign: the window's default
+// button ("Send Message") stays unpressed, whatever the message box holds.
+TEST_P(EnterInField, SendsNothing)
+{
+    StartWith({});
+    ASSERT_EQ(frame->profile.model, "RQ-M4T");
+    frame->LogView->Clear();
+    wxWindow* field = GetParam().field(*frame);
+    ASSERT_TRUE(PressEnterIn(field));
+    EXPECT_FALSE(frame->IsBusy());
+    EXPECT_TRUE(Log().empty()) << Log().front().text;
+    EXPECT_FALSE(HasFocus(field)) << "Enter moves on to the next field";
+    ASSERT_TRUE(PumpUntil([&] { return !frame->IsBusy(); }, 10000));
+    EXPECT_EQ(sim->RecordedFrames(), std::vector<std::string>{});
+    // The message button stays the window's default.
+    EXPECT_EQ(frame->GetDefaultItem(), frame->SendMessageButton);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    OneLineFields, EnterInField,
+    ::testing::Values(FieldCase{"Id", [](TestableFrame& f) -> wxWindow* { return f.IdText; }},
+                      FieldCase{"ComPort", [](TestableFrame& f) -> wxWindow* { return f.ComPortText; }},
+                      FieldCase{"Width", [](TestableFrame& f) -> wxWindow* { return f.WidthText; }},
+                      FieldCase{"High", [](TestableFrame& f) -> wxWindow* { return f.HighText; }},
+                      FieldCase{"Bright", [](TestableFrame& f) -> wxWindow* { return f.BrightCombo; }},
+                      FieldCase{"OnInterval", [](TestableFrame& f) -> wxWindow* { return f.OnIntervalText; }},
+                      FieldCase{"OffInterval", [](TestableFrame& f) -> wxWindow* { return f.OffIntervalText; }},
+                      FieldCase{"Elapsed", [](TestableFrame& f) -> wxWindow* { return f.ElapsedText; }},
+                      FieldCase{"RollSpeed", [](TestableFrame& f) -> wxWindow* { return f.RollSpeedText; }},
+                      FieldCase{"NewId", [](TestableFrame& f) -> wxWindow* { return f.NewIdText; }}),
+    [](const ::testing::TestParamInfo<FieldCase>& info) { return std::string(info.param.name); });
+
+// In the message box Enter starts a new line, as before, and sends nothing.
+TEST_F(KeyboardTest, EnterInTheMessageBoxStartsANewLine)
+{
+    StartWith({});
+    frame->MessageText->SetValue("abc");
+    frame->MessageText->SetInsertionPointEnd();
+    frame->LogView->Clear();
+    ASSERT_TRUE(PressEnterIn(frame->MessageText));
+    EXPECT_TRUE(PumpUntil([&] { return frame->MessageText->GetValue() == "abc\n"; }, 5000))
+        << frame->MessageText->GetValue().utf8_string();
+    EXPECT_FALSE(frame->IsBusy());
+    EXPECT_TRUE(Log().empty());
 }

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Runs the README's "Trying it without hardware" example as a newcomer would
-# paste it, with the build directory given here in place of build/: it must
-# end in "Success" with exit status 0.
+# Runs the "Trying it without hardware" example of the command-line guide
+# (docs/command-line.md, linked from the README) as a newcomer would paste
+# it, with the build directory given here in place of build/: it must end in
+# "Success" with exit status 0.
 #
 # usage: test_readme_example.sh BUILD_DIR   (rq-m4x-sim and rq-m4x-send built there)
 set -euo pipefail
@@ -10,11 +11,12 @@ build=$(cd "${1:?usage: test_readme_example.sh BUILD_DIR}" && pwd)
 root=$(cd "$(dirname "$0")/../.." && pwd)
 
 # The first sh block after the heading.
-example=$(awk '/^### Trying it without hardware/ { found = 1 }
+guide=$root/docs/command-line.md
+example=$(awk '/^## Trying it without hardware/ { found = 1 }
                found && /^```sh/ { inside = 1; next }
                inside && /^```/ { exit }
-               inside { print }' "$root/README.md")
-[ -n "$example" ] || { echo "FAIL: no example under \"### Trying it without hardware\"" >&2; exit 1; }
+               inside { print }' "$guide")
+[ -n "$example" ] || { echo "FAIL: no example under \"## Trying it without hardware\" in $guide" >&2; exit 1; }
 grep -q 'rq-m4x-sim' <<<"$example" || { echo "FAIL: the example starts no simulated controller" >&2; exit 1; }
 
 scratch=$(mktemp -d)
@@ -25,7 +27,7 @@ cleanup() {
     rm -rf "$scratch"
 }
 trap cleanup EXIT
-# Run where the README says (the checkout), reaching the tools through build/,
+# Run where the guide says (the checkout), reaching the tools through build/,
 # in a process group of its own.
 mkdir "$scratch/checkout"
 ln -s "$build" "$scratch/checkout/build"
@@ -34,8 +36,8 @@ group=$!
 status=0
 wait "$group" || status=$?
 if [ "$status" -ne 0 ] || ! grep -qx ' *Success' "$scratch/out"; then
-    echo "FAIL: the README example ended with status $status:" >&2
+    echo "FAIL: the command-line guide's example ended with status $status:" >&2
     cat "$scratch/out" >&2
     exit 1
 fi
-echo "README example: passed"
+echo "command-line guide example: passed"
