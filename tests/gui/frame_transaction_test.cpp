@@ -271,15 +271,22 @@ TEST_F(TransactionTest, SilentControllerTimesOutWithoutResultLine)
     EXPECT_FALSE(frame->IsBusy());
 }
 
-TEST_F(TransactionTest, OpenFailureIsOneRedLineWithoutClose)
+TEST_F(TransactionTest, OpenFailureIsARedLineAndTheSystemsReasonWithoutClose)
 {
     StartWith({});
     frame->comPort = dir.Path() + "/no-such-port";
     ClickAndWait(frame->BlackButton);
     const auto log = Log();
-    ASSERT_EQ(log.size(), 2u);
+    ASSERT_EQ(log.size(), 3u);
     EXPECT_EQ(log[1].text, kBlanks + "Open Failed : " + frame->comPort + " ,9600 ");
     EXPECT_EQ(log[1].colour, rq::test::kRed);
+#ifdef _WIN32
+    EXPECT_EQ(log[2].text, kBlanks + "The system cannot find the path specified.");
+#else
+    EXPECT_EQ(log[2].text, kBlanks + "No such file or directory");
+#endif
+    EXPECT_EQ(log[2].colour, rq::test::kRed);
+    EXPECT_FALSE(log[2].bold);
 }
 
 TEST_F(TransactionTest, HangUpDuringTheTransactionEndsAsATimeOut)
@@ -309,9 +316,11 @@ TEST_F(TransactionTest, ServerGoneDuringTheTransactionEndsAsATimeOutAndTheWindow
     // The next click finds no server: one red line.
     ClickAndWait(frame->BlackButton);
     const auto next = Log();
-    ASSERT_EQ(next.size(), 2u);
+    ASSERT_EQ(next.size(), 3u);
     EXPECT_EQ(next[1].text, kBlanks + "Open Failed : " + server->PortName() + " ,9600 ");
     EXPECT_EQ(next[1].colour, rq::test::kRed);
+    EXPECT_EQ(next[2].text, kBlanks + "Connection refused");
+    EXPECT_EQ(next[2].colour, rq::test::kRed);
     EXPECT_FALSE(frame->IsBusy());
 }
 #endif

@@ -87,6 +87,12 @@ const Expected kRead{Prefix::Time, "Read : 1 Bytes", rq::test::kBlue};
 const Expected kTimedOut{Prefix::Time, "The request has timed out", rq::test::kRed};
 const Expected kClose{Prefix::Blank, "Close: %p", rq::test::kMaroon};
 const Expected kOpenFailed{Prefix::Blank, "Open Failed : %p ,9600 ", rq::test::kRed};
+// The system's reason for a port whose controller has gone with its terminal.
+#ifdef _WIN32
+const Expected kPortGone{Prefix::Blank, "The system cannot find the file specified.", rq::test::kRed};
+#else
+const Expected kPortGone{Prefix::Blank, "No such file or directory", rq::test::kRed};
+#endif
 
 Expected Received(const std::string& hex, const wxColour& colour = rq::test::kOrange)
 {
@@ -182,7 +188,7 @@ TEST_P(Misbehaviour, EndsWithTheRightLinesAndLeavesTheWindowUsable)
         // cleanly on the same port.
         ASSERT_TRUE(sim.WaitForExit(10000));
         ClickBlackAndWait();
-        ExpectLog(ReadLog(frame->LogView), {kBanner, kOpenFailed}, sim.PortPath());
+        ExpectLog(ReadLog(frame->LogView), {kBanner, kOpenFailed, kPortGone}, sim.PortPath());
     }
     ExpectUsableAfterwards();
 }
@@ -242,9 +248,9 @@ TEST_F(ControllerTest, PortThatDisappearsBetweenTwoCommandsFailsCleanly)
 
     sim.reset();
     ClickBlackAndWait();
-    ExpectLog(ReadLog(frame->LogView), {kBanner, kOpenFailed}, port);
+    ExpectLog(ReadLog(frame->LogView), {kBanner, kOpenFailed, kPortGone}, port);
     // Again: a failed open leaves nothing behind that blocks the next one.
     ClickBlackAndWait();
-    ExpectLog(ReadLog(frame->LogView), {kBanner, kOpenFailed}, port);
+    ExpectLog(ReadLog(frame->LogView), {kBanner, kOpenFailed, kPortGone}, port);
     ExpectUsableAfterwards();
 }

@@ -29,6 +29,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "platform/serial_port.h"
 #include "support/command_cases.h"
 #include "support/sim_controller.h"
 #ifndef _WIN32
@@ -531,12 +532,44 @@ TEST(CliSend, SilentControllerTimesOut)
     EXPECT_EQ(lines[5], kBlanks + "Close: " + sim.PortPath());
 }
 
-TEST(CliSend, MissingPortFailsToOpen)
+// What the system says of a port that is not there.
+#ifdef _WIN32
+const std::string kMissingReason = "The system cannot find the path specified.";
+#else
+const std::string kMissingReason = "No such file or directory";
+#endif
+
+TEST(CliSend, MissingPortFailsToOpenWithTheSystemsReason)
 {
     const RunResult run = RunSend({"--port", "/nonexistent/tty", "--baud", "4800", "black"});
     EXPECT_EQ(run.status, 8);
-    EXPECT_EQ(run.out, "               =========  Black  =========\n" + kBlanks + "Open Failed : /nonexistent/tty ,4800 \n");
+    EXPECT_EQ(run.out, "               =========  Black  =========\n" + kBlanks + "Open Failed : /nonexistent/tty ,4800 \n" +
+                           kBlanks + kMissingReason + "\n");
 }
+
+#ifndef _WIN32
+// In the failure's colour, on a terminal as in the window's log.
+TEST(CliSend, PortHeldByAnotherProgramIsBusyInRed)
+{
+    SimController sim({"--silent"});
+    rq::platform::SerialPort holder;
+    ASSERT_TRUE(holder.Open(sim.PortPath(), 9600)) << holder.LastErrorMessage();
+
+    const RunResult run = RunSend({"--port", sim.PortPath(), "black"}, true);
+    EXPECT_EQ(run.status, 8);
+    const auto lines = Lines(run.out);
+    ASSERT_EQ(lines.size(), 3u) << run.out;
+    const std::string red = "\x1b[38;2;255;0;0m";
+    EXPECT_EQ(lines[1], red + kBlanks + "Open Failed : " + sim.PortPath() + " ,9600 \x1b[0m");
+    EXPECT_EQ(lines[2], red + kBlanks + "Device or resource busy\x1b[0m");
+    EXPECT_TRUE(sim.RecordedFrames().empty());
+
+    // One line a transaction with --quiet: the failed open, as before.
+    const RunResult quiet = RunSend({"--port", sim.PortPath(), "--quiet", "black"});
+    EXPECT_EQ(quiet.status, 8);
+    EXPECT_EQ(quiet.out, kBlanks + "Open Failed : " + sim.PortPath() + " ,9600 \n");
+}
+#endif
 
 // ---- --quiet and --repeat ----
 

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 #include <mutex>
 #include <regex>
@@ -282,7 +283,14 @@ TEST(Uasd, SilentControllerTimesOutAfterHalfASecond)
     EXPECT_EQ(sim.RecordedFrames(), std::vector<std::string>{"A1 07 F8 43 08 EB 51"});
 }
 
-TEST(Uasd, MissingPortIsOneRedLineWithoutClose)
+// What the system says of a port that is not there.
+#ifdef _WIN32
+const std::string MISSING_REASON = "The system cannot find the path specified.";
+#else
+const std::string MISSING_REASON = "No such file or directory";
+#endif
+
+TEST(Uasd, MissingPortIsTheFailedOpenAndItsReasonWithoutClose)
 {
     const std::string port = "/nonexistent-rq-m4x/ttyRQ0";
     std::uint8_t reply = 0xAA;
@@ -290,10 +298,46 @@ TEST(Uasd, MissingPortIsOneRedLineWithoutClose)
     const Outcome outcome = RunTransaction(port, BRIGHTNESS, &reply, 1);
     ASSERT_TRUE(outcome.finished) << Describe(outcome.events);
 
-    ExpectEvents(outcome.events,
-                 {Line(RED, Prefix::Blank, "Open Failed : " + port + " ,9600 "), Finished()});
+    ExpectEvents(outcome.events, {Line(RED, Prefix::Blank, "Open Failed : " + port + " ,9600 "),
+                                  Line(RED, Prefix::Blank, MISSING_REASON), Finished()});
     EXPECT_EQ(reply, 0xAA);
 }
+
+// Ports that exist and are refused. Only POSIX keeps a port to one holder
+// under Wine, and files and directories are no COM names.
+#ifndef _WIN32
+TEST(Uasd, PortHeldByAnotherIsRefusedAsBusy)
+{
+    test::SimController sim({"--silent"});
+    const std::string port = sim.PortPath();
+    rq::platform::SerialPort holder;
+    ASSERT_TRUE(holder.Open(port, BAUD)) << holder.LastErrorMessage();
+    std::uint8_t reply = 0xAA;
+
+    const Outcome outcome = RunTransaction(port, BRIGHTNESS, &reply, 1);
+    ASSERT_TRUE(outcome.finished) << Describe(outcome.events);
+
+    ExpectEvents(outcome.events, {Line(RED, Prefix::Blank, "Open Failed : " + port + " ,9600 "),
+                                  Line(RED, Prefix::Blank, "Device or resource busy"), Finished()});
+    EXPECT_TRUE(sim.RecordedFrames().empty());
+}
+
+TEST(Uasd, FileThatIsNoTerminalIsRefused)
+{
+    char path[] = "/tmp/rq-m4x-not-a-tty-XXXXXX";
+    const int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    close(fd);
+    std::uint8_t reply = 0xAA;
+
+    const Outcome outcome = RunTransaction(path, BRIGHTNESS, &reply, 1);
+    unlink(path);
+    ASSERT_TRUE(outcome.finished) << Describe(outcome.events);
+
+    ExpectEvents(outcome.events, {Line(RED, Prefix::Blank, "Open Failed : " + std::string(path) + " ,9600 "),
+                                  Line(RED, Prefix::Blank, "Inappropriate ioctl for device"), Finished()});
+}
+#endif
 
 TEST(Uasd, LongerReplyStoresOnlyTheExpectedBytes)
 {
@@ -714,9 +758,10 @@ TEST_F(UasdChinese, FailureLinesAreTranslated)
     std::uint8_t reply = 0xAA;
     const Outcome failed = RunTransaction(missing, BRIGHTNESS, &reply, 1);
     ASSERT_TRUE(failed.finished) << Describe(failed.events);
+    // The system's reason comes in the system's language, not the catalogue's.
     ExpectEvents(failed.events,
                  {Line(RED, Prefix::Blank, "\u6253\u5f00\u5931\u8d25\uff1a" + missing + "\uff0c9600 "),
-                  Finished()});
+                  Line(RED, Prefix::Blank, MISSING_REASON), Finished()});
 
     test::SimController sim({"--silent"});
     const Outcome silent = RunTransaction(sim.PortPath(), BRIGHTNESS, &reply, 1);
