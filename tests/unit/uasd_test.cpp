@@ -519,6 +519,8 @@ struct LineCalls {
     int reads = 0;
     wxDateTime writeCalled;
     wxDateTime drained;
+    // On the steady clock: when the write began and ended, when the drain began.
+    Clock::time_point writeBegan, writeEnded, drainBegan;
 
     void Note(const std::string& call)
     {
@@ -527,12 +529,14 @@ struct LineCalls {
     }
 };
 
-// Takes every frame whole, lets it leave the line in `drainTime` (as a slow
-// line would), then answers the status byte 0F on read number `answerOnRead`.
+// Takes every frame whole in `writeTime`, lets it leave the line in
+// `drainTime` (as a slow line would), then answers the status byte 0F on read
+// number `answerOnRead`.
 class RecordingLine : public rq::platform::SerialLine {
 public:
-    RecordingLine(std::shared_ptr<LineCalls> record, std::chrono::milliseconds drainTime, int answerOnRead)
-        : record(std::move(record)), drainTime(drainTime), answerOnRead(answerOnRead)
+    RecordingLine(std::shared_ptr<LineCalls> record, std::chrono::milliseconds drainTime, int answerOnRead,
+                  std::chrono::milliseconds writeTime = std::chrono::milliseconds(0))
+        : record(std::move(record)), drainTime(drainTime), writeTime(writeTime), answerOnRead(answerOnRead)
     {
     }
 
@@ -545,12 +549,16 @@ public:
     bool IsOpen() const override { return open; }
     std::size_t Write(const std::uint8_t*, std::size_t length, int timeoutMs) override
     {
+        record->writeBegan = Clock::now();
         record->writeCalled = wxDateTime::UNow();
         record->Note("Write " + std::to_string(length) + " bytes within " + std::to_string(timeoutMs) + " ms");
+        std::this_thread::sleep_for(writeTime);
+        record->writeEnded = Clock::now();
         return length;
     }
     bool Drain(int timeoutMs) override
     {
+        record->drainBegan = Clock::now();
         record->drainBoundMs = timeoutMs;
         std::this_thread::sleep_for(drainTime);
         record->drained = wxDateTime::UNow();
@@ -578,6 +586,7 @@ public:
 private:
     std::shared_ptr<LineCalls> record;
     std::chrono::milliseconds drainTime;
+    std::chrono::milliseconds writeTime;
     int answerOnRead;
     bool open = false;
     std::string none;
@@ -611,6 +620,7 @@ struct WriteCase {
     std::size_t length;
     int baud;
     int timeoutMs;  // as the line time-out arithmetic gives it
+    int writeMs;    // how long the fake line's write takes
 };
 
 class UasdWriteTimeOut : public testing::TestWithParam<WriteCase> {};
@@ -624,7 +634,8 @@ TEST_P(UasdWriteTimeOut, AsksForTheLinesTimeOutAndDrainsBeforeTheReplyWait)
     std::uint8_t reply = 0xAA;
 
     const Outcome outcome = RunTransaction(
-        FAKE_PORT, frame, &reply, 1, std::make_unique<RecordingLine>(record, std::chrono::milliseconds(0), 1),
+        FAKE_PORT, frame, &reply, 1,
+        std::make_unique<RecordingLine>(record, std::chrono::milliseconds(0), 1, std::chrono::milliseconds(c.writeMs)),
         c.baud);
     ASSERT_TRUE(outcome.finished) << Describe(outcome.events);
 
@@ -635,17 +646,29 @@ TEST_P(UasdWriteTimeOut, AsksForTheLinesTimeOutAndDrainsBeforeTheReplyWait)
                                         "Write " + std::to_string(c.length) + " bytes within " +
                                             std::to_string(c.timeoutMs) + " ms",
                                         "Drain", "Read", "Close"}));
-    // The drain shares the write's time-out.
-    EXPECT_GE(record->drainBoundMs, 0);
-    EXPECT_LE(record->drainBoundMs, c.timeoutMs);
+    // The drain gets what the write left of the time-out: no more than the
+    // time-out less the write's own time, and no less than the time-out less
+    // everything up to the drain (a few milliseconds' grace for the worker
+    // being scheduled), never nothing.
+    const auto msBetween = [](Clock::time_point from, Clock::time_point to) {
+        return std::chrono::duration<double, std::milli>(to - from).count();
+    };
+    const double writing = msBetween(record->writeBegan, record->writeEnded);
+    const double untilDrain = msBetween(record->writeBegan, record->drainBegan);
+    EXPECT_LE(record->drainBoundMs, c.timeoutMs - writing + 1);
+    EXPECT_GE(record->drainBoundMs, c.timeoutMs - untilDrain - 10);
+    EXPECT_GT(record->drainBoundMs, 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Frames, UasdWriteTimeOut,
-    testing::Values(WriteCase{"LongestFrameAt9600", 255, 9600, 419},
-                    WriteCase{"ShortFrameAt9600", 7, 9600, 31},
-                    WriteCase{"LongestFrameAt115200", 255, 115200, 255},
-                    WriteCase{"ShortFrameAt128000", 6, 128000, 21}),
+    testing::Values(WriteCase{"LongestFrameAt9600", 255, 9600, 419, 0},
+                    WriteCase{"ShortFrameAt9600", 7, 9600, 31, 0},
+                    WriteCase{"LongestFrameAt115200", 255, 115200, 255, 0},
+                    WriteCase{"ShortFrameAt128000", 6, 128000, 21, 0},
+                    // A write that takes its time leaves the drain the rest.
+                    WriteCase{"SlowWriteOfTheLongestFrameAt9600", 255, 9600, 419, 150},
+                    WriteCase{"SlowWriteOfAShortFrameAt9600", 7, 9600, 31, 12}),
     [](const testing::TestParamInfo<WriteCase>& info) { return std::string(info.param.name); });
 
 // A frame that needs longer to leave than the whole reply wait: were the
