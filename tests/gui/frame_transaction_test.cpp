@@ -3,6 +3,12 @@
 #include <chrono>
 #include <memory>
 
+#ifdef _WIN32
+#define NOMINMAX
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#endif
+
 #include <wx/msgdlg.h>
 #include <wx/testing.h>
 
@@ -281,7 +287,10 @@ TEST_F(TransactionTest, OpenFailureIsARedLineAndTheSystemsReasonWithoutClose)
     EXPECT_EQ(log[1].text, kBlanks + "Open Failed : " + frame->comPort + " ,9600 ");
     EXPECT_EQ(log[1].colour, rq::test::kRed);
 #ifdef _WIN32
-    EXPECT_EQ(log[2].text, kBlanks + "The system cannot find the path specified.");
+    // In the user's language (Wine's words under the suites' Chinese locale).
+    EXPECT_EQ(log[2].text, kBlanks + (PRIMARYLANGID(GetUserDefaultUILanguage()) == LANG_CHINESE
+                                          ? "\u627e\u4e0d\u5230\u6587\u4ef6\u3002"
+                                          : "The system cannot find the file specified."));
 #else
     EXPECT_EQ(log[2].text, kBlanks + "No such file or directory");
 #endif

@@ -8,6 +8,12 @@
 #include <string>
 #include <vector>
 
+#ifdef _WIN32
+#define NOMINMAX
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#endif
+
 #include "gui/frame_fixture.h"
 #include "support/sim_controller.h"
 
@@ -88,8 +94,12 @@ const Expected kTimedOut{Prefix::Time, "The request has timed out", rq::test::kR
 const Expected kClose{Prefix::Blank, "Close: %p", rq::test::kMaroon};
 const Expected kOpenFailed{Prefix::Blank, "Open Failed : %p ,9600 ", rq::test::kRed};
 // The system's reason for a port whose controller has gone with its terminal.
+// Wine's, in the user's language, for a COM name whose terminal has gone.
 #ifdef _WIN32
-const Expected kPortGone{Prefix::Blank, "The system cannot find the file specified.", rq::test::kRed};
+const Expected kPortGone{Prefix::Blank,
+                         PRIMARYLANGID(GetUserDefaultUILanguage()) == LANG_CHINESE ? "\u65e0\u6548\u7684\u51fd\u6570\u3002"
+                                                                                   : "Incorrect function.",
+                         rq::test::kRed};
 #else
 const Expected kPortGone{Prefix::Blank, "No such file or directory", rq::test::kRed};
 #endif

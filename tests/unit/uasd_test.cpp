@@ -20,7 +20,11 @@
 #include <thread>
 #include <vector>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#define NOMINMAX
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#else
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
@@ -283,9 +287,12 @@ TEST(Uasd, SilentControllerTimesOutAfterHalfASecond)
     EXPECT_EQ(sim.RecordedFrames(), std::vector<std::string>{"A1 07 F8 43 08 EB 51"});
 }
 
-// What the system says of a port that is not there.
+// What the system says of a port that is not there, in the user's language
+// (Wine's words under the Chinese locale the Windows suites run with).
 #ifdef _WIN32
-const std::string MISSING_REASON = "The system cannot find the path specified.";
+const std::string MISSING_REASON = PRIMARYLANGID(GetUserDefaultUILanguage()) == LANG_CHINESE
+                                       ? "\u627e\u4e0d\u5230\u8def\u5f84\u3002"
+                                       : "The system cannot find the path specified.";
 #else
 const std::string MISSING_REASON = "No such file or directory";
 #endif
