@@ -550,7 +550,24 @@ TEST(CliSend, MissingPortFailsToOpenWithTheSystemsReason)
                            kBlanks + kMissingReason + "\n");
 }
 
-#ifndef _WIN32
+#ifdef _WIN32
+// A COM name with no device behind it (the Wine suites map COM1 to COM10 to
+// paths that do not exist, never to a real port).
+TEST(CliSend, MissingComPortFailsToOpenWithTheSystemsReason)
+{
+    const RunResult run = RunSend({"--port", "COM3", "black"});
+    EXPECT_EQ(run.status, 8);
+    // Wine answers a COM name whose device is missing with "Incorrect
+    // function."; Windows with "The system cannot find the file specified.".
+    const bool wine = GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+    const bool chinese = PRIMARYLANGID(GetUserDefaultUILanguage()) == LANG_CHINESE;
+    const std::string reason = wine ? (chinese ? "\u65e0\u6548\u7684\u51fd\u6570\u3002" : "Incorrect function.")
+                                    : (chinese ? "\u7cfb\u7edf\u627e\u4e0d\u5230\u6307\u5b9a\u7684\u6587\u4ef6\u3002"
+                                               : "The system cannot find the file specified.");
+    EXPECT_EQ(run.out, "               =========  Black  =========\n" + kBlanks + "Open Failed : COM3 ,9600 \n" + kBlanks +
+                           reason + "\n");
+}
+#else
 // In the failure's colour, on a terminal as in the window's log.
 TEST(CliSend, PortHeldByAnotherProgramIsBusyInRed)
 {
