@@ -193,8 +193,8 @@ std::size_t UASD::WriteFrame()
     const int timeoutMs = rq::platform::WriteTimeoutMs(requestLength, baud);
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     const std::size_t written = activePort->Write(request.get(), requestLength, timeoutMs);
-    // A POSIX write returns once the kernel holds the bytes; the reply wait
-    // must start from the last byte on the wire, as it does on Windows.
+    // A write returns once the driver holds the bytes (a USB adapter holds
+    // hundreds); the reply wait must start from the last byte on the wire.
     if (written > 0) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
         activePort->Drain(static_cast<int>(std::max<long long>(left, 0)));

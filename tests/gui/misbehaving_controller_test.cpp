@@ -93,13 +93,20 @@ const Expected kRead{Prefix::Time, "Read : 1 Bytes", rq::test::kBlue};
 const Expected kTimedOut{Prefix::Time, "The request has timed out", rq::test::kRed};
 const Expected kClose{Prefix::Blank, "Close: %p", rq::test::kMaroon};
 const Expected kOpenFailed{Prefix::Blank, "Open Failed : %p ,9600 ", rq::test::kRed};
-// The system's reason for a port whose controller has gone with its terminal.
-// Wine's, in the user's language, for a COM name whose terminal has gone.
+// The system's reason for a port whose controller has gone with its terminal,
+// in the user's language. Wine answers a COM name whose device is missing
+// with "Incorrect function."; Windows with "The system cannot find the file
+// specified.".
 #ifdef _WIN32
-const Expected kPortGone{Prefix::Blank,
-                         PRIMARYLANGID(GetUserDefaultUILanguage()) == LANG_CHINESE ? "\u65e0\u6548\u7684\u51fd\u6570\u3002"
-                                                                                   : "Incorrect function.",
-                         rq::test::kRed};
+std::string PortGoneReason()
+{
+    const bool wine = GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+    const bool chinese = PRIMARYLANGID(GetUserDefaultUILanguage()) == LANG_CHINESE;
+    if (wine) return chinese ? "\u65e0\u6548\u7684\u51fd\u6570\u3002" : "Incorrect function.";
+    return chinese ? "\u7cfb\u7edf\u627e\u4e0d\u5230\u6307\u5b9a\u7684\u6587\u4ef6\u3002"
+                   : "The system cannot find the file specified.";
+}
+const Expected kPortGone{Prefix::Blank, PortGoneReason(), rq::test::kRed};
 #else
 const Expected kPortGone{Prefix::Blank, "No such file or directory", rq::test::kRed};
 #endif
