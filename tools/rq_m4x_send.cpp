@@ -33,7 +33,7 @@ using namespace rq::cli;
 
 int BadArguments(const std::string& message)
 {
-    std::fprintf(stderr, "rq-m4x-send: %s\n", message.c_str());
+    PrintText(stderr, "rq-m4x-send: " + message + "\n");
     return kExitBadArguments;
 }
 
@@ -60,12 +60,14 @@ std::optional<std::string> ReadScriptText(const std::string& name)
 
 int main(int argc, char** argv)
 {
+    // First, so that argument errors read well in a console too.
+    const ConsoleSettingsGuard console;
     const std::vector<std::string> commandLine = CommandLineArguments(argc, argv);
     const ParsedArguments parsed = ParseArguments(commandLine);
     if (!parsed.error.empty()) return BadArguments(parsed.error);
     const Arguments& arguments = parsed.arguments;
     if (arguments.help) {
-        std::fputs(HelpText().c_str(), stdout);
+        PrintText(stdout, HelpText());
         return kExitSuccess;
     }
     if (arguments.version) {
@@ -102,7 +104,7 @@ int main(int argc, char** argv)
         plan = PlanCommand(arguments, setup, &rq::platform::ToControllerMultibyte);
     }
     if (!plan.error.empty()) return BadArguments(plan.error);
-    for (const std::string& warning : plan.warnings) std::fprintf(stderr, "rq-m4x-send: warning: %s\n", warning.c_str());
+    for (const std::string& warning : plan.warnings) PrintText(stderr, "rq-m4x-send: warning: " + warning + "\n");
 
     if (arguments.hex) {
         for (const PlannedTransaction& transaction : plan.transactions) std::printf("%s\n", HexBytes(transaction.frame).c_str());
@@ -146,5 +148,6 @@ int main(int argc, char** argv)
     logReporter.reset();
     std::fflush(stdout);
     std::fflush(stderr);
+    RestoreConsoleSettings();
     std::_Exit(status);
 }

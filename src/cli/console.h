@@ -2,13 +2,35 @@
 // The console around rq-m4x-send, one file per OS (console_posix.cpp,
 // console_win32.cpp).
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
 namespace rq::cli {
 
+// Keeps the Windows console's output code page and mode as the tool found
+// them and gives them back when the tool ends, Ctrl+C, Ctrl+Break and closing
+// the window included, so that other programs' output in the same window
+// reads as before. Nothing elsewhere.
+class ConsoleSettingsGuard {
+public:
+    ConsoleSettingsGuard();
+    ~ConsoleSettingsGuard();
+    ConsoleSettingsGuard(const ConsoleSettingsGuard&) = delete;
+    ConsoleSettingsGuard& operator=(const ConsoleSettingsGuard&) = delete;
+};
+
+// Gives the console its settings back now; for an exit that skips
+// destructors. Harmless when nothing was changed or already given back.
+void RestoreConsoleSettings();
+
+// Prints UTF-8 `text` to `stream`. A Windows console gets it as characters
+// (WriteConsoleW), readable whatever its code page; files, pipes and POSIX
+// terminals get the UTF-8 bytes. False when it could not be written.
+bool PrintText(std::FILE* stream, const std::string& text);
+
 // Whether standard output is a terminal that shows ANSI colours. On Windows
-// this also switches the console to escape sequences and UTF-8 output.
+// this also switches the console to escape sequences.
 bool PrepareColourOutput();
 
 // The program's arguments, without its name, as UTF-8 text.

@@ -1,6 +1,7 @@
 #include "cli/console.h"
 
 #include <clocale>
+#include <cstdio>
 #include <cstdlib>
 #include <cwchar>
 
@@ -50,6 +51,16 @@ std::string FromLocale(const char* arg)
 }
 
 }  // namespace
+
+// A terminal shows UTF-8 as it is: nothing to switch, nothing to give back.
+ConsoleSettingsGuard::ConsoleSettingsGuard() = default;
+ConsoleSettingsGuard::~ConsoleSettingsGuard() = default;
+void RestoreConsoleSettings() {}
+
+bool PrintText(std::FILE* stream, const std::string& text)
+{
+    return std::fputs(text.c_str(), stream) >= 0;
+}
 
 bool PrepareColourOutput()
 {

@@ -1,5 +1,6 @@
 #include "cli/console.h"
 
+#include <atomic>
 #include <cstdio>
 
 #include <io.h>
@@ -24,7 +25,84 @@ std::string ToUtf8(const wchar_t* text)
     return out;
 }
 
+// The console as the tool found it. Written once before the handler is
+// installed; given back at most once, by whichever end comes first.
+struct SavedConsole {
+    bool saved = false;
+    UINT outputCodePage = 0;
+    HANDLE output = INVALID_HANDLE_VALUE;
+    DWORD outputMode = 0;
+    bool haveOutputMode = false;
+};
+SavedConsole savedConsole;
+std::atomic<bool> consoleGivenBack{false};
+
+bool IsConsole(HANDLE handle)
+{
+    DWORD mode = 0;
+    return handle != INVALID_HANDLE_VALUE && handle != nullptr && GetConsoleMode(handle, &mode);
+}
+
+void GiveConsoleBack()
+{
+    if (!savedConsole.saved || consoleGivenBack.exchange(true)) return;
+    SetConsoleOutputCP(savedConsole.outputCodePage);
+    if (savedConsole.haveOutputMode) SetConsoleMode(savedConsole.output, savedConsole.outputMode);
+}
+
+// Ctrl+C, Ctrl+Break, the window closed: settings back, then the default
+// handling, which ends the tool. No flush here: the main thread may hold the
+// stream.
+BOOL WINAPI OnConsoleEnd(DWORD /*event*/)
+{
+    GiveConsoleBack();
+    return FALSE;
+}
+
 }  // namespace
+
+ConsoleSettingsGuard::ConsoleSettingsGuard()
+{
+    const HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+    if (!IsConsole(output) && !IsConsole(GetStdHandle(STD_ERROR_HANDLE))) return;
+    savedConsole.outputCodePage = GetConsoleOutputCP();
+    if (IsConsole(output)) {
+        savedConsole.output = output;
+        savedConsole.haveOutputMode = GetConsoleMode(output, &savedConsole.outputMode) != 0;
+    }
+    savedConsole.saved = savedConsole.outputCodePage != 0;
+    if (savedConsole.saved) SetConsoleCtrlHandler(OnConsoleEnd, TRUE);
+}
+
+ConsoleSettingsGuard::~ConsoleSettingsGuard()
+{
+    RestoreConsoleSettings();
+}
+
+void RestoreConsoleSettings()
+{
+    if (!savedConsole.saved || consoleGivenBack) return;
+    std::fflush(stdout);
+    std::fflush(stderr);
+    GiveConsoleBack();
+}
+
+bool PrintText(std::FILE* stream, const std::string& text)
+{
+    const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+    DWORD mode = 0;
+    if (handle == INVALID_HANDLE_VALUE || !GetConsoleMode(handle, &mode))
+        return std::fputs(text.c_str(), stream) >= 0;
+    // The C runtime would pass the bytes through the console's code page (or
+    // its own locale), which turns UTF-8 into garbage in a GBK window.
+    std::fflush(stream);
+    if (text.empty()) return true;
+    const int size = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(size), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), size);
+    DWORD written = 0;
+    return WriteConsoleW(handle, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr) != 0;
+}
 
 bool PrepareColourOutput()
 {
@@ -32,7 +110,6 @@ bool PrepareColourOutput()
     const HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
     DWORD mode = 0;
     if (output == INVALID_HANDLE_VALUE || !GetConsoleMode(output, &mode)) return false;
-    SetConsoleOutputCP(CP_UTF8);
     // Consoles before Windows 10 show escape sequences as text: no colour there.
     return SetConsoleMode(output, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
 }

@@ -1,5 +1,6 @@
 #include "cli/human_reporter.h"
 
+#include "cli/console.h"
 #include "cli/send_report.h"
 
 namespace rq::cli {
@@ -27,14 +28,13 @@ void HumanReporter::TransactionFinished(const PlannedTransaction& transaction, c
 
 void HumanReporter::RunFinished(const std::string& summary)
 {
-    std::fputs(summary.c_str(), out);
+    PrintText(out, summary);
     std::fflush(out);
 }
 
 void HumanReporter::Print(const std::string& text, rq::serial::Rgb colour, bool bold)
 {
-    std::fputs((style.colour ? AnsiColoured(text, colour.r, colour.g, colour.b, bold) : text).c_str(), out);
-    std::fputc('\n', out);
+    PrintText(out, (style.colour ? AnsiColoured(text, colour.r, colour.g, colour.b, bold) : text) + "\n");
     std::fflush(out);
 }
 

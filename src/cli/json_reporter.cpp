@@ -4,6 +4,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "cli/console.h"
+
 namespace rq::cli {
 
 std::string OutcomeKey(Outcome outcome)
@@ -52,13 +54,13 @@ std::string JsonReporter::Record(const PlannedTransaction& transaction, const Tr
 
 void JsonReporter::TransactionFinished(const PlannedTransaction& transaction, const TransactionRecord& record)
 {
-    std::fputs((Record(transaction, record) + "\n").c_str(), out);
+    PrintText(out, Record(transaction, record) + "\n");
     std::fflush(out);
 }
 
 void JsonReporter::RunFinished(const std::string& summary)
 {
-    std::fputs(summary.c_str(), summaryOut);
+    PrintText(summaryOut, summary);
     std::fflush(summaryOut);
 }
 

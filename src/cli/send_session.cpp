@@ -130,10 +130,12 @@ void SendSession::OnThreadEvent(wxThreadEvent& event)
     case serial::LogLine: {
         const serial::Rgb lineColour = serial::DecodeColour(event.GetInt());
         // The worker's only line with a blank prefix that names the port and
-        // the baud rate is the failed open.
+        // the baud rate is the failed open. The system's reason follows it;
+        // the result stays the failed open.
+        const bool reason = openFailed;
         if (text == serial::BlankPrefix() + wxString::Format(_("Open Failed : %s ,%d "), portName, baud))
             openFailed = true;
-        if (lineColour == serial::RED) {
+        if (lineColour == serial::RED && !reason) {
             resultLine = text;
             resultColour = lineColour;
         }

@@ -26,9 +26,9 @@ public:
     // Returns the count written (0 when nothing could be written).
     virtual std::size_t Write(const std::uint8_t* data, std::size_t length, int timeoutMs) = 0;
 
-    // Waits, at most `timeoutMs`, until the bytes written have left the line;
-    // true once they have. Where a write returns only when its bytes are out
-    // (Windows), and on a pseudo-terminal, it returns at once.
+    // Waits, at most `timeoutMs`, until the bytes written have left the line
+    // (the driver's queue, and the transmitter where the driver tells); true
+    // once they have. On a pseudo-terminal it returns at once.
     virtual bool Drain(int timeoutMs) = 0;
 
     // Reads up to `length` bytes, waiting at most `timeoutMs` for the first.

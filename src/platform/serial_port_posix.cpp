@@ -3,9 +3,12 @@
 
 #include "platform/serial_port.h"
 
+#include "platform/output_drain.h"
+
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <optional>
 #include <cstring>
 #include <string>
 
@@ -140,7 +143,47 @@ struct SerialPort::Impl {
 
     bool Configure(long baud);
     void WaitForOutput();
-    bool OutputQueued(bool& queued);
+    class Output;
+};
+
+// The drain's questions, answered by the terminal's driver.
+class SerialPort::Impl::Output final : public OutputQueue {
+public:
+    explicit Output(SerialPort::Impl& port) : port(port) {}
+
+    bool QueuedBytes(long& count) override
+    {
+        int pending = 0;
+        if (ioctl(port.fd, TIOCOUTQ, &pending) != 0) {
+            if (errno == EIO || errno == ENXIO || errno == ENODEV) port.MarkGone(errno);
+            else port.Fail(errno);
+            return false;
+        }
+        count = pending;
+        return true;
+    }
+
+    // Built-in UARTs tell (TIOCSERGETLSR); USB adapters and pseudo-terminals
+    // do not, and their queue is all there is to ask.
+    std::optional<bool> TransmitterEmpty() override
+    {
+#if defined(TIOCSERGETLSR) && defined(TIOCSER_TEMT)
+        unsigned int status = 0;
+        if (ioctl(port.fd, TIOCSERGETLSR, &status) == 0) return (status & TIOCSER_TEMT) != 0;
+#endif
+        return std::nullopt;
+    }
+
+    Clock::time_point Now() override { return Clock::now(); }
+
+    void Pause(std::chrono::milliseconds period) override
+    {
+        pollfd none{-1, 0, 0};
+        poll(&none, 1, static_cast<int>(period.count()));
+    }
+
+private:
+    SerialPort::Impl& port;
 };
 
 bool SerialPort::Impl::Configure(long baud)
@@ -190,28 +233,6 @@ void SerialPort::Impl::WaitForOutput()
         pollfd none{-1, 0, 0};
         poll(&none, 1, 2);
     }
-}
-
-// Whether written bytes are still on their way out: in the kernel's queue
-// (TIOCOUTQ), or, where the driver tells (built-in UARTs, TIOCSERGETLSR), in
-// the UART's transmitter. A pseudo-terminal's queue always reads empty.
-// False when the descriptor refuses the question.
-bool SerialPort::Impl::OutputQueued(bool& queued)
-{
-    int pending = 0;
-    if (ioctl(fd, TIOCOUTQ, &pending) != 0) {
-        if (errno == EIO || errno == ENXIO || errno == ENODEV) MarkGone(errno);
-        else Fail(errno);
-        return false;
-    }
-    queued = pending > 0;
-#if defined(TIOCSERGETLSR) && defined(TIOCSER_TEMT)
-    if (!queued) {
-        unsigned int status = 0;
-        if (ioctl(fd, TIOCSERGETLSR, &status) == 0) queued = !(status & TIOCSER_TEMT);
-    }
-#endif
-    return true;
 }
 
 SerialPort::SerialPort() : impl(std::make_unique<Impl>()) {}
@@ -327,15 +348,8 @@ bool SerialPort::Drain(int timeoutMs)
         return false;
     }
     if (impl->gone) return false;
-    const auto deadline = DeadlineAfter(timeoutMs);
-    for (;;) {
-        bool queued = false;
-        if (!impl->OutputQueued(queued)) return false;
-        if (!queued) return true;
-        if (RemainingMs(deadline) == 0) return false;
-        pollfd none{-1, 0, 0};
-        poll(&none, 1, 1);
-    }
+    Impl::Output output(*impl);
+    return WaitUntilSent(output, timeoutMs) == DrainResult::Sent;
 }
 
 std::size_t SerialPort::Read(std::uint8_t* data, std::size_t length, int timeoutMs)

@@ -3,9 +3,13 @@
 
 #include "platform/serial_port.h"
 
+#include "platform/output_drain.h"
+
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
+#include <chrono>
+#include <optional>
 #include <string>
 
 namespace rq::platform {
@@ -92,6 +96,8 @@ struct SerialPort::Impl {
         timeoutsSet = true;
         return true;
     }
+
+    class Output;
 };
 
 SerialPort::SerialPort() : impl(std::make_unique<Impl>()) {}
@@ -194,15 +200,43 @@ std::size_t SerialPort::Write(const std::uint8_t* data, std::size_t length, int 
     return written;
 }
 
-// A write ends only once the driver has handed its bytes to the hardware (or
-// its time-out has passed): nothing is left to wait for.
-bool SerialPort::Drain(int /*timeoutMs*/)
+// The drain's questions, answered by the COM driver. It does not tell when
+// the last bit has left the transmitter; its queue is all there is to ask.
+class SerialPort::Impl::Output final : public OutputQueue {
+public:
+    explicit Output(SerialPort::Impl& port) : port(port) {}
+
+    bool QueuedBytes(long& count) override
+    {
+        DWORD errors = 0;
+        COMSTAT status{};
+        if (!ClearCommError(port.handle, &errors, &status)) {
+            port.FailWith(GetLastError());
+            return false;
+        }
+        count = static_cast<long>(status.cbOutQue);
+        return true;
+    }
+    std::optional<bool> TransmitterEmpty() override { return std::nullopt; }
+    Clock::time_point Now() override { return Clock::now(); }
+    void Pause(std::chrono::milliseconds period) override { Sleep(static_cast<DWORD>(period.count())); }
+
+private:
+    SerialPort::Impl& port;
+};
+
+// WriteFile returns once the driver holds the bytes; a USB adapter holds
+// hundreds of them, which can take a quarter of a second to go out at
+// 9600 baud. The reply wait must start once they have.
+bool SerialPort::Drain(int timeoutMs)
 {
     if (impl->handle == INVALID_HANDLE_VALUE) {
         impl->Fail(ERROR_INVALID_HANDLE);
         return false;
     }
-    return !impl->gone;
+    if (impl->gone) return false;
+    Impl::Output output(*impl);
+    return WaitUntilSent(output, timeoutMs) == DrainResult::Sent;
 }
 
 std::size_t SerialPort::Read(std::uint8_t* data, std::size_t length, int timeoutMs)

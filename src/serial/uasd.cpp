@@ -40,6 +40,16 @@ std::string NarrowPortName(const wxString& name)
     return std::string(text, narrow.length());
 }
 
+// The serial layer's reason for a failure: UTF-8 from Windows, the C
+// library's own encoding from strerror elsewhere.
+wxString SystemText(const std::string& text)
+{
+    const wxString utf8 = wxString::FromUTF8(text.c_str(), text.size());
+    if (!utf8.empty() || text.empty())
+        return utf8;
+    return wxString(text.c_str(), wxConvLibc);
+}
+
 // Never destroyed: a detached worker's end notice may still run while the
 // process is exiting and destroying its statics.
 std::mutex& workersMutex = *new std::mutex;
@@ -132,6 +142,10 @@ wxThread::ExitCode UASD::Entry()
     if (!serialPort->Open(NarrowPortName(deviceName), baud)) {
         PostLog(wxString::Format(_("Open Failed : %s ,%d "), deviceName, static_cast<int>(baud)),
                 false, RED);
+        // Missing, refused or held by another program: the system says which.
+        const wxString reason = SystemText(serialPort->LastErrorMessage());
+        if (!reason.empty())
+            PostLog(reason, false, RED);
         PostEvent(WorkerFinished, 0, wxString());
         return nullptr;
     }
@@ -179,8 +193,8 @@ std::size_t UASD::WriteFrame()
     const int timeoutMs = rq::platform::WriteTimeoutMs(requestLength, baud);
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     const std::size_t written = activePort->Write(request.get(), requestLength, timeoutMs);
-    // A POSIX write returns once the kernel holds the bytes; the reply wait
-    // must start from the last byte on the wire, as it does on Windows.
+    // A write returns once the driver holds the bytes (a USB adapter holds
+    // hundreds); the reply wait must start from the last byte on the wire.
     if (written > 0) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
         activePort->Drain(static_cast<int>(std::max<long long>(left, 0)));

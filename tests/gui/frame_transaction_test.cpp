@@ -6,6 +6,12 @@
 #include <string>
 #include <vector>
 
+#ifdef _WIN32
+#define NOMINMAX
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#endif
+
 #include <wx/msgdlg.h>
 #include <wx/evtloop.h>
 #include <wx/testing.h>
@@ -277,15 +283,25 @@ TEST_F(TransactionTest, SilentControllerTimesOutWithoutResultLine)
     EXPECT_FALSE(frame->IsBusy());
 }
 
-TEST_F(TransactionTest, OpenFailureIsOneRedLineWithoutClose)
+TEST_F(TransactionTest, OpenFailureIsARedLineAndTheSystemsReasonWithoutClose)
 {
     StartWith({});
     frame->comPort = dir.Path() + "/no-such-port";
     ClickAndWait(frame->BlackButton);
     const auto log = Log();
-    ASSERT_EQ(log.size(), 2u);
+    ASSERT_EQ(log.size(), 3u);
     EXPECT_EQ(log[1].text, kBlanks + "Open Failed : " + frame->comPort + " ,9600 ");
     EXPECT_EQ(log[1].colour, rq::test::kRed);
+#ifdef _WIN32
+    // In the user's language (Wine's words under the suites' Chinese locale).
+    EXPECT_EQ(log[2].text, kBlanks + (PRIMARYLANGID(GetUserDefaultUILanguage()) == LANG_CHINESE
+                                          ? "\u627e\u4e0d\u5230\u6587\u4ef6\u3002"
+                                          : "The system cannot find the file specified."));
+#else
+    EXPECT_EQ(log[2].text, kBlanks + "No such file or directory");
+#endif
+    EXPECT_EQ(log[2].colour, rq::test::kRed);
+    EXPECT_FALSE(log[2].bold);
 }
 
 TEST_F(TransactionTest, HangUpDuringTheTransactionEndsAsATimeOut)
@@ -315,9 +331,11 @@ TEST_F(TransactionTest, ServerGoneDuringTheTransactionEndsAsATimeOutAndTheWindow
     // The next click finds no server: one red line.
     ClickAndWait(frame->BlackButton);
     const auto next = Log();
-    ASSERT_EQ(next.size(), 2u);
+    ASSERT_EQ(next.size(), 3u);
     EXPECT_EQ(next[1].text, kBlanks + "Open Failed : " + server->PortName() + " ,9600 ");
     EXPECT_EQ(next[1].colour, rq::test::kRed);
+    EXPECT_EQ(next[2].text, kBlanks + "Connection refused");
+    EXPECT_EQ(next[2].colour, rq::test::kRed);
     EXPECT_FALSE(frame->IsBusy());
 }
 #endif

@@ -8,6 +8,12 @@
 #include <string>
 #include <vector>
 
+#ifdef _WIN32
+#define NOMINMAX
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#endif
+
 #include "gui/frame_fixture.h"
 #include "support/sim_controller.h"
 
@@ -87,6 +93,23 @@ const Expected kRead{Prefix::Time, "Read : 1 Bytes", rq::test::kBlue};
 const Expected kTimedOut{Prefix::Time, "The request has timed out", rq::test::kRed};
 const Expected kClose{Prefix::Blank, "Close: %p", rq::test::kMaroon};
 const Expected kOpenFailed{Prefix::Blank, "Open Failed : %p ,9600 ", rq::test::kRed};
+// The system's reason for a port whose controller has gone with its terminal,
+// in the user's language. Wine answers a COM name whose device is missing
+// with "Incorrect function."; Windows with "The system cannot find the file
+// specified.".
+#ifdef _WIN32
+std::string PortGoneReason()
+{
+    const bool wine = GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+    const bool chinese = PRIMARYLANGID(GetUserDefaultUILanguage()) == LANG_CHINESE;
+    if (wine) return chinese ? "\u65e0\u6548\u7684\u51fd\u6570\u3002" : "Incorrect function.";
+    return chinese ? "\u7cfb\u7edf\u627e\u4e0d\u5230\u6307\u5b9a\u7684\u6587\u4ef6\u3002"
+                   : "The system cannot find the file specified.";
+}
+const Expected kPortGone{Prefix::Blank, PortGoneReason(), rq::test::kRed};
+#else
+const Expected kPortGone{Prefix::Blank, "No such file or directory", rq::test::kRed};
+#endif
 
 Expected Received(const std::string& hex, const wxColour& colour = rq::test::kOrange)
 {
@@ -182,7 +205,7 @@ TEST_P(Misbehaviour, EndsWithTheRightLinesAndLeavesTheWindowUsable)
         // cleanly on the same port.
         ASSERT_TRUE(sim.WaitForExit(10000));
         ClickBlackAndWait();
-        ExpectLog(ReadLog(frame->LogView), {kBanner, kOpenFailed}, sim.PortPath());
+        ExpectLog(ReadLog(frame->LogView), {kBanner, kOpenFailed, kPortGone}, sim.PortPath());
     }
     ExpectUsableAfterwards();
 }
@@ -242,9 +265,9 @@ TEST_F(ControllerTest, PortThatDisappearsBetweenTwoCommandsFailsCleanly)
 
     sim.reset();
     ClickBlackAndWait();
-    ExpectLog(ReadLog(frame->LogView), {kBanner, kOpenFailed}, port);
+    ExpectLog(ReadLog(frame->LogView), {kBanner, kOpenFailed, kPortGone}, port);
     // Again: a failed open leaves nothing behind that blocks the next one.
     ClickBlackAndWait();
-    ExpectLog(ReadLog(frame->LogView), {kBanner, kOpenFailed}, port);
+    ExpectLog(ReadLog(frame->LogView), {kBanner, kOpenFailed, kPortGone}, port);
     ExpectUsableAfterwards();
 }

@@ -29,6 +29,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "platform/serial_port.h"
 #include "support/command_cases.h"
 #include "support/sim_controller.h"
 #ifndef _WIN32
@@ -531,12 +532,227 @@ TEST(CliSend, SilentControllerTimesOut)
     EXPECT_EQ(lines[5], kBlanks + "Close: " + sim.PortPath());
 }
 
-TEST(CliSend, MissingPortFailsToOpen)
+// What the system says of a port that is not there, in the user's language
+// (Wine's words under the Chinese locale the Windows suites run with).
+#ifdef _WIN32
+const std::string kMissingReason = PRIMARYLANGID(GetUserDefaultUILanguage()) == LANG_CHINESE
+                                       ? "\u627e\u4e0d\u5230\u8def\u5f84\u3002"
+                                       : "The system cannot find the path specified.";
+#else
+const std::string kMissingReason = "No such file or directory";
+#endif
+
+TEST(CliSend, MissingPortFailsToOpenWithTheSystemsReason)
 {
     const RunResult run = RunSend({"--port", "/nonexistent/tty", "--baud", "4800", "black"});
     EXPECT_EQ(run.status, 8);
-    EXPECT_EQ(run.out, "               =========  Black  =========\n" + kBlanks + "Open Failed : /nonexistent/tty ,4800 \n");
+    EXPECT_EQ(run.out, "               =========  Black  =========\n" + kBlanks + "Open Failed : /nonexistent/tty ,4800 \n" +
+                           kBlanks + kMissingReason + "\n");
 }
+
+#ifdef _WIN32
+// A COM name with no device behind it (the Wine suites map COM1 to COM10 to
+// paths that do not exist, never to a real port).
+TEST(CliSend, MissingComPortFailsToOpenWithTheSystemsReason)
+{
+    const RunResult run = RunSend({"--port", "COM3", "black"});
+    EXPECT_EQ(run.status, 8);
+    // Wine answers a COM name whose device is missing with "Incorrect
+    // function."; Windows with "The system cannot find the file specified.".
+    const bool wine = GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+    const bool chinese = PRIMARYLANGID(GetUserDefaultUILanguage()) == LANG_CHINESE;
+    const std::string reason = wine ? (chinese ? "\u65e0\u6548\u7684\u51fd\u6570\u3002" : "Incorrect function.")
+                                    : (chinese ? "\u7cfb\u7edf\u627e\u4e0d\u5230\u6307\u5b9a\u7684\u6587\u4ef6\u3002"
+                                               : "The system cannot find the file specified.");
+    EXPECT_EQ(run.out, "               =========  Black  =========\n" + kBlanks + "Open Failed : COM3 ,9600 \n" + kBlanks +
+                           reason + "\n");
+}
+#else
+// In the failure's colour, on a terminal as in the window's log.
+TEST(CliSend, PortHeldByAnotherProgramIsBusyInRed)
+{
+    SimController sim({"--silent"});
+    rq::platform::SerialPort holder;
+    ASSERT_TRUE(holder.Open(sim.PortPath(), 9600)) << holder.LastErrorMessage();
+
+    const RunResult run = RunSend({"--port", sim.PortPath(), "black"}, true);
+    EXPECT_EQ(run.status, 8);
+    const auto lines = Lines(run.out);
+    ASSERT_EQ(lines.size(), 3u) << run.out;
+    const std::string red = "\x1b[38;2;255;0;0m";
+    EXPECT_EQ(lines[1], red + kBlanks + "Open Failed : " + sim.PortPath() + " ,9600 \x1b[0m");
+    EXPECT_EQ(lines[2], red + kBlanks + "Device or resource busy\x1b[0m");
+    EXPECT_TRUE(sim.RecordedFrames().empty());
+
+    // One line a transaction with --quiet: the failed open, as before.
+    const RunResult quiet = RunSend({"--port", sim.PortPath(), "--quiet", "black"});
+    EXPECT_EQ(quiet.status, 8);
+    EXPECT_EQ(quiet.out, kBlanks + "Open Failed : " + sim.PortPath() + " ,9600 \n");
+}
+#endif
+
+#ifdef _WIN32
+// ---- in a Windows console ----
+
+// rq-m4x-send in this program's console, writing to a screen buffer of its
+// own that the test reads back afterwards, as a cmd window would show it. The
+// console starts in GBK (936), as a Chinese Windows' cmd window does.
+class CliConsole : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (GetConsoleOutputCP() == 0) {
+            // Run with pipes only (as under the Wine suites): a console of our
+            // own, leaving the test's output where it went.
+            const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+            const HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
+            const HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
+            FreeConsole();  // Wine's unusable one, if any
+            ASSERT_TRUE(AllocConsole()) << GetLastError();
+            SetStdHandle(STD_OUTPUT_HANDLE, out);
+            SetStdHandle(STD_ERROR_HANDLE, err);
+            SetStdHandle(STD_INPUT_HANDLE, in);
+        }
+        before = GetConsoleOutputCP();
+        ASSERT_NE(before, 0u);
+        ASSERT_TRUE(SetConsoleOutputCP(936));
+        SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+        buffer = CreateConsoleScreenBuffer(GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                                           CONSOLE_TEXTMODE_BUFFER, nullptr);
+        ASSERT_NE(buffer, INVALID_HANDLE_VALUE);
+    }
+
+    void TearDown() override
+    {
+        if (buffer != INVALID_HANDLE_VALUE) CloseHandle(buffer);
+        if (before != 0) SetConsoleOutputCP(before);
+    }
+
+    // Starts the tool with both its outputs on the screen buffer.
+    PROCESS_INFORMATION Start(const std::vector<std::string>& args, DWORD flags = 0)
+    {
+        std::wstring command = Quoted(Wide(RQ_SEND_EXECUTABLE));
+        for (const std::string& arg : args) command += L" " + Quoted(Wide(arg));
+        SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+        const HANDLE nul = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                                       OPEN_EXISTING, 0, nullptr);
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdInput = nul;
+        startup.hStdOutput = buffer;
+        startup.hStdError = buffer;
+        PROCESS_INFORMATION child{};
+        if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, flags, nullptr, nullptr, &startup,
+                            &child))
+            ADD_FAILURE() << "cannot start " << RQ_SEND_EXECUTABLE << ": " << GetLastError();
+        CloseHandle(nul);
+        return child;
+    }
+
+    // Waits for the tool's end; its exit status, or -1 when it did not end.
+    static long Finish(PROCESS_INFORMATION& child)
+    {
+        DWORD code = 0;
+        const bool ended = WaitForSingleObject(child.hProcess, 60000) == WAIT_OBJECT_0;
+        if (!ended) TerminateProcess(child.hProcess, 1);
+        GetExitCodeProcess(child.hProcess, &code);
+        CloseHandle(child.hThread);
+        CloseHandle(child.hProcess);
+        return ended ? static_cast<long>(code) : -1;
+    }
+
+    long Run(const std::vector<std::string>& args)
+    {
+        PROCESS_INFORMATION child = Start(args);
+        return child.hProcess ? Finish(child) : -1;
+    }
+
+    // The characters of the buffer's rows written so far, rows joined by "|".
+    std::wstring Shown() const
+    {
+        CONSOLE_SCREEN_BUFFER_INFO info{};
+        if (!GetConsoleScreenBufferInfo(buffer, &info)) return L"";
+        std::wstring text;
+        for (SHORT row = 0; row <= info.dwCursorPosition.Y; ++row) {
+            std::wstring cells(static_cast<std::size_t>(info.dwSize.X), L' ');
+            DWORD read = 0;
+            ReadConsoleOutputCharacterW(buffer, cells.data(), static_cast<DWORD>(cells.size()), COORD{0, row}, &read);
+            cells.resize(read);
+            while (!cells.empty() && cells.back() == L' ') cells.pop_back();
+            text += cells + L"|";
+        }
+        return text;
+    }
+
+    static std::string Narrow(const std::wstring& wide)
+    {
+        const int size = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
+                                             nullptr, nullptr);
+        std::string text(static_cast<std::size_t>(size), '\0');
+        WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), text.data(), size, nullptr,
+                            nullptr);
+        return text;
+    }
+
+    UINT before = 0;
+    HANDLE buffer = INVALID_HANDLE_VALUE;
+};
+
+BOOL WINAPI IgnoreBreak(DWORD)
+{
+    return TRUE;
+}
+
+// No COM name: the port "端口" cannot be a real device.
+const std::string kChinesePort = "\u7aef\u53e3";
+
+TEST_F(CliConsole, EveryOutputReadsInAGbkConsoleAndTheCodePageStaysGbk)
+{
+    EXPECT_EQ(Run({"--port", kChinesePort, "black"}), 8);
+    EXPECT_EQ(GetConsoleOutputCP(), 936u);
+    EXPECT_EQ(Run({"--json", "--port", kChinesePort, "black"}), 8);
+    EXPECT_EQ(GetConsoleOutputCP(), 936u);
+    EXPECT_EQ(Run({"--port", kChinesePort, "\u4eae\u5ea6"}), 2);
+    EXPECT_EQ(GetConsoleOutputCP(), 936u);
+
+    const std::string shown = Narrow(Shown());
+    EXPECT_NE(shown.find(kBlanks + "Open Failed : " + kChinesePort + " ,9600 "), std::string::npos) << shown;
+    EXPECT_NE(shown.find("\"port\":\"" + kChinesePort + "\""), std::string::npos) << shown;
+    EXPECT_NE(shown.find("rq-m4x-send: unknown command \"\u4eae\u5ea6\""), std::string::npos) << shown;
+}
+
+TEST_F(CliConsole, CtrlBreakLeavesTheCodePageAndModeAsTheyWere)
+{
+    SimController sim({"--silent"});
+    DWORD modeBefore = 0;
+    ASSERT_TRUE(GetConsoleMode(buffer, &modeBefore));
+    // Half a second a transaction: long enough to be interrupted.
+    PROCESS_INFORMATION child = Start({"--repeat", "20", "--port", sim.PortPath(), "black"});
+    ASSERT_NE(child.hProcess, nullptr);
+    const bool running = sim.WaitForFrames(1);
+    // Ctrl+Break to everyone in the console, as the key does; this test
+    // program lets it pass.
+    SetConsoleCtrlHandler(IgnoreBreak, TRUE);
+    const bool interrupted = GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, 0);
+    if (!interrupted) TerminateProcess(child.hProcess, 1);
+    const long status = Finish(child);
+    SetConsoleCtrlHandler(IgnoreBreak, FALSE);
+    ASSERT_TRUE(running);
+    // Wine's consoles refuse to deliver control events (GenerateConsoleCtrlEvent
+    // fails there); Windows delivers them.
+    if (!interrupted) GTEST_SKIP() << "this console delivers no Ctrl+Break: " << GetLastError();
+    EXPECT_NE(status, -1) << "Ctrl+Break did not end rq-m4x-send";
+    EXPECT_NE(status, 0);
+    EXPECT_LT(sim.RecordedFrames().size(), 20u);
+    EXPECT_EQ(GetConsoleOutputCP(), 936u);
+    DWORD modeAfter = 0;
+    ASSERT_TRUE(GetConsoleMode(buffer, &modeAfter));
+    EXPECT_EQ(modeAfter, modeBefore);
+    // It was printing, in colour, into the same console.
+    EXPECT_NE(Narrow(Shown()).find("Open : " + sim.PortPath() + " ,9600 "), std::string::npos) << Narrow(Shown());
+}
+#endif
 
 // ---- --quiet and --repeat ----
 

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 #include <mutex>
 #include <regex>
@@ -19,7 +20,11 @@
 #include <thread>
 #include <vector>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#define NOMINMAX
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#else
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
@@ -282,7 +287,17 @@ TEST(Uasd, SilentControllerTimesOutAfterHalfASecond)
     EXPECT_EQ(sim.RecordedFrames(), std::vector<std::string>{"A1 07 F8 43 08 EB 51"});
 }
 
-TEST(Uasd, MissingPortIsOneRedLineWithoutClose)
+// What the system says of a port that is not there, in the user's language
+// (Wine's words under the Chinese locale the Windows suites run with).
+#ifdef _WIN32
+const std::string MISSING_REASON = PRIMARYLANGID(GetUserDefaultUILanguage()) == LANG_CHINESE
+                                       ? "\u627e\u4e0d\u5230\u8def\u5f84\u3002"
+                                       : "The system cannot find the path specified.";
+#else
+const std::string MISSING_REASON = "No such file or directory";
+#endif
+
+TEST(Uasd, MissingPortIsTheFailedOpenAndItsReasonWithoutClose)
 {
     const std::string port = "/nonexistent-rq-m4x/ttyRQ0";
     std::uint8_t reply = 0xAA;
@@ -290,10 +305,46 @@ TEST(Uasd, MissingPortIsOneRedLineWithoutClose)
     const Outcome outcome = RunTransaction(port, BRIGHTNESS, &reply, 1);
     ASSERT_TRUE(outcome.finished) << Describe(outcome.events);
 
-    ExpectEvents(outcome.events,
-                 {Line(RED, Prefix::Blank, "Open Failed : " + port + " ,9600 "), Finished()});
+    ExpectEvents(outcome.events, {Line(RED, Prefix::Blank, "Open Failed : " + port + " ,9600 "),
+                                  Line(RED, Prefix::Blank, MISSING_REASON), Finished()});
     EXPECT_EQ(reply, 0xAA);
 }
+
+// Ports that exist and are refused. Only POSIX keeps a port to one holder
+// under Wine, and files and directories are no COM names.
+#ifndef _WIN32
+TEST(Uasd, PortHeldByAnotherIsRefusedAsBusy)
+{
+    test::SimController sim({"--silent"});
+    const std::string port = sim.PortPath();
+    rq::platform::SerialPort holder;
+    ASSERT_TRUE(holder.Open(port, BAUD)) << holder.LastErrorMessage();
+    std::uint8_t reply = 0xAA;
+
+    const Outcome outcome = RunTransaction(port, BRIGHTNESS, &reply, 1);
+    ASSERT_TRUE(outcome.finished) << Describe(outcome.events);
+
+    ExpectEvents(outcome.events, {Line(RED, Prefix::Blank, "Open Failed : " + port + " ,9600 "),
+                                  Line(RED, Prefix::Blank, "Device or resource busy"), Finished()});
+    EXPECT_TRUE(sim.RecordedFrames().empty());
+}
+
+TEST(Uasd, FileThatIsNoTerminalIsRefused)
+{
+    char path[] = "/tmp/rq-m4x-not-a-tty-XXXXXX";
+    const int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    close(fd);
+    std::uint8_t reply = 0xAA;
+
+    const Outcome outcome = RunTransaction(path, BRIGHTNESS, &reply, 1);
+    unlink(path);
+    ASSERT_TRUE(outcome.finished) << Describe(outcome.events);
+
+    ExpectEvents(outcome.events, {Line(RED, Prefix::Blank, "Open Failed : " + std::string(path) + " ,9600 "),
+                                  Line(RED, Prefix::Blank, "Inappropriate ioctl for device"), Finished()});
+}
+#endif
 
 TEST(Uasd, LongerReplyStoresOnlyTheExpectedBytes)
 {
@@ -475,6 +526,8 @@ struct LineCalls {
     int reads = 0;
     wxDateTime writeCalled;
     wxDateTime drained;
+    // On the steady clock: when the write began and ended, when the drain began.
+    Clock::time_point writeBegan, writeEnded, drainBegan;
 
     void Note(const std::string& call)
     {
@@ -483,12 +536,14 @@ struct LineCalls {
     }
 };
 
-// Takes every frame whole, lets it leave the line in `drainTime` (as a slow
-// line would), then answers the status byte 0F on read number `answerOnRead`.
+// Takes every frame whole in `writeTime`, lets it leave the line in
+// `drainTime` (as a slow line would), then answers the status byte 0F on read
+// number `answerOnRead`.
 class RecordingLine : public rq::platform::SerialLine {
 public:
-    RecordingLine(std::shared_ptr<LineCalls> record, std::chrono::milliseconds drainTime, int answerOnRead)
-        : record(std::move(record)), drainTime(drainTime), answerOnRead(answerOnRead)
+    RecordingLine(std::shared_ptr<LineCalls> record, std::chrono::milliseconds drainTime, int answerOnRead,
+                  std::chrono::milliseconds writeTime = std::chrono::milliseconds(0))
+        : record(std::move(record)), drainTime(drainTime), writeTime(writeTime), answerOnRead(answerOnRead)
     {
     }
 
@@ -501,12 +556,16 @@ public:
     bool IsOpen() const override { return open; }
     std::size_t Write(const std::uint8_t*, std::size_t length, int timeoutMs) override
     {
+        record->writeBegan = Clock::now();
         record->writeCalled = wxDateTime::UNow();
         record->Note("Write " + std::to_string(length) + " bytes within " + std::to_string(timeoutMs) + " ms");
+        std::this_thread::sleep_for(writeTime);
+        record->writeEnded = Clock::now();
         return length;
     }
     bool Drain(int timeoutMs) override
     {
+        record->drainBegan = Clock::now();
         record->drainBoundMs = timeoutMs;
         std::this_thread::sleep_for(drainTime);
         record->drained = wxDateTime::UNow();
@@ -534,6 +593,7 @@ public:
 private:
     std::shared_ptr<LineCalls> record;
     std::chrono::milliseconds drainTime;
+    std::chrono::milliseconds writeTime;
     int answerOnRead;
     bool open = false;
     std::string none;
@@ -567,6 +627,7 @@ struct WriteCase {
     std::size_t length;
     int baud;
     int timeoutMs;  // as the line time-out arithmetic gives it
+    int writeMs;    // how long the fake line's write takes
 };
 
 class UasdWriteTimeOut : public testing::TestWithParam<WriteCase> {};
@@ -580,7 +641,8 @@ TEST_P(UasdWriteTimeOut, AsksForTheLinesTimeOutAndDrainsBeforeTheReplyWait)
     std::uint8_t reply = 0xAA;
 
     const Outcome outcome = RunTransaction(
-        FAKE_PORT, frame, &reply, 1, std::make_unique<RecordingLine>(record, std::chrono::milliseconds(0), 1),
+        FAKE_PORT, frame, &reply, 1,
+        std::make_unique<RecordingLine>(record, std::chrono::milliseconds(0), 1, std::chrono::milliseconds(c.writeMs)),
         c.baud);
     ASSERT_TRUE(outcome.finished) << Describe(outcome.events);
 
@@ -591,17 +653,29 @@ TEST_P(UasdWriteTimeOut, AsksForTheLinesTimeOutAndDrainsBeforeTheReplyWait)
                                         "Write " + std::to_string(c.length) + " bytes within " +
                                             std::to_string(c.timeoutMs) + " ms",
                                         "Drain", "Read", "Close"}));
-    // The drain shares the write's time-out.
-    EXPECT_GE(record->drainBoundMs, 0);
-    EXPECT_LE(record->drainBoundMs, c.timeoutMs);
+    // The drain gets what the write left of the time-out: no more than the
+    // time-out less the write's own time, and no less than the time-out less
+    // everything up to the drain (a few milliseconds' grace for the worker
+    // being scheduled), never nothing.
+    const auto msBetween = [](Clock::time_point from, Clock::time_point to) {
+        return std::chrono::duration<double, std::milli>(to - from).count();
+    };
+    const double writing = msBetween(record->writeBegan, record->writeEnded);
+    const double untilDrain = msBetween(record->writeBegan, record->drainBegan);
+    EXPECT_LE(record->drainBoundMs, c.timeoutMs - writing + 1);
+    EXPECT_GE(record->drainBoundMs, c.timeoutMs - untilDrain - 10);
+    EXPECT_GT(record->drainBoundMs, 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Frames, UasdWriteTimeOut,
-    testing::Values(WriteCase{"LongestFrameAt9600", 255, 9600, 419},
-                    WriteCase{"ShortFrameAt9600", 7, 9600, 31},
-                    WriteCase{"LongestFrameAt115200", 255, 115200, 255},
-                    WriteCase{"ShortFrameAt128000", 6, 128000, 21}),
+    testing::Values(WriteCase{"LongestFrameAt9600", 255, 9600, 419, 0},
+                    WriteCase{"ShortFrameAt9600", 7, 9600, 31, 0},
+                    WriteCase{"LongestFrameAt115200", 255, 115200, 255, 0},
+                    WriteCase{"ShortFrameAt128000", 6, 128000, 21, 0},
+                    // A write that takes its time leaves the drain the rest.
+                    WriteCase{"SlowWriteOfTheLongestFrameAt9600", 255, 9600, 419, 150},
+                    WriteCase{"SlowWriteOfAShortFrameAt9600", 7, 9600, 31, 12}),
     [](const testing::TestParamInfo<WriteCase>& info) { return std::string(info.param.name); });
 
 // A frame that needs longer to leave than the whole reply wait: were the
@@ -714,9 +788,10 @@ TEST_F(UasdChinese, FailureLinesAreTranslated)
     std::uint8_t reply = 0xAA;
     const Outcome failed = RunTransaction(missing, BRIGHTNESS, &reply, 1);
     ASSERT_TRUE(failed.finished) << Describe(failed.events);
+    // The system's reason comes in the system's language, not the catalogue's.
     ExpectEvents(failed.events,
                  {Line(RED, Prefix::Blank, "\u6253\u5f00\u5931\u8d25\uff1a" + missing + "\uff0c9600 "),
-                  Finished()});
+                  Line(RED, Prefix::Blank, MISSING_REASON), Finished()});
 
     test::SimController sim({"--silent"});
     const Outcome silent = RunTransaction(sim.PortPath(), BRIGHTNESS, &reply, 1);
