@@ -768,6 +768,26 @@ TEST_F(CliSendFrom, FirstListedProfileWhenNoneIsSelectedAndNothingIsWritten)
     EXPECT_NE(noPort.err.find("--port"), std::string::npos) << noPort.err;
 }
 
+// A station set up with a Chinese editor: settings and profile in GBK. The
+// settings name the profile by its Chinese name, the profile its model.
+TEST_F(CliSendFrom, SettingsAndProfileSavedAsGbkAreRead)
+{
+    const std::string station = "\xC8\xFD\xBA\xC5\xC6\xC1";  // "三号屏" in GBK
+    dir.WriteFile("Config/Config.ini", "; " + station + "\n[Setting]\nMode=" + station + "\n[SerialPort]\nCOM=" +
+                                           sim->PortPath() + "\n");
+    dir.WriteFile("Modes/三号屏.ini", "; " + station + "\n[Model]\nModel=RQ-M4T\n");
+    const RunResult run = RunSend({"--from", dir.Path(), "--quiet", "black"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(LastFrame(1), kBlackFrame);
+
+    dir.WriteFile("Modes/三号屏.ini", "[Model]\nModel=" + station + "\n");
+    const RunResult other = RunSend({"--from", dir.Path(), "black"});
+    EXPECT_EQ(other.status, 2);
+    EXPECT_NE(other.err.find("the model \"三号屏\" of "), std::string::npos) << other.err;
+    // Read only: the tool rewrites nothing and keeps no copy.
+    EXPECT_FALSE(dir.Exists("Config/Config.ini.bad"));
+}
+
 // ---- many signs on one bus: --ids, --keep-going, --script, --json, --log ----
 
 namespace {

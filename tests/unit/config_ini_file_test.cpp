@@ -337,6 +337,57 @@ INSTANTIATE_TEST_SUITE_P(
         DamagedCase{"AllByteValues", AllByteValues(), 64, "[LED]", true}),
     [](const testing::TestParamInfo<DamagedCase>& info) { return std::string(info.param.name); });
 
+// ---- GBK: what Notepad's "ANSI" on Chinese Windows and Chinese editors save ----
+
+// "; 三号工位的设置", "Mode=三号屏" and a value "中文屏", in GBK.
+const char kGbkIni[] = "; \xC8\xFD\xBA\xC5\xB9\xA4\xCE\xBB\xB5\xC4\xC9\xE8\xD6\xC3\n"
+                       "[Setting]\nMode=\xC8\xFD\xBA\xC5\xC6\xC1\n[Text]\nName=\xD6\xD0\xCE\xC4\xC6\xC1\n";
+const char kGbkIniAsUtf8[] = "; 三号工位的设置\n[Setting]\nMode=三号屏\n[Text]\nName=中文屏\n[LED]\nHigh=32\n";
+
+TEST(IniFileTest, GbkFileIsReadAsGbkKeptAndSavedAsUtf8)
+{
+    WorkDir dir;
+    const std::string copy = std::string(kSettingsPath) + ".bad";
+    dir.WriteFile(kSettingsPath, kGbkIni);
+    {
+        IniFile settings(kSettingsPath);
+        EXPECT_TRUE(settings.readAsGbk);
+        EXPECT_TRUE(settings.ParsedCleanly()) << settings.problems[0];
+        EXPECT_EQ(settings.config->Read(keys::Mode, wxString()), wxString::FromUTF8("三号屏"));
+        EXPECT_FALSE(dir.Exists(copy)) << "no copy before a save";
+        settings.config->Write(keys::High, 32L);
+        ASSERT_TRUE(settings.Save());
+        EXPECT_EQ(settings.keptCopyPath, copy);
+    }
+    EXPECT_EQ(dir.ReadFile(kSettingsPath), NativeLines(kGbkIniAsUtf8));
+    EXPECT_EQ(dir.ReadFile(copy), kGbkIni) << "the bytes as they were";
+
+    // Now UTF-8: read as such, and no further copy.
+    IniFile again(kSettingsPath);
+    EXPECT_FALSE(again.readAsGbk);
+    ASSERT_TRUE(again.Save());
+    EXPECT_FALSE(dir.Exists(copy + ".1"));
+    EXPECT_EQ(dir.ReadFile(kSettingsPath), NativeLines(kGbkIniAsUtf8));
+}
+
+// Only bytes that are neither marked nor UTF-8 are tried as GBK: a UTF-8
+// file and a file that GBK cannot read whole keep their old reading.
+TEST(IniFileTest, GbkOnlyForTextThatIsNotUtf8)
+{
+    WorkDir dir;
+    dir.WriteFile(kSettingsPath, "[Text]\nName=中文屏\n");
+    IniFile utf8(kSettingsPath);
+    EXPECT_FALSE(utf8.readAsGbk);
+    EXPECT_EQ(utf8.config->Read("Text/Name", wxString()), wxString::FromUTF8("中文屏"));
+    utf8.Close();
+
+    // 0xC3 0x28: no GBK character has 0x28 as its second byte.
+    dir.WriteFile(kSettingsPath, "[Text]\nName=\xC3\x28\n");
+    IniFile single(kSettingsPath);
+    EXPECT_FALSE(single.readAsGbk);
+    EXPECT_EQ(single.config->Read("Text/Name", wxString()), wxString::FromUTF8("Ã("));
+}
+
 // ---- surrogates, in both string widths (UTF-16 on Windows, UTF-32 on Linux) ----
 
 struct SurrogateCase {
