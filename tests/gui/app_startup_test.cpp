@@ -153,7 +153,11 @@ TEST(AppStartup, GbkSettingsFileIsReadSaidOnceKeptAndSavedAsUtf8)
     ASSERT_NE(started.frame, nullptr);
     ASSERT_EQ(started.log.messages.size(), 1u);
     const std::string full = (std::filesystem::path(started.dir.Path()) / "Config/Config.ini").make_preferred().string();
-    EXPECT_EQ(started.log.messages.front().utf8_string(),
+    // After the log's time stamp and level.
+    const std::string message = started.log.messages.front().utf8_string();
+    const std::size_t text = message.find("Warning: ");
+    ASSERT_NE(text, std::string::npos) << message;
+    EXPECT_EQ(message.substr(text + 9),
               "The settings file '" + full + "' is not UTF-8 text: it was read as GBK (Chinese) and is saved as UTF-8 "
               "at exit.\n\nThe settings are saved at exit as usual; the file as it is now is kept beside it, in a copy "
               "whose name ends in \".bad\".");
