@@ -370,24 +370,6 @@ TEST(IniFileTest, GbkFileIsReadAsGbkKeptAndSavedAsUtf8)
     EXPECT_EQ(dir.ReadFile(kSettingsPath), NativeLines(kGbkIniAsUtf8));
 }
 
-// Only bytes that are neither marked nor UTF-8 are tried as GBK: a UTF-8
-// file and a file that GBK cannot read whole keep their old reading.
-TEST(IniFileTest, GbkOnlyForTextThatIsNotUtf8)
-{
-    WorkDir dir;
-    dir.WriteFile(kSettingsPath, "[Text]\nName=中文屏\n");
-    IniFile utf8(kSettingsPath);
-    EXPECT_FALSE(utf8.readAsGbk);
-    EXPECT_EQ(utf8.config->Read("Text/Name", wxString()), wxString::FromUTF8("中文屏"));
-    utf8.Close();
-
-    // 0xC3 0x28: no GBK character has 0x28 as its second byte.
-    dir.WriteFile(kSettingsPath, "[Text]\nName=\xC3\x28\n");
-    IniFile single(kSettingsPath);
-    EXPECT_FALSE(single.readAsGbk);
-    EXPECT_EQ(single.config->Read("Text/Name", wxString()), wxString::FromUTF8("Ã("));
-}
-
 // ---- surrogates, in both string widths (UTF-16 on Windows, UTF-32 on Linux) ----
 
 struct SurrogateCase {
