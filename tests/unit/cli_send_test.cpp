@@ -680,6 +680,29 @@ TEST(CliSend, OutputThatCannotBeWrittenHasItsOwnStatus)
 }
 #endif
 
+#ifdef _WIN32
+// What --version prints is the version that the file's properties, the
+// installer and inventory tools read from its version resource.
+TEST(CliSend, VersionIsTheOneInTheVersionResource)
+{
+    const std::wstring path = Wide(RQ_SEND_EXECUTABLE);
+    DWORD ignored = 0;
+    const DWORD size = GetFileVersionInfoSizeW(path.c_str(), &ignored);
+    ASSERT_GT(size, 0u);
+    std::vector<char> info(size);
+    ASSERT_TRUE(GetFileVersionInfoW(path.c_str(), 0, size, info.data()));
+    void* value = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(VerQueryValueW(info.data(), L"\\StringFileInfo\\040904B0\\ProductVersion", &value, &length));
+    std::string product;
+    for (const wchar_t* c = static_cast<const wchar_t*>(value); *c; ++c) product += static_cast<char>(*c);
+    ASSERT_FALSE(product.empty());
+    const RunResult run = RunSend({"--version"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, "rq-m4x-send " + product + "\n");
+}
+#endif
+
 // A log file that cannot be opened stops the run before anything is sent.
 TEST(CliSend, LogFileThatCannotBeOpenedSendsNothing)
 {
