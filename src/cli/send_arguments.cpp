@@ -220,15 +220,14 @@ Exit status:
   6  Unknown error (any other status byte)
   7  no reply: the request timed out
   8  the port could not be opened
-  9  standard output or the --log file could not be written (a full disk):
-     records were lost; a log file that takes not even its header stops the
-     run before anything is sent
+  9  standard output or the --log file could not be written (a full disk),
+     named by a line on standard error: records were lost. A transaction's
+     own status (1 to 8) comes first. A log file that takes not even its
+     header stops the run before anything is sent
 With --repeat, --ids or --script, 0 when every transaction succeeded, else
-the status of the first one that did not; that status also stands when
-output was lost as well (the line on standard error names the file). Bad
-arguments include a malformed --ids list, a mistake on any line of a script
-and a log file that cannot be opened. An ID that no controller answers to
-gives 7.
+the status of the first one that did not. Bad arguments include a malformed
+--ids list, a mistake on any line of a script and a log file that cannot be
+opened. An ID that no controller answers to gives 7.
 
 Examples:
 A simulated bus of 32 signs, brightness 8 for signs 1 to 3, then timed
