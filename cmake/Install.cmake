@@ -39,7 +39,11 @@ if(UNIX AND NOT APPLE)
   install(FILES ${CMAKE_SOURCE_DIR}/data/img/aaaa.png
     DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/128x128/apps
     RENAME rq-m4x-led-test.png COMPONENT ${RQ_INSTALL_COMPONENT})
-  install(FILES ${CMAKE_SOURCE_DIR}/data/desktop/example.telvo.rq_m4x_led_test.metainfo.xml
+  # Its release is the program's version.
+  set(RQ_VERSION ${PROJECT_VERSION})
+  configure_file(${CMAKE_SOURCE_DIR}/data/desktop/example.telvo.rq_m4x_led_test.metainfo.xml
+    ${CMAKE_BINARY_DIR}/example.telvo.rq_m4x_led_test.metainfo.xml @ONLY)
+  install(FILES ${CMAKE_BINARY_DIR}/example.telvo.rq_m4x_led_test.metainfo.xml
     DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo COMPONENT ${RQ_INSTALL_COMPONENT})
 
   # The launcher finds the installation from its own place, so one script

@@ -36,6 +36,8 @@ target_include_directories(unit_tests PRIVATE ${CMAKE_BINARY_DIR}/json-include)
 # rq-m4x-send.exe, run by the tests as a program (as Wine sees its path).
 target_compile_definitions(unit_tests PRIVATE RQ_SEND_EXECUTABLE="Z:$<TARGET_FILE:rq-m4x-send>")
 add_dependencies(unit_tests rq-m4x-send)
+# Its version resource is read back as Explorer reads it.
+target_link_libraries(unit_tests PRIVATE version)
 target_link_libraries(gui_tests PRIVATE rq_cli rq_ui)
 # The named icons come from the executable's resources on Windows.
 target_sources(gui_tests PRIVATE ${RQ_RESOURCE_SCRIPT})

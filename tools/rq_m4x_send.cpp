@@ -19,6 +19,7 @@
 #include "cli/human_reporter.h"
 #include "cli/json_reporter.h"
 #include "cli/log_reporter.h"
+#include "cli/reporter.h"
 #include "cli/saved_setup.h"
 #include "cli/script_text.h"
 #include "cli/send_arguments.h"
@@ -56,6 +57,20 @@ std::optional<std::string> ReadScriptText(const std::string& name)
     return text;
 }
 
+// Standard output flushed and closed: what a script redirected to a full disk
+// lost gives its own status, unless a transaction has already set one.
+int WithStandardOutputWritten(int status)
+{
+    if (CloseWritten(stdout)) return status;
+    PrintText(stderr, "rq-m4x-send: cannot write to standard output\n");
+    return status == kExitSuccess ? kExitOutputFailed : status;
+}
+
+void SayLogLost(const std::string& name)
+{
+    PrintText(stderr, "rq-m4x-send: cannot write to the log file " + name + "\n");
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -68,11 +83,11 @@ int main(int argc, char** argv)
     const Arguments& arguments = parsed.arguments;
     if (arguments.help) {
         PrintText(stdout, HelpText());
-        return kExitSuccess;
+        return WithStandardOutputWritten(kExitSuccess);
     }
     if (arguments.version) {
         std::fputs("rq-m4x-send " RQ_VERSION "\n", stdout);
-        return kExitSuccess;
+        return WithStandardOutputWritten(kExitSuccess);
     }
     if (arguments.json && arguments.hex) return BadArguments("--json and --hex exclude each other");
     if (arguments.log && arguments.hex) return BadArguments("--log records transactions, and --hex sends none");
@@ -99,7 +114,9 @@ int main(int argc, char** argv)
         scriptName = *arguments.script == "-" ? "standard input" : *arguments.script;
         const std::optional<std::string> text = ReadScriptText(*arguments.script);
         if (!text) return BadArguments("cannot read the script " + scriptName);
-        plan = PlanScript(arguments, SplitScript(*text), scriptName, setup, &rq::platform::ToControllerMultibyte);
+        const ScriptDecoding decoded = DecodeScript(*text);
+        if (!decoded.error.empty()) return BadArguments(scriptName + ": " + decoded.error);
+        plan = PlanScript(arguments, SplitScript(decoded.text), scriptName, setup, &rq::platform::ToControllerMultibyte);
     } else {
         plan = PlanCommand(arguments, setup, &rq::platform::ToControllerMultibyte);
     }
@@ -108,7 +125,7 @@ int main(int argc, char** argv)
 
     if (arguments.hex) {
         for (const PlannedTransaction& transaction : plan.transactions) std::printf("%s\n", HexBytes(transaction.frame).c_str());
-        return kExitSuccess;
+        return WithStandardOutputWritten(kExitSuccess);
     }
 
     // A log that cannot be written is known before anything is sent.
@@ -122,6 +139,12 @@ int main(int argc, char** argv)
         const std::string header =
             LogHeader(wxDateTime::Now().FormatISOCombined(' ').utf8_string(), first.port, first.baud, JoinQuoted(words));
         logReporter = std::make_unique<LogFileReporter>(file, header, plan.fleet, scriptName);
+        // A log that takes not even its header (a full disk) records nothing.
+        if (!logReporter->WrittenSoFar()) {
+            logReporter->Close();
+            SayLogLost(*arguments.log);
+            return kExitOutputFailed;
+        }
     }
 
     Reporters reporters;
@@ -140,13 +163,16 @@ int main(int argc, char** argv)
     if (logReporter) reporters.Add(*logReporter);
 
     SendSession session(reporters);
-    const int status = RunPlan(plan, session, reporters);
+    int status = RunPlan(plan, session, reporters);
+    if (logReporter && !logReporter->Close()) {
+        SayLogLost(*arguments.log);
+        if (status == kExitSuccess) status = kExitOutputFailed;
+    }
+    status = WithStandardOutputWritten(status);
     // The last worker deletes itself on its own thread just after its final
     // event. The toolkit's clean-up at exit frees the mutex with which such a
     // thread still signals its end, and crashes now and then; so the tool
     // ends without it, once everything it printed is out.
-    logReporter.reset();
-    std::fflush(stdout);
     std::fflush(stderr);
     RestoreConsoleSettings();
     std::_Exit(status);

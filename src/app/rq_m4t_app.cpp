@@ -35,14 +35,26 @@ private:
     wxLog* previous;
 };
 
-// One message for a settings file that did not parse cleanly: the first
-// problem (naming the file and line), how many more there are, and what
-// becomes of the file.
-wxString DamagedSettingsMessage(const IniFile& settings)
+// One message for a settings file that was read as GBK or did not parse
+// cleanly: the encoding, the first problem (naming the file and line), how
+// many more there are, and what becomes of the file.
+wxString StartupSettingsMessage(const IniFile& settings)
 {
-    wxString text = settings.problems.front();
-    if (settings.problems.size() > 1) {
-        text += wxS("\n") + wxString::Format(_("(further problems in the same file: %zu)"), settings.problems.size() - 1);
+    wxString text;
+    if (settings.readAsGbk) {
+        wxFileName fullName(settings.path);
+        fullName.MakeAbsolute();
+        text = wxString::Format(_("The settings file '%s' is not UTF-8 text: it was read as GBK (Chinese) and is "
+                                  "saved as UTF-8 at exit."),
+                                fullName.GetFullPath());
+    }
+    if (!settings.ParsedCleanly()) {
+        if (!text.empty()) text += wxS("\n");
+        text += settings.problems.front();
+        if (settings.problems.size() > 1) {
+            text += wxS("\n") +
+                    wxString::Format(_("(further problems in the same file: %zu)"), settings.problems.size() - 1);
+        }
     }
     text += wxS("\n\n") + _("The settings are saved at exit as usual; the file as it is now is kept beside it, "
                               "in a copy whose name ends in \".bad\".");
@@ -115,7 +127,9 @@ bool RQ_M4TApp::OnInit()
     rq::app::PrepareFirstShow(frame);
     frame->Show();
     // The window reads the file again for itself, quietly: say it once, here.
-    if (!startupSettings.ParsedCleanly()) wxLogWarning("%s", DamagedSettingsMessage(startupSettings));
+    if (!startupSettings.ParsedCleanly() || startupSettings.readAsGbk) {
+        wxLogWarning("%s", StartupSettingsMessage(startupSettings));
+    }
     startupSettings.Close();
     return true;
 }

@@ -18,7 +18,8 @@ enum class Outcome {
 
 constexpr int kOutcomeCount = 8;
 
-// Exit statuses. Each outcome has its own, and bad arguments one more; the
+// Exit statuses. Each outcome has its own, bad arguments and lost output one
+// more each; the
 // values are documented in --help and must never be renumbered.
 enum ExitStatus : int {
     kExitSuccess = 0,
@@ -30,6 +31,7 @@ enum ExitStatus : int {
     kExitUnknownError = 6,
     kExitTimedOut = 7,
     kExitOpenFailed = 8,
+    kExitOutputFailed = 9,   // standard output or the log file lost lines
 };
 
 Outcome OutcomeOfStatus(std::uint8_t status);

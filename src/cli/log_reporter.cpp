@@ -1,5 +1,7 @@
 #include "cli/log_reporter.h"
 
+#include "cli/reporter.h"
+
 namespace rq::cli {
 
 namespace {
@@ -29,7 +31,20 @@ LogFileReporter::LogFileReporter(std::FILE* file, const std::string& header, boo
 
 LogFileReporter::~LogFileReporter()
 {
-    std::fclose(file);
+    Close();
+}
+
+bool LogFileReporter::WrittenSoFar() const
+{
+    return file && std::ferror(file) == 0;
+}
+
+bool LogFileReporter::Close()
+{
+    if (!file) return false;
+    const bool written = CloseWritten(file);
+    file = nullptr;
+    return written;
 }
 
 }  // namespace rq::cli

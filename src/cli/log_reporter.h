@@ -21,8 +21,13 @@ public:
     LogFileReporter(const LogFileReporter&) = delete;
     LogFileReporter& operator=(const LogFileReporter&) = delete;
 
+    // Whether every line so far reached the file, as far as the flushes tell.
+    bool WrittenSoFar() const;
+    // Flushes and closes the file (once); false when any line was lost.
+    bool Close();
+
 private:
-    std::FILE* const file;
+    std::FILE* file;
 };
 
 }  // namespace rq::cli

@@ -22,6 +22,14 @@ void Reporters::RunFinished(const std::string& summary)
     for (Reporter* reporter : reporters) reporter->RunFinished(summary);
 }
 
+bool CloseWritten(std::FILE* file)
+{
+    const bool flushed = std::fflush(file) == 0;
+    const bool clean = std::ferror(file) == 0;
+    const bool closed = std::fclose(file) == 0;
+    return flushed && clean && closed;
+}
+
 std::string TransactionHeading(const PlannedTransaction& transaction, const std::string& scriptName)
 {
     std::string heading;

@@ -5,6 +5,7 @@
 // and Reporters hands everything to several.
 
 #include <cstdint>
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <vector>
@@ -49,6 +50,10 @@ public:
 private:
     std::vector<Reporter*> reporters;
 };
+
+// Flushes and closes `file`. False when any write to it failed, or the flush
+// or the close did: a record lost on a full disk must not pass for success.
+bool CloseWritten(std::FILE* file);
 
 // "ID 3", "jobs.txt:4", "jobs.txt:4  ID 3": what heads a transaction of a fleet run.
 std::string TransactionHeading(const PlannedTransaction& transaction, const std::string& scriptName);

@@ -75,6 +75,56 @@ SplitResult SplitWords(const std::string& line)
     return result;
 }
 
+ScriptDecoding DecodeScript(const std::string& bytes)
+{
+    ScriptDecoding result;
+    const bool little = bytes.compare(0, 2, "\xFF\xFE") == 0;
+    const bool big = bytes.compare(0, 2, "\xFE\xFF") == 0;
+    if (!little && !big) {
+        result.text = bytes;
+        return result;
+    }
+    const std::string name = little ? "UTF-16 (little endian)" : "UTF-16 (big endian)";
+    if (bytes.size() % 2 != 0) {
+        result.error = "the text is " + name + " and ends in half a character";
+        return result;
+    }
+    const auto unitAt = [&](std::size_t i) -> char32_t {
+        const auto first = static_cast<unsigned char>(bytes[i]);
+        const auto second = static_cast<unsigned char>(bytes[i + 1]);
+        return little ? (char32_t{second} << 8 | first) : (char32_t{first} << 8 | second);
+    };
+    for (std::size_t i = 2; i < bytes.size(); i += 2) {
+        char32_t code = unitAt(i);
+        if (code >= 0xD800 && code <= 0xDBFF && i + 3 < bytes.size() && unitAt(i + 2) >= 0xDC00 &&
+            unitAt(i + 2) <= 0xDFFF) {
+            code = 0x10000 + ((code - 0xD800) << 10) + (unitAt(i + 2) - 0xDC00);
+            i += 2;
+        } else if (code >= 0xD800 && code <= 0xDFFF) {
+            result.error = "the text is " + name + " and holds half a character (a lone surrogate)";
+            result.text.clear();
+            return result;
+        }
+        std::string& out = result.text;
+        if (code < 0x80) {
+            out += static_cast<char>(code);
+        } else if (code < 0x800) {
+            out += static_cast<char>(0xC0 | (code >> 6));
+            out += static_cast<char>(0x80 | (code & 0x3F));
+        } else if (code < 0x10000) {
+            out += static_cast<char>(0xE0 | (code >> 12));
+            out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (code & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | (code >> 18));
+            out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (code & 0x3F));
+        }
+    }
+    return result;
+}
+
 ScriptResult SplitScript(const std::string& text)
 {
     ScriptResult result;

@@ -28,6 +28,16 @@ struct ScriptResult {
     std::string error;
 };
 
+struct ScriptDecoding {
+    std::string text;   // UTF-8
+    std::string error;  // set when the bytes promise UTF-16 and break it
+};
+
+// A script's bytes as text. UTF-16 with a byte-order mark (little or big
+// endian: Notepad's "Unicode", PowerShell's redirections) is converted to
+// UTF-8; anything else, UTF-8 with or without its mark, is taken as it is.
+ScriptDecoding DecodeScript(const std::string& bytes);
+
 // Splits a whole script. A byte-order mark at the start and a carriage return
 // before each line end are ignored, so files saved by Windows editors read alike.
 ScriptResult SplitScript(const std::string& text);

@@ -60,7 +60,10 @@ ParsedArguments ParseArguments(const std::vector<std::string>& args)
     bool optionsEnded = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
-        if (optionsEnded || !StartsWith(arg, "-") || arg == "-" || (arg.size() > 1 && arg[1] != '-' && arg != "-h")) {
+        // After the command word "-h" is its text ("message -h"), as every
+        // other word with a single dash is.
+        const bool shortHelp = arg == "-h" && out.words.empty();
+        if (optionsEnded || !StartsWith(arg, "-") || arg == "-" || (arg.size() > 1 && arg[1] != '-' && !shortHelp)) {
             // Words, including negative numbers such as "-1".
             out.words.push_back(arg);
             continue;
@@ -176,7 +179,10 @@ Options:
                   options given on the command line apply to every line; a
                   line's --port, --baud, --id, --ids, --repeat, --unicode and
                   --multibyte override them for that line. The whole script is
-                  checked first: a mistake on any line sends nothing
+                  checked first: a mistake on any line sends nothing. FILE
+                  may be UTF-8 (with or without a byte-order mark) or UTF-16
+                  with a byte-order mark (Notepad's "Unicode", PowerShell's
+                  redirections), little or big endian
   --json          print one JSON object per transaction (JSON Lines) instead of
                   the log lines: id, command, arguments, line, port, baud,
                   frame (hex), reply (hex or null), outcome, exit_status,
@@ -197,7 +203,7 @@ Options:
   --repeat N      send each command N times (with --ids, to each ID N times),
                   one transaction each; alone, all N are sent and the count of
                   each outcome and the median and worst time follow
-  -h, --help      print this help
+  -h, --help      print this help (after the command word, -h is text)
   --version       print the version
 
 Numbers follow the window's rules: WIDTH, HIGH, NEW and --id must be whole
@@ -214,6 +220,10 @@ Exit status:
   6  Unknown error (any other status byte)
   7  no reply: the request timed out
   8  the port could not be opened
+  9  standard output or the --log file could not be written (a full disk),
+     named by a line on standard error: records were lost. A transaction's
+     own status (1 to 8) comes first. A log file that takes not even its
+     header stops the run before anything is sent
 With --repeat, --ids or --script, 0 when every transaction succeeded, else
 the status of the first one that did not. Bad arguments include a malformed
 --ids list, a mistake on any line of a script and a log file that cannot be

@@ -65,7 +65,7 @@ struct ParsedArguments {
 // Splits the arguments (without the program name). Options start with "--"
 // and may stand anywhere; "--port PATH" and "--port=PATH" are the same; "--"
 // ends the options, so a message may start with dashes. A word such as "-1"
-// is a value, not an option.
+// is a value, not an option; so is "-h" after the command word.
 ParsedArguments ParseArguments(const std::vector<std::string>& args);
 
 // The text of --help: usage, subcommands, options and exit statuses.

@@ -113,12 +113,34 @@ wxString DecodeUtf16Leniently(const char* data, size_t units, bool bigEndian)
     return text;
 }
 
+// Notepad's "ANSI" on Chinese Windows and many Chinese editors save in GBK
+// (code page 936). The toolkit converts through iconv on Linux and through
+// the system's code page tables on Windows, as the message encoder does.
+bool DecodeGbk(const char* data, size_t length, wxString& text)
+{
+    const wxCSConv gbk(wxFONTENCODING_CP936);
+    if (!gbk.IsOk() || gbk.ToWChar(nullptr, 0, data, length) == wxCONV_FAILED) return false;
+    text = wxString(data, gbk, length);
+    return !text.empty();
+}
+
 // The text of an INI file: a byte-order mark chooses the encoding, without
-// one the bytes are UTF-8 or, failing that, a single-byte encoding.
-wxString DecodeIni(const char* data, size_t length, bool& lossy)
+// one the bytes are UTF-8, else GBK when they read whole as GBK, else a
+// single-byte encoding.
+wxString DecodeIni(const char* data, size_t length, bool& lossy, bool& gbk)
 {
     lossy = false;
+    gbk = false;
     if (length == 0) return wxString();
+    const wxBOM leading = wxConvAuto::DetectBOM(data, length);
+    if ((leading == wxBOM_None || leading == wxBOM_Unknown) &&
+        wxMBConvStrictUTF8().ToWChar(nullptr, 0, data, length) == wxCONV_FAILED) {
+        wxString text;
+        if (DecodeGbk(data, length, text)) {
+            gbk = true;
+            return text;
+        }
+    }
     wxString text(data, wxConvAuto(), length);
     if (!text.empty()) return text;
     size_t onlyMark = 0;
@@ -219,11 +241,11 @@ private:
     bool wasEnabled;
 };
 
-std::unique_ptr<wxFileConfig> ParseIni(const wxMemoryBuffer& bytes, wxArrayString& problems, bool& lossy)
+std::unique_ptr<wxFileConfig> ParseIni(const wxMemoryBuffer& bytes, wxArrayString& problems, bool& lossy, bool& gbk)
 {
     // Decoded here rather than by wxFileConfig, which reads no UTF-16 from a
     // stream although the converter would.
-    const wxString decoded = DecodeIni(static_cast<const char*>(bytes.GetData()), bytes.GetDataLen(), lossy);
+    const wxString decoded = DecodeIni(static_cast<const char*>(bytes.GetData()), bytes.GetDataLen(), lossy, gbk);
     const wxString text = WithoutLoneSurrogates(decoded);
     // The parser reads no further than a NUL: what follows it would be lost.
     lossy = lossy || text != decoded || text.find(wxUniChar(0)) != wxString::npos;
@@ -248,7 +270,7 @@ IniFile::IniFile(const wxString& filePath)
     const wxMemoryBuffer bytes = stream->IsOk() ? ReadAll(*stream) : wxMemoryBuffer();
     wxArrayString parserMessages;
     bool lossy = false;
-    config = ParseIni(bytes, parserMessages, lossy);
+    config = ParseIni(bytes, parserMessages, lossy, readAsGbk);
 
     wxFileName fullName(path);
     fullName.MakeAbsolute();
@@ -257,7 +279,7 @@ IniFile::IniFile(const wxString& filePath)
     if (lossy) {
         problems.Add(wxString::Format(_("file '%s': some bytes are not valid text and were replaced."), fullPath));
     }
-    if (!problems.empty()) original = bytes;
+    if (NeedsKeptCopy()) original = bytes;
 }
 
 IniFile::~IniFile()
@@ -321,7 +343,7 @@ bool IniFile::KeepCopyOfOriginal()
 bool IniFile::Save()
 {
     if (!config) return false;
-    if (!problems.empty() && keptCopyPath.empty() && !KeepCopyOfOriginal()) return false;
+    if (NeedsKeptCopy() && keptCopyPath.empty() && !KeepCopyOfOriginal()) return false;
     // A fresh converter writes UTF-8 without a byte-order mark, whatever the
     // file was read as.
     wxMemoryOutputStream content;

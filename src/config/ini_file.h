@@ -36,8 +36,14 @@ public:
     wxArrayString problems;
     bool ParsedCleanly() const { return problems.empty(); }
 
-    // Where the bytes of a file that did not parse cleanly were kept by the
-    // first Save(); empty until then and for a clean file.
+    // The file had no byte-order mark and was not UTF-8 but read whole as
+    // GBK, as Chinese editors save it. Save() writes UTF-8, so the first one
+    // keeps the bytes as they were, as for a file that did not parse cleanly.
+    bool readAsGbk = false;
+
+    // Where the bytes of a file that did not parse cleanly, or was read as
+    // GBK, were kept by the first Save(); empty until then and for a clean
+    // UTF-8 file.
     wxString keptCopyPath;
 
     // Writes the whole config to `path` as UTF-8 without byte-order mark.
@@ -46,11 +52,11 @@ public:
     // either the complete old or the complete new content. Returns false
     // (with the reason in the toolkit's log) when the store is closed or the
     // file could not be replaced; the old file is then left untouched.
-    // A file that did not parse cleanly is first kept as it was read, beside
-    // itself under a name no file has yet ("Config.ini.bad", then
-    // "Config.ini.bad.1", ...), once per store and not again when an earlier
-    // copy holds the same bytes; if no copy can be made the file is not
-    // replaced.
+    // A file that did not parse cleanly or was read as GBK is first kept as
+    // it was read, beside itself under a name no file has yet
+    // ("Config.ini.bad", then "Config.ini.bad.1", ...), once per store and
+    // not again when an earlier copy holds the same bytes; if no copy can be
+    // made the file is not replaced.
     bool Save();
 
     // Callers read and write through `config` directly ("Group/Entry" keys).
@@ -59,6 +65,7 @@ public:
     wxString path;
 
 private:
+    bool NeedsKeptCopy() const { return !problems.empty() || readAsGbk; }
     bool KeepCopyOfOriginal();
 
     // The bytes as read, held only while a copy may still be due.

@@ -141,3 +141,31 @@ TEST(AppStartup, DamagedSettingsFileGivesOneMessageNamingItAndIsKeptBeforeTheSav
         EXPECT_FALSE(started.dir.Exists("Config/Config.ini.bad.1"));
     }
 }
+
+// A settings file saved in GBK, as Notepad's "ANSI" on Chinese Windows and
+// Chinese editors save it: its text is read, one message says so, and the
+// exit save keeps the bytes as they were before it writes UTF-8.
+TEST(AppStartup, GbkSettingsFileIsReadSaidOnceKeptAndSavedAsUtf8)
+{
+    // "; 三号工位的设置" in GBK.
+    const std::string bytes = "; \xC8\xFD\xBA\xC5\xB9\xA4\xCE\xBB\xB5\xC4\xC9\xE8\xD6\xC3\n[Setting]\nlang=58\n";
+    StartedApp started(bytes);
+    ASSERT_NE(started.frame, nullptr);
+    ASSERT_EQ(started.log.messages.size(), 1u);
+    const std::string full = (std::filesystem::path(started.dir.Path()) / "Config/Config.ini").make_preferred().string();
+    // After the log's time stamp and level.
+    const std::string message = started.log.messages.front().utf8_string();
+    const std::size_t text = message.find("Warning: ");
+    ASSERT_NE(text, std::string::npos) << message;
+    EXPECT_EQ(message.substr(text + 9),
+              "The settings file '" + full + "' is not UTF-8 text: it was read as GBK (Chinese) and is saved as UTF-8 "
+              "at exit.\n\nThe settings are saved at exit as usual; the file as it is now is kept beside it, in a copy "
+              "whose name ends in \".bad\".");
+    EXPECT_FALSE(started.dir.Exists("Config/Config.ini.bad")) << "no copy before the save";
+
+    DestroyNow(started.frame);
+    started.frame = nullptr;
+    const std::string saved = started.dir.ReadFile("Config/Config.ini");
+    EXPECT_EQ(saved.rfind(rq::test::NativeLines("; 三号工位的设置\n[Setting]\nlang=58\n"), 0), 0u) << saved;
+    EXPECT_EQ(started.dir.ReadFile("Config/Config.ini.bad"), bytes);
+}

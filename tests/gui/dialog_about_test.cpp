@@ -13,6 +13,7 @@
 #include <wx/richtext/richtextbuffer.h>
 #include <wx/timer.h>
 #include <wx/tokenzr.h>
+#include <wx/utils.h>
 
 #include "dialogs/dialog_ids.h"
 #include "dialogs/kq_about.h"
@@ -79,6 +80,30 @@ TEST_F(AboutTest, TextLineByLine)
                                             "Copyright (C) 2012-2015 TELVO",
                                         }));
 }
+
+#ifndef _WIN32
+// One version everywhere: what each command-line tool prints for --version
+// is what the About box shows. (On Windows the unit tests compare the
+// tool's version resource.)
+TEST_F(AboutTest, ToolsPrintTheVersionTheAboutBoxShows)
+{
+    auto dialog = Make();
+    std::string shown;
+    for (const std::string& line : Lines(dialog->AboutText)) {
+        if (line.rfind("Version : ", 0) == 0) shown = line.substr(10);
+    }
+    ASSERT_FALSE(shown.empty());
+    for (const auto& [name, path] : {std::pair<std::string, std::string>{"rq-m4x-send", RQ_SEND_EXECUTABLE},
+                                     std::pair<std::string, std::string>{"rq-m4x-sim", RQ_SIM_EXECUTABLE}}) {
+        wxArrayString output, errors;
+        const long status = wxExecute("\"" + wxString::FromUTF8(path) + "\" --version", output, errors,
+                                      wxEXEC_SYNC | wxEXEC_NODISABLE);
+        EXPECT_EQ(status, 0) << path;
+        ASSERT_EQ(output.size(), 1u) << path;
+        EXPECT_EQ(Narrow(output[0]), name + " " + shown);
+    }
+}
+#endif
 
 TEST_F(AboutTest, StylesOfHeadingLinkAndNotice)
 {

@@ -59,7 +59,8 @@ WorkDir::~WorkDir()
 
 void WorkDir::WriteFile(const std::string& relative, const std::string& content) const
 {
-    fs::path target = fs::path(path) / relative;
+    // UTF-8 names, as the tests write them, on Windows too.
+    fs::path target = fs::path(path) / fs::u8path(relative);
     fs::create_directories(target.parent_path());
     std::ofstream out(target, std::ios::binary | std::ios::trunc);
     out << content;
@@ -67,7 +68,7 @@ void WorkDir::WriteFile(const std::string& relative, const std::string& content)
 
 std::string WorkDir::ReadFile(const std::string& relative) const
 {
-    std::ifstream in(fs::path(path) / relative, std::ios::binary);
+    std::ifstream in(fs::path(path) / fs::u8path(relative), std::ios::binary);
     std::ostringstream content;
     content << in.rdbuf();
     return content.str();
@@ -75,7 +76,7 @@ std::string WorkDir::ReadFile(const std::string& relative) const
 
 bool WorkDir::Exists(const std::string& relative) const
 {
-    return fs::exists(fs::path(path) / relative);
+    return fs::exists(fs::path(path) / fs::u8path(relative));
 }
 
 void WorkDir::CopyRuntimeData(bool modes, bool images, bool locale) const

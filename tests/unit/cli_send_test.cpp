@@ -180,11 +180,11 @@ RunResult RunSend(const std::vector<std::string>& args, bool onTerminal = false,
 }
 #else
 // Runs rq-m4x-send with `args`; its standard output is a pipe, or a
-// pseudo-terminal when `onTerminal` is set; `input`, when given, is its
-// standard input. A run that outlives a generous bound is killed and fails
-// the test.
+// pseudo-terminal when `onTerminal` is set, or the file `outputPath` when
+// one is given; `input`, when given, is its standard input. A run that
+// outlives a generous bound is killed and fails the test.
 RunResult RunSend(const std::vector<std::string>& args, bool onTerminal = false,
-                  const std::optional<std::string>& input = std::nullopt)
+                  const std::optional<std::string>& input = std::nullopt, const std::string& outputPath = {})
 {
     RunResult result;
     std::vector<std::string> words = {RQ_SEND_EXECUTABLE};
@@ -229,7 +229,9 @@ RunResult RunSend(const std::vector<std::string>& args, bool onTerminal = false,
     const pid_t pid = fork();
     if (pid == 0) {
         if (input) dup2(inPipe[0], STDIN_FILENO);
-        dup2(outWrite, STDOUT_FILENO);
+        const int output = outputPath.empty() ? outWrite : open(outputPath.c_str(), O_WRONLY);
+        if (output < 0) _exit(126);
+        dup2(output, STDOUT_FILENO);
         dup2(errPipe[1], STDERR_FILENO);
         execv(argv[0], argv.data());
         _exit(127);
@@ -858,6 +860,76 @@ TEST(CliSend, HelpListsTheExitStatuses)
     EXPECT_EQ(run.status, 0);
     EXPECT_NE(run.out.find("Exit status:"), std::string::npos);
     EXPECT_NE(run.out.find("  7  no reply: the request timed out"), std::string::npos);
+    EXPECT_NE(run.out.find("  9  standard output or the --log file could not be written"), std::string::npos);
+}
+
+#ifndef _WIN32
+// A record that does not reach the disk: the run does not pass for a
+// success, and standard error says which file lost it.
+TEST(CliSend, OutputThatCannotBeWrittenHasItsOwnStatus)
+{
+    SimController sim;
+    const RunResult json = RunSend({"--json", "--port", sim.PortPath(), "black"}, false, std::nullopt, "/dev/full");
+    EXPECT_EQ(json.status, 9);
+    EXPECT_EQ(json.err, "rq-m4x-send: cannot write to standard output\n");
+    ASSERT_TRUE(sim.WaitForFrames(1));
+    EXPECT_EQ(sim.RecordedFrames().back(), kBlackFrame) << "the transaction itself went out";
+
+    // The failed transaction's status comes first.
+    const RunResult unopened = RunSend({"--port", "/nonexistent/tty", "reset"}, false, std::nullopt, "/dev/full");
+    EXPECT_EQ(unopened.status, 8);
+    EXPECT_EQ(unopened.err, "rq-m4x-send: cannot write to standard output\n");
+
+    for (const char* only : {"--help", "--version"}) {
+        const RunResult printed = RunSend({only}, false, std::nullopt, "/dev/full");
+        EXPECT_EQ(printed.status, 9) << only;
+        EXPECT_EQ(printed.err, "rq-m4x-send: cannot write to standard output\n") << only;
+    }
+    const RunResult hex = RunSend({"--hex", "black"}, false, std::nullopt, "/dev/full");
+    EXPECT_EQ(hex.status, 9);
+
+    // A log that takes not even its header: nothing is sent.
+    const RunResult log = RunSend({"--log", "/dev/full", "--port", sim.PortPath(), "black"});
+    EXPECT_EQ(log.status, 9);
+    EXPECT_EQ(log.err, "rq-m4x-send: cannot write to the log file /dev/full\n");
+    ExpectNothingSentSince(sim, 1);
+}
+#endif
+
+#ifdef _WIN32
+// What --version prints is the version that the file's properties, the
+// installer and inventory tools read from its version resource.
+TEST(CliSend, VersionIsTheOneInTheVersionResource)
+{
+    const std::wstring path = Wide(RQ_SEND_EXECUTABLE);
+    DWORD ignored = 0;
+    const DWORD size = GetFileVersionInfoSizeW(path.c_str(), &ignored);
+    ASSERT_GT(size, 0u);
+    std::vector<char> info(size);
+    ASSERT_TRUE(GetFileVersionInfoW(path.c_str(), 0, size, info.data()));
+    void* value = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(VerQueryValueW(info.data(), L"\\StringFileInfo\\040904B0\\ProductVersion", &value, &length));
+    std::string product;
+    for (const wchar_t* c = static_cast<const wchar_t*>(value); *c; ++c) product += static_cast<char>(*c);
+    ASSERT_FALSE(product.empty());
+    const RunResult run = RunSend({"--version"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, "rq-m4x-send " + product + "\n");
+}
+#endif
+
+// A log file that cannot be opened stops the run before anything is sent.
+TEST(CliSend, LogFileThatCannotBeOpenedSendsNothing)
+{
+    SimController sim;
+    WorkDir dir;
+    const std::string log = dir.Path() + "/no such directory/line.log";
+    const RunResult run = RunSend({"--log", log, "--port", sim.PortPath(), "black"});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, "rq-m4x-send: cannot open the log file " + log + "\n");
+    ExpectNothingSentSince(sim, 0);
 }
 
 TEST(CliSend, WarnsAboutWhatTheLenientRulesChanged)
@@ -984,6 +1056,26 @@ TEST_F(CliSendFrom, FirstListedProfileWhenNoneIsSelectedAndNothingIsWritten)
     EXPECT_NE(noPort.err.find("--port"), std::string::npos) << noPort.err;
 }
 
+// A station set up with a Chinese editor: settings and profile in GBK. The
+// settings name the profile by its Chinese name, the profile its model.
+TEST_F(CliSendFrom, SettingsAndProfileSavedAsGbkAreRead)
+{
+    const std::string station = "\xC8\xFD\xBA\xC5\xC6\xC1";  // "三号屏" in GBK
+    dir.WriteFile("Config/Config.ini", "; " + station + "\n[Setting]\nMode=" + station + "\n[SerialPort]\nCOM=" +
+                                           sim->PortPath() + "\n");
+    dir.WriteFile("Modes/三号屏.ini", "; " + station + "\n[Model]\nModel=RQ-M4T\n");
+    const RunResult run = RunSend({"--from", dir.Path(), "--quiet", "black"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(LastFrame(1), kBlackFrame);
+
+    dir.WriteFile("Modes/三号屏.ini", "[Model]\nModel=" + station + "\n");
+    const RunResult other = RunSend({"--from", dir.Path(), "black"});
+    EXPECT_EQ(other.status, 2);
+    EXPECT_NE(other.err.find("the model \"三号屏\" of "), std::string::npos) << other.err;
+    // Read only: the tool rewrites nothing and keeps no copy.
+    EXPECT_FALSE(dir.Exists("Config/Config.ini.bad"));
+}
+
 // ---- many signs on one bus: --ids, --keep-going, --script, --json, --log ----
 
 namespace {
@@ -1089,6 +1181,76 @@ TEST(CliFleet, ScriptRunsItsLinesInOrder)
     EXPECT_EQ(piped.status, 0) << piped.err;
     EXPECT_EQ(Lines(piped.out).at(0), "standard input:1  ID 2  " + kBlanks + "Success");
     EXPECT_EQ(sim.RecordedFrames().size(), expected.size() + 2);
+}
+
+namespace {
+
+// `text` with a byte-order mark, as Notepad's "Unicode" (little endian) and
+// "Unicode big endian" save it.
+std::string Utf16WithMark(const std::u16string& text, bool bigEndian)
+{
+    std::string bytes = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
+    for (const char16_t unit : text) {
+        const char high = static_cast<char>(unit >> 8);
+        const char low = static_cast<char>(unit & 0xFF);
+        bytes += bigEndian ? high : low;
+        bytes += bigEndian ? low : high;
+    }
+    return bytes;
+}
+
+struct ScriptEncodingCase {
+    const char* name;
+    std::string bytes;
+};
+
+}  // namespace
+
+class CliScriptEncodings : public ::testing::TestWithParam<ScriptEncodingCase> {};
+
+// The same script in each encoding a Windows editor or shell saves, from a
+// file and from standard input: the same frames on the wire. "-h" after the
+// command word is the message's text there too.
+TEST_P(CliScriptEncodings, SendTheSameFrames)
+{
+    SimController sim;
+    WorkDir dir;
+    dir.WriteFile("station.txt", GetParam().bytes);
+    const std::vector<std::string> expected = {"A1 08 F7 01 2D 68 36 51", "A1 0A F5 01 D6 D0 CE C4 D9 51"};
+    const RunResult file = RunSend({"--quiet", "--port", sim.PortPath(), "--script", dir.Path() + "/station.txt"});
+    EXPECT_EQ(file.status, 0) << file.err;
+    EXPECT_EQ(sim.RecordedFrames(), expected);
+
+    const RunResult piped = RunSend({"--quiet", "--port", sim.PortPath(), "--script", "-"}, false, GetParam().bytes);
+    EXPECT_EQ(piped.status, 0) << piped.err;
+    const std::vector<std::string> frames = sim.RecordedFrames();
+    ASSERT_EQ(frames.size(), 4u);
+    EXPECT_EQ(std::vector<std::string>(frames.begin() + 2, frames.end()), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cli, CliScriptEncodings,
+    ::testing::Values(ScriptEncodingCase{"Utf8", "# \xE7\xAB\x99\xE5\x8F\xB0\nmessage -h\nmessage \xE4\xB8\xAD\xE6\x96\x87\n"},
+                      ScriptEncodingCase{"Utf8WithMark", "\xEF\xBB\xBF# \xE7\xAB\x99\xE5\x8F\xB0\r\nmessage -h\r\n"
+                                                         "message \xE4\xB8\xAD\xE6\x96\x87\r\n"},
+                      ScriptEncodingCase{"Utf16LittleEndian", Utf16WithMark(u"# 站台\r\nmessage -h\r\nmessage 中文\r\n", false)},
+                      ScriptEncodingCase{"Utf16BigEndian", Utf16WithMark(u"# 站台\r\nmessage -h\r\nmessage 中文\r\n", true)}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Bytes that promise UTF-16 and break it are refused, naming the encoding.
+TEST(CliFleet, ABrokenUtf16ScriptSendsNothing)
+{
+    SimController sim;
+    const RunResult odd = RunSend({"--port", sim.PortPath(), "--script", "-"}, false,
+                                  Utf16WithMark(u"black\n", false) + "x");
+    EXPECT_EQ(odd.status, 2);
+    EXPECT_EQ(odd.err, "rq-m4x-send: standard input: the text is UTF-16 (little endian) and ends in half a character\n");
+    const RunResult lone = RunSend({"--port", sim.PortPath(), "--script", "-"}, false,
+                                   Utf16WithMark(u"message \xD800\n", true));
+    EXPECT_EQ(lone.status, 2);
+    EXPECT_EQ(lone.err, "rq-m4x-send: standard input: the text is UTF-16 (big endian) and holds half a character (a "
+                        "lone surrogate)\n");
+    ExpectNothingSentSince(sim, 0);
 }
 
 TEST(CliFleet, AScriptWithAMistakeOnItsLastLineSendsNothing)

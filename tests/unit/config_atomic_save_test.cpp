@@ -203,6 +203,49 @@ TEST(IniFileSaveTest, FullDiskFailsAndKeepsTheOldFile)
     EXPECT_EQ(EntriesOf(fs::path(dir.Path()) / "Config"), std::vector<std::string>{"Config.ini"});
 }
 
+// A file that must be kept before it is rewritten (it did not parse cleanly,
+// or it was read as GBK) on a disk with room for the small new content but
+// not for the copy of the large old one: without its copy it stays as it is.
+struct UncopiableCase {
+    const char* name;
+    std::string firstLines;  // then a large group of notes the run deletes
+    bool gbk;
+};
+
+class UncopiableFileTest : public testing::TestWithParam<UncopiableCase> {};
+
+TEST_P(UncopiableFileTest, IsNotReplacedWhenNoCopyCanBeMade)
+{
+    WorkDir dir;
+    std::string old = GetParam().firstLines + "[Notes]\n";
+    // "三号工位" in GBK or UTF-8.
+    const std::string station = GetParam().gbk ? "\xC8\xFD\xBA\xC5\xB9\xA4\xCE\xBB" : "x";
+    for (int line = 0; line < 600; ++line) old += "note" + std::to_string(line) + "=" + station + "\n";
+    ASSERT_GT(old.size(), 4096u);
+    dir.WriteFile(kSettingsPath, old);
+
+    const int result = RunInChild([] {
+        signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{4096, 4096};
+        if (setrlimit(RLIMIT_FSIZE, &limit) != 0) return 2;
+        wxLogNull quiet;
+        IniFile settings(kSettingsPath);
+        if (settings.ParsedCleanly() && !settings.readAsGbk) return 3;
+        settings.config->DeleteGroup("Notes");
+        settings.config->Write(rq::config::keys::Width, 96L);
+        return settings.Save() ? 1 : 0;
+    });
+    EXPECT_EQ(result, 0) << "the save must report failure";
+    EXPECT_EQ(dir.ReadFile(kSettingsPath), old);
+    EXPECT_EQ(EntriesOf(fs::path(dir.Path()) / "Config"), std::vector<std::string>{"Config.ini"});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, UncopiableFileTest,
+    testing::Values(UncopiableCase{"Damaged", "[LED]\nWidth=64\nmy own note\n", false},
+                    UncopiableCase{"Gbk", "; \xC8\xFD\xBA\xC5\n[LED]\nWidth=64\n", true}),
+    [](const testing::TestParamInfo<UncopiableCase>& info) { return std::string(info.param.name); });
+
 TEST(IniFileSaveTest, KilledSavesLeaveTheOldOrTheNewFile)
 {
     WorkDir dir;

@@ -337,6 +337,39 @@ INSTANTIATE_TEST_SUITE_P(
         DamagedCase{"AllByteValues", AllByteValues(), 64, "[LED]", true}),
     [](const testing::TestParamInfo<DamagedCase>& info) { return std::string(info.param.name); });
 
+// ---- GBK: what Notepad's "ANSI" on Chinese Windows and Chinese editors save ----
+
+// "; 三号工位的设置", "Mode=三号屏" and a value "中文屏", in GBK.
+const char kGbkIni[] = "; \xC8\xFD\xBA\xC5\xB9\xA4\xCE\xBB\xB5\xC4\xC9\xE8\xD6\xC3\n"
+                       "[Setting]\nMode=\xC8\xFD\xBA\xC5\xC6\xC1\n[Text]\nName=\xD6\xD0\xCE\xC4\xC6\xC1\n";
+const char kGbkIniAsUtf8[] = "; 三号工位的设置\n[Setting]\nMode=三号屏\n[Text]\nName=中文屏\n[LED]\nHigh=32\n";
+
+TEST(IniFileTest, GbkFileIsReadAsGbkKeptAndSavedAsUtf8)
+{
+    WorkDir dir;
+    const std::string copy = std::string(kSettingsPath) + ".bad";
+    dir.WriteFile(kSettingsPath, kGbkIni);
+    {
+        IniFile settings(kSettingsPath);
+        EXPECT_TRUE(settings.readAsGbk);
+        EXPECT_TRUE(settings.ParsedCleanly()) << settings.problems[0];
+        EXPECT_EQ(settings.config->Read(keys::Mode, wxString()), wxString::FromUTF8("三号屏"));
+        EXPECT_FALSE(dir.Exists(copy)) << "no copy before a save";
+        settings.config->Write(keys::High, 32L);
+        ASSERT_TRUE(settings.Save());
+        EXPECT_EQ(settings.keptCopyPath, copy);
+    }
+    EXPECT_EQ(dir.ReadFile(kSettingsPath), NativeLines(kGbkIniAsUtf8));
+    EXPECT_EQ(dir.ReadFile(copy), kGbkIni) << "the bytes as they were";
+
+    // Now UTF-8: read as such, and no further copy.
+    IniFile again(kSettingsPath);
+    EXPECT_FALSE(again.readAsGbk);
+    ASSERT_TRUE(again.Save());
+    EXPECT_FALSE(dir.Exists(copy + ".1"));
+    EXPECT_EQ(dir.ReadFile(kSettingsPath), NativeLines(kGbkIniAsUtf8));
+}
+
 // ---- surrogates, in both string widths (UTF-16 on Windows, UTF-32 on Linux) ----
 
 struct SurrogateCase {
