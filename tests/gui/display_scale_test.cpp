@@ -39,8 +39,9 @@ void CollectLayoutFaults(wxWindow* parent, std::vector<std::string>& faults)
     const wxRect client(wxPoint(0, 0), parent->GetClientSize());
     std::vector<wxWindow*> shown;
     for (wxWindow* child : parent->GetChildren()) {
-        // A frame's status bar lies below its client area by design.
-        if (!child->IsShown() || child->IsTopLevel() || wxDynamicCast(child, wxStatusBar)) continue;
+        // A frame's status bar lies below its client area by design. (IsKindOf, not
+        // wxDynamicCast: the latter's static downcast trips UBSan's vptr check.)
+        if (!child->IsShown() || child->IsTopLevel() || child->IsKindOf(wxCLASSINFO(wxStatusBar))) continue;
         shown.push_back(child);
         if (!client.Contains(child->GetRect())) {
             faults.push_back(Describe(child) + " outside the client area of " + Describe(parent));
@@ -50,7 +51,7 @@ void CollectLayoutFaults(wxWindow* parent, std::vector<std::string>& faults)
     for (size_t a = 0; a < shown.size(); ++a) {
         for (size_t b = a + 1; b < shown.size(); ++b) {
             // A group box frames the controls placed on it.
-            if (wxDynamicCast(shown[a], wxStaticBox) || wxDynamicCast(shown[b], wxStaticBox)) continue;
+            if (shown[a]->IsKindOf(wxCLASSINFO(wxStaticBox)) || shown[b]->IsKindOf(wxCLASSINFO(wxStaticBox))) continue;
             if (shown[a]->GetRect().Intersects(shown[b]->GetRect())) {
                 faults.push_back(Describe(shown[a]) + " overlaps " + Describe(shown[b]));
             }
