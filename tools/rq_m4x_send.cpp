@@ -24,8 +24,10 @@
 #include "cli/script_text.h"
 #include "cli/send_arguments.h"
 #include "cli/send_plan.h"
+#include "cli/send_report.h"
 #include "cli/send_run.h"
 #include "cli/send_session.h"
+#include "platform/port_names.h"
 #include "platform/text_encoding.h"
 
 namespace {
@@ -87,6 +89,10 @@ int main(int argc, char** argv)
     }
     if (arguments.version) {
         std::fputs("rq-m4x-send " RQ_VERSION "\n", stdout);
+        return WithStandardOutputWritten(kExitSuccess);
+    }
+    if (arguments.listPorts) {
+        PrintText(stdout, PortListText(rq::platform::DescribedPorts()));
         return WithStandardOutputWritten(kExitSuccess);
     }
     if (arguments.json && arguments.hex) return BadArguments("--json and --hex exclude each other");

@@ -89,7 +89,7 @@ ParsedArguments ParseArguments(const std::vector<std::string>& args)
         const Flag flags[] = {{"--help", &out.help},   {"-h", &out.help},
                              {"--quiet", &out.quiet}, {"--hex", &out.hex},
                              {"--json", &out.json},   {"--keep-going", &out.keepGoing},
-                             {"--version", &out.version}};
+                             {"--version", &out.version}, {"--list-ports", &out.listPorts}};
         bool handled = false;
         for (const Flag& flag : flags) {
             if (name != flag.name) continue;
@@ -205,6 +205,11 @@ Options:
                   each outcome and the median and worst time follow
   -h, --help      print this help (after the command word, -h is text)
   --version       print the version
+  --list-ports    print the serial ports this machine lists, one a line: the
+                  name, then a tab and what tells it apart where the system
+                  says (Windows: the friendly name, such as USB-SERIAL CH340
+                  (COM5); Linux: the adapter's /dev/serial/by-id names). Opens
+                  no port
 
 Numbers follow the window's rules: WIDTH, HIGH, NEW and --id must be whole
 decimal numbers; ON_MS, OFF_MS, ELAPSED and SPEED are read like the window

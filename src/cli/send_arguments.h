@@ -39,6 +39,7 @@ enum class EncodingChoice {
 struct Arguments {
     bool help = false;
     bool version = false;
+    bool listPorts = false;  // --list-ports
     // Texts as typed; checked later with the window's rules.
     std::optional<std::string> port;
     std::optional<std::string> baud;

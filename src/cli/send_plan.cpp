@@ -57,6 +57,7 @@ std::string RunWideOptionIn(const Arguments& line)
 {
     if (line.help) return "--help";
     if (line.version) return "--version";
+    if (line.listPorts) return "--list-ports";
     if (line.quiet) return "--quiet";
     if (line.hex) return "--hex";
     if (line.json) return "--json";

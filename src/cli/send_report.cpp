@@ -5,6 +5,17 @@
 
 namespace rq::cli {
 
+std::string PortListText(const std::vector<rq::platform::ListedPort>& ports)
+{
+    std::string text;
+    for (const rq::platform::ListedPort& port : ports) {
+        text += port.name;
+        if (!port.description.empty()) text += "\t" + port.description;
+        text += "\n";
+    }
+    return text;
+}
+
 std::string AnsiColoured(const std::string& text, std::uint8_t red, std::uint8_t green, std::uint8_t blue,
                          bool bold)
 {

@@ -1,6 +1,6 @@
 #pragma once
-// What rq-m4x-send prints besides the log lines themselves: terminal colours
-// and the --repeat summary. Plain C++.
+// What rq-m4x-send prints besides the log lines themselves: terminal colours,
+// the --repeat summary and the --list-ports list. Plain C++.
 
 #include <array>
 #include <cstdint>
@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "cli/exit_status.h"
+#include "platform/port_names.h"
 
 namespace rq::cli {
 
@@ -20,6 +21,10 @@ std::string Iso8601(int year, int month, int day, int hour, int minute, int seco
 // The text wrapped in the ANSI 24-bit foreground colour (and bold), reset after.
 std::string AnsiColoured(const std::string& text, std::uint8_t red, std::uint8_t green, std::uint8_t blue,
                          bool bold);
+
+// What --list-ports prints: one port a line, its name, then a tab and its
+// description where it has one.
+std::string PortListText(const std::vector<rq::platform::ListedPort>& ports);
 
 // The outcomes and times of repeated transactions, or of a fleet run.
 class RepeatTally {

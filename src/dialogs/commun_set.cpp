@@ -103,7 +103,7 @@ _CommunSet::_CommunSet(wxWindow* parent, const wxString& title, const wxString& 
                                 nullptr, wxCB_DROPDOWN);
     ScanPorts();
 
-    if (!PortChoice->SetStringSelection(port)) {
+    if (!SelectListedPort(port)) {
         // A device server's address is in no scan: show it as typed, so that
         // OK keeps it instead of swapping in the first serial port.
         if (rq::platform::IsNetworkPortName(port.utf8_string())) {
@@ -203,12 +203,26 @@ bool _CommunSet::TestOpen()
         return true;
     }
     portIsOpen = false;
-    wxMessageBox(FromNarrow(portName) + _("Open failed"), _("Serial setting error!"), wxOK | wxCENTRE, nullptr);
+    const wxString text = rq::platform::PortHeldByAnotherProgram(serialPort->LastErrorCode())
+                              ? wxString::Format(_("%s is in use by another program"), FromNarrow(portName))
+                              : FromNarrow(portName) + _("Open failed");
+    wxMessageBox(text, _("Serial setting error!"), wxOK | wxCENTRE, nullptr);
     return false;
 }
 
 void _CommunSet::ScanPorts()
 {
+    listedPortNames.clear();
+    if (rq::platform::SystemListsPorts()) {
+        // The system's own list, described: nothing is opened to fill it, so
+        // no board on another port is reset and a port held elsewhere is
+        // still shown. The chosen one is test-opened by Apply and OK.
+        for (const rq::platform::ListedPort& listed : rq::platform::DescribedPorts()) {
+            PortChoice->Append(wxString::FromUTF8(rq::platform::DisplayedPortName(listed)));
+            listedPortNames.push_back(listed.name);
+        }
+        return;
+    }
     std::string hintGroup;
     for (const std::string& candidate : rq::platform::CandidatePortNames()) {
         const wxString name = FromNarrow(candidate);
@@ -221,6 +235,7 @@ void _CommunSet::ScanPorts()
             activePort = serialPort.get();
             ClosePort();
             PortChoice->Append(name);
+            listedPortNames.push_back(candidate);
         } else if (hintGroup.empty()) {
             hintGroup = rq::platform::GroupGrantingAccess(portName, serialPort->LastErrorCode());
         }
@@ -330,10 +345,32 @@ void _CommunSet::OnBaudChange(wxCommandEvent& /*event*/)
     OkButton->SetDefault();
 }
 
+bool _CommunSet::SelectListedPort(const wxString& name)
+{
+    const wxScopedCharBuffer narrow = name.mb_str(wxConvLibc);
+    const std::string wanted(narrow.data(), narrow.length());
+    for (std::size_t k = 0; k < listedPortNames.size(); ++k) {
+        if (listedPortNames[k] != wanted) continue;
+        PortChoice->SetSelection(static_cast<int>(k));
+        return true;
+    }
+    return false;
+}
+
+wxString _CommunSet::ChosenPortName() const
+{
+    // An entry shows the port's description; the port is its plain name.
+    const wxString shown = PortChoice->GetValue();
+    for (std::size_t k = 0; k < listedPortNames.size(); ++k) {
+        if (PortChoice->GetString(static_cast<unsigned>(k)) == shown) return FromNarrow(listedPortNames[k]);
+    }
+    return shown;
+}
+
 bool _CommunSet::ApplySelectedPort()
 {
     // The entry chosen or the name typed.
-    SetPortFromName(PortChoice->GetValue());
+    SetPortFromName(ChosenPortName());
     if (portIsOpen) ClosePort();
     if (TestOpen()) return true;
     OkButton->Disable();

@@ -1,11 +1,13 @@
 #pragma once
-// The serial port settings dialog: lists the ports that open at this moment,
-// test-opens the chosen one and hands a port name and a baud rate back. The
-// caller runs it modally, then reads `portName` and `baudRate`; an empty
-// `portName` means "change nothing". The dialog never keeps a port open.
+// The serial port settings dialog: lists the ports (the system's own list
+// where it keeps one, else those that open at this moment), test-opens the
+// chosen one and hands a port name and a baud rate back. The caller runs it
+// modally, then reads `portName` and `baudRate`; an empty `portName` means
+// "change nothing". The dialog never keeps a port open.
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <wx/bmpbuttn.h>
 #include <wx/choice.h>
@@ -34,8 +36,15 @@ public:
     // Opens `portName` at 9600 and closes it again; on failure tells the
     // operator in a message box and returns false.
     bool TestOpen();
-    // Fills PortChoice with the candidate ports that open at the shown rate.
+    // Fills PortChoice: where the system lists its ports (Windows), with
+    // those, described and opening none; elsewhere with the candidate ports
+    // that open at the shown rate.
     void ScanPorts();
+    // Selects the entry of the port named `name` (a plain name, as saved);
+    // false when none is listed.
+    bool SelectListedPort(const wxString& name);
+    // The plain name of the entry shown, or the text typed.
+    wxString ChosenPortName() const;
     // The line below the port list that names the group to join; the scan
     // calls it when a port was refused for lack of permission.
     void ShowPermissionHint(const std::string& group);
@@ -82,6 +91,7 @@ private:
     wxStaticText* MakeLabel(const wxString& text, const wxPoint& position);
     wxBitmapButton* MakeButton(wxWindowID id, const wxString& imageFile, const wxString& label, const wxPoint& position);
 
+    std::vector<std::string> listedPortNames;  // the plain name of each entry of PortChoice
     wxString hintText;      // the hint unwrapped
     int hintWrapWidth = 0;  // the width it was last wrapped to
 };

@@ -22,19 +22,79 @@ std::optional<std::string>& StableDirectoryOverride()
     return directory;
 }
 
+std::function<PortDescriptions()>& DescriptionSourceOverride()
+{
+    static std::function<PortDescriptions()> source;
+    return source;
+}
+
+// The stable-name directory in force: the one set, else none while plain
+// names are set, else the system's.
+std::string CurrentStableDirectory()
+{
+    if (StableDirectoryOverride()) return *StableDirectoryOverride();
+    if (CandidateOverride()) return {};
+    return SystemStableNameDirectory();
+}
+
+std::string Lowered(std::string text)
+{
+    for (char& c : text) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return text;
+}
+
 }  // namespace
 
 std::vector<std::string> CandidatePortNames()
 {
     std::vector<std::string> names = CandidateOverride() ? *CandidateOverride() : SystemPortNames();
-    std::string directory;
-    if (StableDirectoryOverride()) directory = *StableDirectoryOverride();
-    else if (!CandidateOverride()) directory = SystemStableNameDirectory();
+    const std::string directory = CurrentStableDirectory();
     if (!directory.empty()) {
         const std::vector<std::string> stable = StablePortNames(directory);
         names.insert(names.end(), stable.begin(), stable.end());
     }
     return names;
+}
+
+std::vector<ListedPort> DescribedPorts()
+{
+    const std::vector<std::string> names = CandidateOverride() ? *CandidateOverride() : SystemPortNames();
+    const PortDescriptions descriptions =
+        DescriptionSourceOverride() ? DescriptionSourceOverride()() : SystemPortDescriptions(CurrentStableDirectory());
+    return ListPortsWithDescriptions(names, descriptions);
+}
+
+void SetPortDescriptionSource(std::function<PortDescriptions()> source)
+{
+    DescriptionSourceOverride() = std::move(source);
+}
+
+std::vector<ListedPort> ListPortsWithDescriptions(const std::vector<std::string>& names, const PortDescriptions& descriptions)
+{
+    std::vector<ListedPort> ports;
+    for (const std::string& name : names) {
+        const std::string key = Lowered(name);
+        const bool repeated = std::any_of(ports.begin(), ports.end(), [&](const ListedPort& p) { return Lowered(p.name) == key; });
+        if (repeated || name.empty()) continue;
+        ListedPort port{name, {}};
+        for (const auto& [described, description] : descriptions) {
+            if (Lowered(described) != key || description.empty()) continue;
+            if (!port.description.empty()) port.description += ", ";
+            port.description += description;
+        }
+        ports.push_back(std::move(port));
+    }
+    return ports;
+}
+
+std::string DisplayedPortName(const ListedPort& port)
+{
+    if (port.description.empty()) return port.name;
+    const std::string bracketed = "(" + port.name + ")";
+    if (Lowered(port.description).find(Lowered(bracketed)) != std::string::npos) return port.description;
+    return port.description + " " + bracketed;
 }
 
 void SetCandidatePortNames(std::vector<std::string> names)
@@ -52,6 +112,7 @@ void ClearCandidatePortNames()
 {
     CandidateOverride().reset();
     StableDirectoryOverride().reset();
+    DescriptionSourceOverride() = nullptr;
 }
 
 bool NaturalLess(const std::string& a, const std::string& b)

@@ -5,12 +5,16 @@
 // ordering, the hint decision and the test override in port_names.cpp.
 
 #include <cstddef>
+#include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace rq::platform {
 
-// The names of the ports this machine may have: on Windows "COM1" to "COM256";
+// The names of the ports this machine has: on Windows the values of the
+// registry's list of serial ports (HARDWARE\DEVICEMAP\SERIALCOMM), in
+// natural order (COM2 before COM10), opening none;
 // on Linux the serial device nodes that exist (/dev/ttyS*, /dev/ttyUSB*,
 // /dev/ttyACM*, /dev/ttyAMA*, /dev/rfcomm*), family by family in that order,
 // numbers in natural order within a family. The kernel's active consoles are
@@ -42,8 +46,45 @@ std::vector<std::string> CandidatePortNames();
 // Also forgets a stable-name directory set earlier.
 void SetCandidatePortNames(std::vector<std::string> names);
 void SetStableNameDirectory(std::string directory);
-// Back to the system's names and directory.
+// Back to the system's names, directory and descriptions.
 void ClearCandidatePortNames();
+
+// A port as the system lists it, with what tells it apart from the others:
+// on Windows its friendly name ("USB-SERIAL CH340 (COM5)"), on Linux the
+// stable names that lead to it. Empty when the system knows nothing more.
+struct ListedPort {
+    std::string name;
+    std::string description;
+    bool operator==(const ListedPort& other) const { return name == other.name && description == other.description; }
+};
+
+// Pairs of a port name and a description of it, as the system gives them:
+// SetupAPI's "PortName" and friendly name on Windows; on Linux a device
+// path and a stable name (link) that leads to it.
+using PortDescriptions = std::vector<std::pair<std::string, std::string>>;
+
+// The plain port names, each with its descriptions (ListPortsWithDescriptions),
+// from the candidates set by SetCandidatePortNames or else SystemPortNames(),
+// and the descriptions set by SetPortDescriptionSource or else the system's.
+// Stable names are descriptions here, not ports of their own. Opens nothing.
+std::vector<ListedPort> DescribedPorts();
+// For tests: where descriptions come from; an empty function restores the
+// system's.
+void SetPortDescriptionSource(std::function<PortDescriptions()> source);
+// The system's own descriptions. On Linux the entries of `stableDirectory`
+// with the device each leads to; on Windows SetupAPI's ports class (the
+// directory is not used). Opens no port.
+PortDescriptions SystemPortDescriptions(const std::string& stableDirectory);
+
+// Whether the system keeps a list of its serial ports (Windows: SERIALCOMM),
+// so that the port dialog lists them from there and opens none. Where it does
+// not (Linux, where every /dev/ttyS node exists with or without a UART), the
+// dialog lists the candidates that open.
+bool SystemListsPorts();
+
+// Whether an open that failed with `openErrorCode` (errno, or GetLastError on
+// Windows) found the port held by another program.
+bool PortHeldByAnotherProgram(int openErrorCode);
 
 // The group the operator should join so that `name` opens, when an open of it
 // failed with `openErrorCode` (errno on POSIX) for lack of permission and
@@ -62,6 +103,17 @@ bool NaturalLess(const std::string& a, const std::string& b);
 // `familyPrefixes` that the name starts with; names matching none go last),
 // then in natural order.
 void SortPortNames(std::vector<std::string>& names, const std::vector<std::string>& familyPrefixes);
+
+// `names` in their order, without repeats (compared without regard to case,
+// as Windows compares "COM5" and "com5"), each described by the matching
+// entries of `descriptions`, joined by ", " when there are several; a
+// description whose port is not among `names` is dropped.
+std::vector<ListedPort> ListPortsWithDescriptions(const std::vector<std::string>& names, const PortDescriptions& descriptions);
+
+// What the port list shows for `port`: the description when it already names
+// the port in brackets (Windows' "USB-SERIAL CH340 (COM5)"), else the
+// description followed by the name in brackets, else the name alone.
+std::string DisplayedPortName(const ListedPort& port);
 
 // The device paths named in the kernel's list of active consoles
 // (/sys/class/tty/console/active: "tty0 ttyS0\n" gives "/dev/tty0", "/dev/ttyS0").

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <optional>
@@ -82,6 +83,16 @@ std::vector<std::string> ConsolesAndAliases()
     return consoles;
 }
 
+// The kernel makes every /dev/ttyS node whether or not a UART answers there;
+// it reports the port's type as 0 ("unknown") where none does.
+bool UartMissing(const std::string& entryName)
+{
+    if (entryName.compare(0, 4, "ttyS") != 0) return false;
+    std::ifstream in("/sys/class/tty/" + entryName + "/type");
+    std::string type;
+    return static_cast<bool>(in >> type) && type == "0";
+}
+
 bool ProcessHoldsGroup(gid_t group)
 {
     if (getegid() == group) return true;
@@ -105,7 +116,7 @@ std::vector<std::string> SystemPortNames()
     if (!directory) return names;
     while (const dirent* entry = readdir(directory)) {
         const std::string entryName = entry->d_name;
-        if (!IsSerialDeviceName(entryName)) continue;
+        if (!IsSerialDeviceName(entryName) || UartMissing(entryName)) continue;
         // Only character devices: a stale regular file of that name is no port.
         const std::string path = std::string(kDeviceDirectory) + "/" + entryName;
         if (!IsNonConsoleDevice(path, consoles)) continue;
@@ -143,6 +154,30 @@ std::vector<std::string> StablePortNames(const std::string& directory, const std
 std::vector<std::string> StablePortNames(const std::string& directory)
 {
     return StablePortNames(directory, ConsolesAndAliases());
+}
+
+PortDescriptions SystemPortDescriptions(const std::string& stableDirectory)
+{
+    PortDescriptions descriptions;
+    if (stableDirectory.empty()) return descriptions;
+    for (const std::string& link : StablePortNames(stableDirectory)) {
+        char* target = realpath(link.c_str(), nullptr);
+        if (!target) continue;
+        descriptions.emplace_back(target, link);
+        std::free(target);
+    }
+    return descriptions;
+}
+
+bool SystemListsPorts()
+{
+    return false;
+}
+
+bool PortHeldByAnotherProgram(int openErrorCode)
+{
+    // The port layer's exclusive lock turns another holder into EBUSY.
+    return openErrorCode == EBUSY;
 }
 
 std::string GroupGrantingAccess(const std::string& name, int openErrorCode)

@@ -7,9 +7,15 @@
 
 namespace rq::platform {
 
-// The controller's code page is the system's ANSI code page on the Chinese
-// Windows the controllers are used with. A character the code page cannot
+// The controllers read GBK (code page 936) whatever Windows' own ANSI code
+// page is: English Windows (1252) could not convert Chinese at all, and with
+// "Use Unicode UTF-8 for worldwide language support" (65001) the text went
+// out as UTF-8, which the controller reads as garbage. A character GBK cannot
 // represent fails the text instead of going out as the default character '?'.
+namespace {
+const UINT kControllerCodePage = 936;
+}
+
 std::optional<std::string> ToControllerMultibyte(std::u16string_view text)
 {
     if (text.empty())
@@ -21,22 +27,15 @@ std::optional<std::string> ToControllerMultibyte(std::u16string_view text)
     const auto* wide = reinterpret_cast<const wchar_t*>(text.data());
     const int wideLength = static_cast<int>(text.size());
 
-    // With a UTF-8 ANSI code page the default-character report is not
-    // allowed; every character is representable there, only invalid UTF-16
-    // fails.
-    const bool utf8 = GetACP() == CP_UTF8;
-    const DWORD flags = utf8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS;
     BOOL usedDefault = FALSE;
-    BOOL* usedDefaultOut = utf8 ? nullptr : &usedDefault;
-
-    const int needed =
-        WideCharToMultiByte(CP_ACP, flags, wide, wideLength, nullptr, 0, nullptr, usedDefaultOut);
+    const int needed = WideCharToMultiByte(kControllerCodePage, WC_NO_BEST_FIT_CHARS, wide, wideLength, nullptr, 0,
+                                           nullptr, &usedDefault);
     if (needed <= 0 || usedDefault)
         return std::nullopt;
 
     std::string output(static_cast<std::size_t>(needed), '\0');
-    const int written = WideCharToMultiByte(CP_ACP, flags, wide, wideLength, output.data(), needed,
-                                            nullptr, usedDefaultOut);
+    const int written = WideCharToMultiByte(kControllerCodePage, WC_NO_BEST_FIT_CHARS, wide, wideLength, output.data(),
+                                            needed, nullptr, &usedDefault);
     if (written <= 0 || usedDefault)
         return std::nullopt;
     output.resize(static_cast<std::size_t>(written));

@@ -165,7 +165,11 @@ protected:
     void SetUp() override { rq::platform::SetCandidatePortNames({}); }
     // An empty list, not the machine's: a later test that forgets to set its
     // candidates must not open real devices.
-    void TearDown() override { rq::platform::SetCandidatePortNames({}); }
+    void TearDown() override
+    {
+        rq::platform::SetCandidatePortNames({});
+        rq::platform::SetPortDescriptionSource(nullptr);
+    }
 
     std::unique_ptr<_CommunSet> Make(const std::string& port, int baud = 9600, int flags = 2)
     {
@@ -191,13 +195,17 @@ TEST_F(CommunSetTest, ScanListsExactlyTheOpenableCandidatesInOrder)
     auto dialog = Make(first.path);
 
     std::vector<std::string> openable = {last.path, sim.PortPath(), first.path};
-#ifdef _WIN32
-    // Windows opens a COM port for one program at a time; Wine does not
-    // enforce that, and there the held port opens too.
-    rq::platform::SerialPort second;
-    if (second.Open(held.path, 9600)) openable.insert(openable.begin() + 1, held.path);
-    second.Close();
-#endif
+    if (rq::platform::SystemListsPorts()) {
+        // Windows' own list, opened by nobody: the held port and the one
+        // that is gone are there too; only Apply and OK test-open.
+        EXPECT_EQ(Items(dialog->PortChoice),
+                  (std::vector<std::string>{last.path, work.Path() + "/no-such-port", held.path, sim.PortPath(), first.path}));
+        EXPECT_EQ(dialog->PortChoice->GetSelection(), 4);
+        EXPECT_EQ(dialog->portName, first.path);
+        EXPECT_FALSE(dialog->portIsOpen);
+        EXPECT_TRUE(sim.RecordedFrames().empty());
+        return;
+    }
     EXPECT_EQ(Items(dialog->PortChoice), openable);
     EXPECT_EQ(dialog->PortChoice->GetSelection(), static_cast<int>(openable.size()) - 1);
     // The caller's name, not the last name scanned.
@@ -266,8 +274,47 @@ TEST_F(CommunSetTest, PermissionHintNamesTheGroupUnderTheButtons)
     EXPECT_LE(hint.GetRight(), 350);
 }
 
+TEST_F(CommunSetTest, ApplyOnAPortHeldByAnotherProgramSaysItIsInUse)
+{
+    Pty held;
+    rq::platform::SerialPort holder;  // another program using the port
+    ASSERT_TRUE(holder.Open(held.path, 9600)) << holder.LastErrorMessage();
+    {
+        rq::platform::SerialPort second;
+        if (second.Open(held.path, 9600)) GTEST_SKIP() << "a second open succeeds here (Wine does not refuse it)";
+    }
+    auto dialog = Make(held.path);
+    dialog->PortChoice->SetValue(held.path);
+    wxTEST_DIALOG(Press(dialog->ApplyButton),
+                  ExpectMessageBox(held.path + " is in use by another program", "Serial setting error!"));
+    EXPECT_FALSE(dialog->OkButton->IsEnabled());
+    EXPECT_FALSE(dialog->portIsOpen);
+}
+
+// Windows: the entries show the ports' friendly names, nothing is opened to
+// list them, and the plain name is what OK hands back to be saved.
+TEST_F(CommunSetTest, FriendlyNamesAreShownAndThePlainNameIsHandedBack)
+{
+    if (!rq::platform::SystemListsPorts()) GTEST_SKIP() << "Linux lists the ports that open, by their names";
+    rq::test::SimController sim;
+    const std::string port = sim.PortPath();
+    const std::string friendly = "USB-SERIAL CH340 (" + port + ")";
+    rq::platform::SetCandidatePortNames({"COM2", port});
+    rq::platform::SetPortDescriptionSource([&] { return rq::platform::PortDescriptions{{port, friendly}}; });
+
+    auto dialog = Make(port);
+    EXPECT_EQ(Items(dialog->PortChoice), (std::vector<std::string>{"COM2", friendly}));
+    EXPECT_EQ(dialog->PortChoice->GetSelection(), 1) << "the saved plain name selects its entry";
+    Choose(dialog->PortChoice, 1);
+    dialog->Show();
+    Press(dialog->OkButton);
+    EXPECT_EQ(dialog->portName, port);
+    EXPECT_TRUE(sim.RecordedFrames().empty());
+}
+
 TEST_F(CommunSetTest, NoCandidateOpensLeavesTheListEmptyAndApplyTestsAnEmptyName)
 {
+    if (rq::platform::SystemListsPorts()) GTEST_SKIP() << "Windows lists its ports without opening them";
     rq::platform::SetCandidatePortNames({work.Path() + "/gone-1", work.Path() + "/gone-2"});
     auto dialog = Make("COM1");
     EXPECT_EQ(dialog->PortChoice->GetCount(), 0u);

@@ -241,6 +241,7 @@ TEST(CliPlan, AMistakeOnAnyLineSendsNothing)
         {good + "--json black\n", "jobs.txt:3: --json applies to the whole run"},
         {good + "--keep-going black\n", "jobs.txt:3: --keep-going applies to the whole run"},
         {good + "--version black\n", "jobs.txt:3: --version applies to the whole run"},
+        {good + "--list-ports\n", "jobs.txt:3: --list-ports applies to the whole run"},
         {good + "--id 1 --ids 2 black\n", "jobs.txt:3: --id and --ids exclude each other"},
         {good + "--verbose black\n", "jobs.txt:3: unknown option --verbose"},
         {"# nothing\n\n", "jobs.txt: the script holds no command"},

@@ -29,6 +29,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "cli/send_report.h"
+#include "platform/port_names.h"
 #include "platform/serial_port.h"
 #include "support/command_cases.h"
 #include "support/sim_controller.h"
@@ -853,6 +855,28 @@ INSTANTIATE_TEST_SUITE_P(
                       BadRun{"Repeat", {"--repeat", "many", "black"}, "--repeat \"many\""},
                       BadRun{"NotADirectory", {"--from", "/nonexistent/dir", "black"}, "/nonexistent/dir"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// The list the port dialog and --list-ports share, printed by the tool as
+// this process reads it from the system; nothing is sent anywhere.
+TEST(CliSend, ListPortsPrintsTheSystemsPortsAndSendsNothing)
+{
+    SimController sim;
+    rq::platform::ClearCandidatePortNames();
+    const std::vector<rq::platform::ListedPort> ports = rq::platform::DescribedPorts();
+    const RunResult run = RunSend({"--list-ports", "--port", sim.PortPath(), "black"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.out, rq::cli::PortListText(ports));
+    for (const auto& port : ports) EXPECT_NE(port.name, "/dev/ttyS0") << "the console is no port to list";
+    ExpectNothingSentSince(sim, 0);
+#ifdef _WIN32
+    // The suites map COM1 to COM16; COM1 to COM10 lead nowhere and are listed all the same.
+    if (std::getenv("RQ_SIM_PORTS")) {
+        EXPECT_EQ(run.out.rfind("COM1\nCOM2\n", 0), 0u) << run.out;
+        EXPECT_NE(run.out.find("COM16"), std::string::npos) << run.out;
+    }
+#endif
+}
 
 TEST(CliSend, HelpListsTheExitStatuses)
 {

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -130,6 +132,90 @@ TEST(CandidatePortNames, OverrideReplacesTheSystemListUntilCleared)
     EXPECT_EQ(rq::platform::CandidatePortNames(), system);
 }
 
+// ---- described ports (--list-ports, and Windows' port dialog) ----
+
+struct DescribedCase {
+    const char* what;
+    std::vector<std::string> names;
+    rq::platform::PortDescriptions descriptions;
+    std::vector<rq::platform::ListedPort> listed;
+    std::vector<std::string> shown;  // as the port dialog shows each
+};
+
+class DescribedPortsTest : public testing::TestWithParam<DescribedCase> {};
+
+TEST_P(DescribedPortsTest, EachPortOnceWithItsDescriptions)
+{
+    const DescribedCase& c = GetParam();
+    const auto listed = rq::platform::ListPortsWithDescriptions(c.names, c.descriptions);
+    EXPECT_EQ(listed, c.listed) << c.what;
+    std::vector<std::string> shown;
+    for (const auto& port : listed) shown.push_back(rq::platform::DisplayedPortName(port));
+    EXPECT_EQ(shown, c.shown) << c.what;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, DescribedPortsTest,
+    testing::Values(
+        DescribedCase{"Windows: friendly names name the port in brackets",
+                      {"COM1", "COM5", "COM10"},
+                      {{"COM5", "USB-SERIAL CH340 (COM5)"}, {"COM1", "Communications Port (COM1)"}},
+                      {{"COM1", "Communications Port (COM1)"}, {"COM5", "USB-SERIAL CH340 (COM5)"}, {"COM10", ""}},
+                      {"Communications Port (COM1)", "USB-SERIAL CH340 (COM5)", "COM10"}},
+        DescribedCase{"Windows compares port names without regard to case; the list keeps the system's spelling",
+                      {"COM3", "com3"},
+                      {{"com3", "USB Serial Port (COM3)"}},
+                      {{"COM3", "USB Serial Port (COM3)"}},
+                      {"USB Serial Port (COM3)"}},
+        DescribedCase{"a description of a port the list lacks is dropped; COM1 is not COM12",
+                      {"COM1"},
+                      {{"COM12", "Prolific USB-to-Serial Comm Port (COM12)"}, {"COM1", "Bluetooth link (COM12)"}},
+                      {{"COM1", "Bluetooth link (COM12)"}},
+                      {"Bluetooth link (COM12) (COM1)"}},
+        DescribedCase{"Linux: every stable name of a device, in the order given",
+                      {"/dev/ttyUSB0", "/dev/ttyUSB1"},
+                      {{"/dev/ttyUSB1", "/dev/serial/by-id/usb-FTDI_A1-port0"},
+                       {"/dev/ttyUSB1", "/dev/serial/by-id/usb-FTDI_A1-if01-port0"},
+                       {"/dev/ttyUSB0", ""}},
+                      {{"/dev/ttyUSB0", ""},
+                       {"/dev/ttyUSB1", "/dev/serial/by-id/usb-FTDI_A1-port0, /dev/serial/by-id/usb-FTDI_A1-if01-port0"}},
+                      {"/dev/ttyUSB0",
+                       "/dev/serial/by-id/usb-FTDI_A1-port0, /dev/serial/by-id/usb-FTDI_A1-if01-port0 (/dev/ttyUSB1)"}},
+        DescribedCase{"nothing listed", {}, {{"COM5", "USB-SERIAL CH340 (COM5)"}}, {}, {}}),
+    [](const testing::TestParamInfo<DescribedCase>& info) { return "Case" + std::to_string(info.index); });
+
+TEST(DescribedPorts, DescriptionsFromTheSourceSetUntilCleared)
+{
+    rq::platform::SetCandidatePortNames({"COM7", "COM2"});
+    rq::platform::SetPortDescriptionSource([] {
+        return rq::platform::PortDescriptions{{"COM7", "USB-SERIAL CH340 (COM7)"}};
+    });
+    EXPECT_EQ(rq::platform::DescribedPorts(),
+              (std::vector<rq::platform::ListedPort>{{"COM7", "USB-SERIAL CH340 (COM7)"}, {"COM2", ""}}));
+    rq::platform::ClearCandidatePortNames();
+    rq::platform::SetCandidatePortNames({"COM7"});
+    EXPECT_EQ(rq::platform::DescribedPorts(), (std::vector<rq::platform::ListedPort>{{"COM7", ""}}))
+        << "cleared: the system's descriptions, which know no COM7 here";
+    rq::platform::ClearCandidatePortNames();
+}
+
+#ifdef _WIN32
+// The suites map COM1 to COM16 in Wine's port list; COM1 to COM10 lead to
+// paths that do not exist, so a list made by opening ports would lack them.
+TEST(SystemPortNames, WindowsListsItsPortsInNaturalOrderWithoutOpeningThem)
+{
+    const std::vector<std::string> names = rq::platform::SystemPortNames();
+    std::string all;
+    for (const std::string& name : names) all += name + " ";
+    std::printf("SERIALCOMM: %s\n", all.c_str());
+    if (!std::getenv("RQ_SIM_PORTS")) GTEST_SKIP() << "not in the Wine suites' prefix";
+    std::vector<std::string> expected;
+    for (int n = 1; n <= 16; ++n) expected.push_back("COM" + std::to_string(n));
+    EXPECT_EQ(names, expected);
+    EXPECT_TRUE(rq::platform::SystemListsPorts());
+}
+#endif
+
 #ifndef _WIN32
 // Stable adapter names are links under /dev/serial/by-id, which only Linux
 // makes.
@@ -238,6 +324,17 @@ TEST_F(StableNamesTest, CandidatesAreThePlainNamesThenTheStableOnes)
     // Setting the plain names again forgets the directory.
     rq::platform::SetCandidatePortNames({a.path});
     EXPECT_EQ(rq::platform::CandidatePortNames(), std::vector<std::string>{a.path});
+}
+
+TEST_F(StableNamesTest, DescribedPortsArePlainNamesDescribedByTheirStableNames)
+{
+    const std::string first = Link("usb-RQ_Adapter_A-if00-port0", a.path);
+    const std::string viaLink = Link("usb-RQ_Adapter_A-if01-port0", first);
+    rq::platform::SetCandidatePortNames({b.path, a.path});
+    rq::platform::SetStableNameDirectory(directory);
+    EXPECT_EQ(rq::platform::DescribedPorts(),
+              (std::vector<rq::platform::ListedPort>{{b.path, ""}, {a.path, first + ", " + viaLink}}));
+    EXPECT_FALSE(rq::platform::SystemListsPorts());
 }
 
 #endif
