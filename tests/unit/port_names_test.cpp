@@ -4,6 +4,7 @@
 // when the dialog names a group to join.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -202,16 +203,17 @@ TEST(DescribedPorts, DescriptionsFromTheSourceSetUntilCleared)
 #ifdef _WIN32
 // The suites map COM1 to COM16 in Wine's port list; COM1 to COM10 lead to
 // paths that do not exist, so a list made by opening ports would lack them.
+// Wine adds names of its own for the host's serial devices after them.
 TEST(SystemPortNames, WindowsListsItsPortsInNaturalOrderWithoutOpeningThem)
 {
     const std::vector<std::string> names = rq::platform::SystemPortNames();
     std::string all;
     for (const std::string& name : names) all += name + " ";
     std::printf("SERIALCOMM: %s\n", all.c_str());
+    EXPECT_TRUE(std::is_sorted(names.begin(), names.end(), rq::platform::NaturalLess)) << all;
     if (!std::getenv("RQ_SIM_PORTS")) GTEST_SKIP() << "not in the Wine suites' prefix";
-    std::vector<std::string> expected;
-    for (int n = 1; n <= 16; ++n) expected.push_back("COM" + std::to_string(n));
-    EXPECT_EQ(names, expected);
+    ASSERT_GE(names.size(), 16u) << all;
+    for (int n = 1; n <= 16; ++n) EXPECT_EQ(names[n - 1], "COM" + std::to_string(n)) << all;
     EXPECT_TRUE(rq::platform::SystemListsPorts());
 }
 #endif

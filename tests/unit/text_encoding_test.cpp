@@ -4,11 +4,19 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/text_encoding.h"
 #include "protocol/message_text.h"
+
+#ifdef _WIN32
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#endif
 
 namespace rq::platform {
 namespace {
@@ -26,6 +34,20 @@ TEST(ToControllerMultibyte, ChineseBecomesGbk)
     ASSERT_TRUE(converted.has_value());
     EXPECT_EQ(AsBytes(*converted), (Bytes{0xD6, 0xD0, 0xCE, 0xC4}));
 }
+
+#ifdef _WIN32
+// The Wine suites run this table under a Chinese ANSI code page (936) and
+// again under an English one (1252) and UTF-8 (65001), naming the one they
+// set: the controller gets GBK under each.
+TEST(ToControllerMultibyte, GbkWhateverWindowsAnsiCodePageIs)
+{
+    std::printf("ANSI code page %u\n", GetACP());
+    if (const char* expected = std::getenv("RQ_EXPECT_ANSI_CODE_PAGE")) {
+        EXPECT_EQ(std::to_string(GetACP()), expected) << "the suite did not get the code page it set";
+    }
+    EXPECT_EQ(ToControllerMultibyte(u"三号工位"), std::optional<std::string>("\xC8\xFD\xBA\xC5\xB9\xA4\xCE\xBB"));
+}
+#endif
 
 TEST(ToControllerMultibyte, AsciiStaysAscii)
 {

@@ -95,9 +95,10 @@ run_suite() {
   local name=$1 started=$SECONDS status=0
   shift
   echo "== $name under Wine"
-  wine "$wine_build/cross/$name.exe" --gtest_color=no "$@" 2>&1 | tr -d '\r' | tee "$out/$name.txt" || status=$?
+  local log=$out/$name${suite_run:-}.txt
+  wine "$wine_build/cross/$name.exe" --gtest_color=no "$@" 2>&1 | tr -d '\r' | tee "$log" || status=$?
   local passed failed skipped
-  gtest_counts "$out/$name.txt" "$status"
+  gtest_counts "$log" "$status"
   echo "$name: $passed passed, $failed failed, $skipped skipped in $((SECONDS - started)) s"
   total_passed=$((total_passed + passed))
   total_failed=$((total_failed + failed))
@@ -106,6 +107,27 @@ run_suite() {
 
 run_suite unit_tests "$@"
 run_suite gui_tests "$@"
+
+# Encoding 1 is GBK whatever Windows' ANSI code page is: the encoding table
+# and the window's Chinese message again under an English Windows' code page
+# (1252: Wine's for an English locale), and the table under "Use Unicode UTF-8
+# for worldwide language support" (65001: set for the process by an
+# activeCodePage manifest beside the executable, as Windows 10 allows; the
+# window suite's own embedded manifest would take precedence over one beside
+# it). The tests check that they ran under the code page named.
+echo "== GBK under ANSI code page 1252"
+LC_CTYPE=C.UTF-8 RQ_EXPECT_ANSI_CODE_PAGE=1252 suite_run=-cp1252 run_suite unit_tests --gtest_filter='ToControllerMultibyte.*'
+LC_CTYPE=C.UTF-8 RQ_EXPECT_ANSI_CODE_PAGE=1252 suite_run=-cp1252 run_suite gui_tests --gtest_filter='*EveryButton*ChineseMessageInGbk'
+echo "== GBK under ANSI code page 65001"
+utf8_manifest=$wine_build/cross/unit_tests.exe.manifest
+printf '%s\r\n' '<?xml version="1.0" encoding="UTF-8" standalone="yes"?>' \
+  '<assembly manifestVersion="1.0" xmlns="urn:schemas-microsoft-com:asm.v1">' \
+  '  <assemblyIdentity type="win32" name="rq.unit_tests" version="1.0.0.0" processorArchitecture="amd64"/>' \
+  '  <application xmlns="urn:schemas-microsoft-com:asm.v3"><windowsSettings>' \
+  '    <activeCodePage xmlns="http://schemas.microsoft.com/SMI/2019/WindowsSettings">UTF-8</activeCodePage>' \
+  '  </windowsSettings></application>' '</assembly>' >"$utf8_manifest"
+LC_CTYPE=C.UTF-8 RQ_EXPECT_ANSI_CODE_PAGE=65001 suite_run=-cp65001 run_suite unit_tests --gtest_filter='ToControllerMultibyte.*'
+rm -f "$utf8_manifest"
 
 # The window and dialogs at 150 % and 200 % (Windows' LogPixels 144 and 192):
 # the display-scale check again, with a Wine server that reads the setting
