@@ -230,6 +230,7 @@ void _CommunSet::ScanPorts()
         if (portIsOpen) ClosePort();
         // A rate beyond what the port layer takes cannot open any port.
         const long rate = baudRate > static_cast<unsigned long>(LONG_MAX) ? -1L : static_cast<long>(baudRate);
+        serialPort = rq::platform::MakeSerialLine(portName);
         if (serialPort->Open(portName, rate)) {
             portIsOpen = true;
             activePort = serialPort.get();

@@ -35,6 +35,7 @@
 #include "gui/expect_message_box.h"
 #include "dialogs/dialog_ids.h"
 #include "platform/port_names.h"
+#include "platform/serial_line.h"
 #include "platform/serial_port.h"
 #ifndef _WIN32
 #include "support/ser2net_server.h"
@@ -169,6 +170,7 @@ protected:
     {
         rq::platform::SetCandidatePortNames({});
         rq::platform::SetPortDescriptionSource(nullptr);
+        rq::platform::SetSerialLineMaker(nullptr);
     }
 
     std::unique_ptr<_CommunSet> Make(const std::string& port, int baud = 9600, int flags = 2)
@@ -289,6 +291,49 @@ TEST_F(CommunSetTest, ApplyOnAPortHeldByAnotherProgramSaysItIsInUse)
                   ExpectMessageBox(held.path + " is in use by another program", "Serial setting error!"));
     EXPECT_FALSE(dialog->OkButton->IsEnabled());
     EXPECT_FALSE(dialog->portIsOpen);
+}
+
+// A line that opens whatever it is given and counts the opens.
+class CountingLine : public rq::platform::SerialLine {
+public:
+    explicit CountingLine(std::vector<std::string>& opened) : opened(opened) {}
+    bool Open(const std::string& name, long) override
+    {
+        opened.push_back(name);
+        return open = true;
+    }
+    bool IsOpen() const override { return open; }
+    std::size_t Write(const std::uint8_t*, std::size_t length, int) override { return length; }
+    bool Drain(int) override { return true; }
+    std::size_t Read(std::uint8_t*, std::size_t, int) override { return 0; }
+    void Close() override { open = false; }
+    const std::string& LastErrorMessage() const override { return none; }
+    int LastErrorCode() const override { return 0; }
+
+private:
+    std::vector<std::string>& opened;
+    bool open = false;
+    std::string none;
+};
+
+// Opening a port raises DTR and RTS, which resets a board on it: where the
+// system lists its ports, listing them opens none; only Apply opens, and
+// only the chosen one.
+TEST_F(CommunSetTest, ListingOpensNoPortWhereTheSystemListsThem)
+{
+    std::vector<std::string> opened;
+    rq::platform::SetSerialLineMaker([&](const std::string&) { return std::make_unique<CountingLine>(opened); });
+    rq::platform::SetCandidatePortNames({"COM3", "COM4"});
+    auto dialog = Make("COM4");
+    EXPECT_EQ(Items(dialog->PortChoice), (std::vector<std::string>{"COM3", "COM4"}));
+    const std::vector<std::string> listingOpens =
+        rq::platform::SystemListsPorts() ? std::vector<std::string>{} : std::vector<std::string>{"COM3", "COM4"};
+    EXPECT_EQ(opened, listingOpens);
+    Press(dialog->ApplyButton);
+    std::vector<std::string> withApply = listingOpens;
+    withApply.push_back("COM4");
+    EXPECT_EQ(opened, withApply);
+    EXPECT_EQ(dialog->portName, "COM4");
 }
 
 // Windows: the entries show the ports' friendly names, nothing is opened to
