@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <climits>
 
+#include <wx/bmpbndl.h>
 #include <wx/display.h>
+#include <wx/filename.h>
 #include <wx/font.h>
 #include <wx/intl.h>
 #include <wx/log.h>
@@ -46,6 +48,23 @@ wxFont LabelFont()
 wxString FromNarrow(const std::string& text)
 {
     return wxString(text.c_str(), wxConvLibc);
+}
+
+// A button's image with its twice-as-large drawing ("OK@2x.png" beside
+// "OK.png") where there is one: the toolkit shows that one on a screen scaled
+// to 200 %, where the small one would be enlarged and blurred.
+wxBitmapBundle ButtonImage(const wxString& file)
+{
+    const wxBitmap normal(file, wxBITMAP_TYPE_PNG);
+    if (!normal.IsOk()) return {};
+    wxVector<wxBitmap> bitmaps(1, normal);
+    wxFileName twice(file);
+    twice.SetName(twice.GetName() + "@2x");
+    if (twice.FileExists()) {
+        const wxBitmap large(twice.GetFullPath(), wxBITMAP_TYPE_PNG);
+        if (large.IsOk() && large.GetSize() == normal.GetSize() * 2) bitmaps.push_back(large);
+    }
+    return wxBitmapBundle::FromBitmaps(bitmaps);
 }
 
 }  // namespace
@@ -152,7 +171,7 @@ _CommunSet::~_CommunSet()
 wxBitmapButton* _CommunSet::MakeButton(wxWindowID id, const wxString& imageFile, const wxString& label,
                                        const wxPoint& position)
 {
-    const wxBitmap image(imageFile, wxBITMAP_TYPE_PNG);
+    const wxBitmapBundle image = ButtonImage(imageFile);
     auto* button = new wxBitmapButton(this, id, image, position, FromDIP(kButtonSize));
     // An image button hides its label; this one shows both.
     button->SetWindowStyleFlag(button->GetWindowStyleFlag() & ~wxBU_NOTEXT);

@@ -128,6 +128,28 @@ TEST(DisplayScale, MainWindowAndBothDialogsShowWholeAtTheDisplaysScale)
         EXPECT_EQ(LayoutFaults(&serial), "");
         EXPECT_GE(serial.GetSize().GetWidth(), serial.FromDIP(350));
         EXPECT_GE(serial.QuitButton->GetSize().GetWidth(), serial.FromDIP(80));
+        // At 200 % the buttons show their images as drawn at twice the size,
+        // pixel for pixel, not the small ones enlarged; at 100 % the small ones.
+        // Windows hands out the bitmap it draws at the window's scale; GTK
+        // hands out the small one and picks from the images by itself.
+#ifdef __WXMSW__
+        const bool large = serial.GetDPIScaleFactor() >= 2;
+#else
+        const bool large = false;
+#endif
+        for (const auto& [button, file] : {std::pair{serial.OkButton, "OK"}, std::pair{serial.ApplyButton, "Application"},
+                                           std::pair{serial.QuitButton, "exit"}}) {
+            const wxImage shown = button->GetBitmap().ConvertToImage();
+            // Through a bitmap as the button's own went, so that the platform's
+            // handling of transparent pixels is the same on both sides.
+            const wxImage drawn =
+                wxBitmap(wxImage(wxString("img/") + file + (large ? "@2x" : "") + ".png")).ConvertToImage();
+            ASSERT_TRUE(shown.IsOk() && drawn.IsOk()) << file;
+            EXPECT_EQ(shown.GetSize(), drawn.GetSize()) << file;
+            EXPECT_TRUE(shown.GetSize() == drawn.GetSize() &&
+                        std::equal(shown.GetData(), shown.GetData() + 3 * shown.GetWidth() * shown.GetHeight(), drawn.GetData()))
+                << file << ": not the image as drawn";
+        }
         Screenshot(&serial, "serial-dialog");
     }
     {
