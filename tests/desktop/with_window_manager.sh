@@ -4,10 +4,11 @@
 # smaller than the sizes they are given.
 #
 # usage: with_window_manager.sh COMMAND [ARGUMENTS...]
+# RQ_WM_SCREEN sets the screen's size in pixels (default 1280x1024).
 set -euo pipefail
 
 if [ "${RQ_WM_STARTED:-}" != 1 ]; then
-    RQ_WM_STARTED=1 exec xvfb-run -a -s "-screen 0 1280x1024x24" "$0" "$@"
+    RQ_WM_STARTED=1 exec xvfb-run -a -s "-screen 0 ${RQ_WM_SCREEN:-1280x1024}x24" "$0" "$@"
 fi
 command -v openbox >/dev/null || { echo "missing tool: openbox (scripts/install-deps)" >&2; exit 1; }
 
