@@ -50,6 +50,12 @@ wxString FromNarrow(const std::string& text)
     return wxString(text.c_str(), wxConvLibc);
 }
 
+std::string ToNarrow(const wxString& text)
+{
+    const wxScopedCharBuffer narrow = text.mb_str(wxConvLibc);
+    return std::string(narrow.data(), narrow.length());
+}
+
 // A button's image with its twice-as-large drawing ("OK@2x.png" beside
 // "OK.png") where there is one: the toolkit shows that one on a screen scaled
 // to 200 %, where the small one would be enlarged and blurred.
@@ -197,8 +203,7 @@ wxStaticText* _CommunSet::MakeLabel(const wxString& text, const wxPoint& positio
 
 void _CommunSet::SetPortFromName(const wxString& name)
 {
-    const wxScopedCharBuffer narrow = name.mb_str(wxConvLibc);
-    portName.assign(narrow.data(), narrow.length());
+    portName = ToNarrow(name);
     const std::string rateText = BaudCombo->GetValue().utf8_string();
     if (const auto rate = rq::protocol::ParseLeadingUnsigned(rateText)) {
         baudRate = *rate;
@@ -367,8 +372,7 @@ void _CommunSet::OnBaudChange(wxCommandEvent& /*event*/)
 
 bool _CommunSet::SelectListedPort(const wxString& name)
 {
-    const wxScopedCharBuffer narrow = name.mb_str(wxConvLibc);
-    const std::string wanted(narrow.data(), narrow.length());
+    const std::string wanted = ToNarrow(name);
     for (std::size_t k = 0; k < listedPortNames.size(); ++k) {
         if (listedPortNames[k] != wanted) continue;
         PortChoice->SetSelection(static_cast<int>(k));
