@@ -13,9 +13,9 @@
 
 #include "dialogs/dialog_ids.h"
 #include "dialogs/named_icon.h"
-#include "platform/network_line.h"
+#include "line/network_line.h"
 #include "platform/port_names.h"
-#include "platform/serial_line.h"
+#include "line/serial_line.h"
 #include "protocol/numbers.h"
 
 using namespace rq::dialogs;

@@ -16,7 +16,7 @@
 #include <wx/statbmp.h>
 #include <wx/stattext.h>
 
-#include "platform/serial_port.h"
+#include "line/serial_port.h"
 
 class _CommunSet : public wxDialog {
 public:

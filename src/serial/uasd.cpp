@@ -12,8 +12,8 @@
 #include <wx/intl.h>
 #include <wx/strconv.h>
 
-#include "platform/line_timing.h"
-#include "platform/serial_line.h"
+#include "line/line_timing.h"
+#include "line/serial_line.h"
 
 namespace rq::serial {
 

@@ -13,7 +13,7 @@
 #include <wx/string.h>
 #include <wx/thread.h>
 
-#include "platform/serial_port.h"
+#include "line/serial_port.h"
 #include "serial/log_line.h"
 
 namespace rq::serial {

@@ -35,8 +35,8 @@
 #include "gui/expect_message_box.h"
 #include "dialogs/dialog_ids.h"
 #include "platform/port_names.h"
-#include "platform/serial_line.h"
-#include "platform/serial_port.h"
+#include "line/serial_line.h"
+#include "line/serial_port.h"
 #ifndef _WIN32
 #include "support/ser2net_server.h"
 #endif

@@ -31,7 +31,7 @@
 
 #include "cli/send_report.h"
 #include "platform/port_names.h"
-#include "platform/serial_port.h"
+#include "line/serial_port.h"
 #include "support/command_cases.h"
 #include "support/sim_controller.h"
 #ifndef _WIN32

@@ -3,7 +3,7 @@
 // empties after some questions, a transmitter still busy after its queue is
 // empty, one that never empties (the bound holds), and a driver that fails.
 
-#include "platform/output_drain.h"
+#include "line/output_drain.h"
 
 #include <gtest/gtest.h>
 

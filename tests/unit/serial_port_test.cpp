@@ -3,8 +3,8 @@
 // simulated controller does, so closing the port hangs nothing up. Also the
 // write time-out arithmetic every port's writes run under.
 
-#include "platform/serial_port.h"
-#include "platform/line_timing.h"
+#include "line/serial_port.h"
+#include "line/line_timing.h"
 
 #include <gtest/gtest.h>
 

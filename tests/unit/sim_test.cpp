@@ -1,7 +1,7 @@
 // The simulated controller, driven through the real serial layer the way one
 // transaction does it: open, write a hand-written frame, read, close.
 
-#include "platform/serial_port.h"
+#include "line/serial_port.h"
 #include "support/sim_controller.h"
 
 #include <gtest/gtest.h>

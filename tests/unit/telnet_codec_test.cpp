@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/telnet_codec.h"
+#include "line/telnet_codec.h"
 
 using rq::platform::TelnetCodec;
 

@@ -34,8 +34,8 @@
 
 #include <wx/translation.h>
 
-#include "platform/line_timing.h"
-#include "platform/serial_port.h"
+#include "line/line_timing.h"
+#include "line/serial_port.h"
 #include "serial/log_line.h"
 #include "serial/uasd.h"
 #include "support/sim_controller.h"

@@ -11,8 +11,8 @@
 //   RQ_COM_HANGUP     answers, then hangs up
 //   RQ_COM_HIGH       answers; a number above 9, which opens only as \\.\COMnn
 
-#include "platform/line_timing.h"
-#include "platform/serial_port.h"
+#include "line/line_timing.h"
+#include "line/serial_port.h"
 
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>

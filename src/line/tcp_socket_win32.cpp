@@ -1,7 +1,7 @@
 // TCP client on Winsock: non-blocking socket, every wait a select() against a
 // steady-clock deadline.
 
-#include "platform/tcp_socket.h"
+#include "line/tcp_socket.h"
 
 #include <chrono>
 #include <mutex>

@@ -1,4 +1,4 @@
-#include "platform/output_drain.h"
+#include "line/output_drain.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "platform/network_line.h"
+#include "line/network_line.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/serial_port.h"
-#include "platform/tcp_socket.h"
-#include "platform/telnet_codec.h"
+#include "line/serial_port.h"
+#include "line/tcp_socket.h"
+#include "line/telnet_codec.h"
 
 namespace rq::platform {
 

@@ -1,7 +1,7 @@
 // TCP client on POSIX sockets: non-blocking descriptor, every wait a poll()
 // against a steady-clock deadline.
 
-#include "platform/tcp_socket.h"
+#include "line/tcp_socket.h"
 
 #include <cerrno>
 #include <chrono>

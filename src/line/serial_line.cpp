@@ -1,8 +1,8 @@
-#include "platform/serial_line.h"
+#include "line/serial_line.h"
 
 #include <utility>
 
-#include "platform/network_line.h"
+#include "line/network_line.h"
 
 namespace rq::platform {
 

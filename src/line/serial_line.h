@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/serial_port.h"
+#include "line/serial_port.h"
 
 namespace rq::platform {
 

@@ -1,9 +1,9 @@
 // Serial port on Windows: a COM device opened for exclusive use, 8N1 without
 // flow control, millisecond time-outs through COMMTIMEOUTS.
 
-#include "platform/serial_port.h"
+#include "line/serial_port.h"
 
-#include "platform/output_drain.h"
+#include "line/output_drain.h"
 
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>

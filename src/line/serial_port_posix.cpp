@@ -1,9 +1,9 @@
 // Serial port on POSIX terminals: raw 8N1 without flow control, non-blocking
 // descriptor, every wait done with poll() against a steady-clock deadline.
 
-#include "platform/serial_port.h"
+#include "line/serial_port.h"
 
-#include "platform/output_drain.h"
+#include "line/output_drain.h"
 
 #include <cerrno>
 #include <chrono>

@@ -1,4 +1,4 @@
-#include "platform/line_timing.h"
+#include "line/line_timing.h"
 
 #include <algorithm>
 #include <climits>

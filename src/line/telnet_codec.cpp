@@ -1,4 +1,4 @@
-#include "platform/telnet_codec.h"
+#include "line/telnet_codec.h"
 
 namespace rq::platform {
 
