@@ -152,6 +152,12 @@ bool NetworkLine::Drain(int /*timeoutMs*/)
     return socket.IsOpen();
 }
 
+bool NetworkLine::DiscardInput()
+{
+    pending.clear();
+    return socket.IsOpen();
+}
+
 bool NetworkLine::Pump(int timeoutMs)
 {
     std::uint8_t buffer[512];

@@ -36,6 +36,7 @@ public:
     std::size_t Write(const std::uint8_t* data, std::size_t length, int timeoutMs) override;
     // A send returns once the bytes are the network's; nothing more to wait for.
     bool Drain(int timeoutMs) override;
+    bool DiscardInput() override;
     std::size_t Read(std::uint8_t* data, std::size_t length, int timeoutMs) override;
     void Close() override;
     const std::string& LastErrorMessage() const override;

@@ -31,6 +31,12 @@ public:
     // once they have. On a pseudo-terminal it returns at once.
     virtual bool Drain(int timeoutMs) = 0;
 
+    // Drops what is waiting to be read: a reply that came after its wait, line
+    // noise. Called before every frame, so that nothing but the answer to
+    // that frame is taken for it. False when the line is gone (the reason is
+    // kept).
+    virtual bool DiscardInput() = 0;
+
     // Reads up to `length` bytes, waiting at most `timeoutMs` for the first.
     // Returns the count read; 0 on time-out, and at once when the device is gone.
     virtual std::size_t Read(std::uint8_t* data, std::size_t length, int timeoutMs) = 0;
@@ -55,6 +61,7 @@ public:
     bool IsOpen() const override;
     std::size_t Write(const std::uint8_t* data, std::size_t length, int timeoutMs) override;
     bool Drain(int timeoutMs) override;
+    bool DiscardInput() override;
     std::size_t Read(std::uint8_t* data, std::size_t length, int timeoutMs) override;
     void Close() override;
     const std::string& LastErrorMessage() const override;

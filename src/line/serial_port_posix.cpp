@@ -352,6 +352,20 @@ bool SerialPort::Drain(int timeoutMs)
     return WaitUntilSent(output, timeoutMs) == DrainResult::Sent;
 }
 
+bool SerialPort::DiscardInput()
+{
+    if (impl->fd < 0) {
+        impl->Fail(EBADF);
+        return false;
+    }
+    if (impl->gone) return false;
+    if (tcflush(impl->fd, TCIFLUSH) != 0) {
+        impl->MarkGone(errno);
+        return false;
+    }
+    return true;
+}
+
 std::size_t SerialPort::Read(std::uint8_t* data, std::size_t length, int timeoutMs)
 {
     if (impl->fd < 0) {

@@ -239,6 +239,20 @@ bool SerialPort::Drain(int timeoutMs)
     return WaitUntilSent(output, timeoutMs) == DrainResult::Sent;
 }
 
+bool SerialPort::DiscardInput()
+{
+    if (impl->handle == INVALID_HANDLE_VALUE) {
+        impl->Fail(ERROR_INVALID_HANDLE);
+        return false;
+    }
+    if (impl->gone) return false;
+    if (!PurgeComm(impl->handle, PURGE_RXCLEAR)) {
+        impl->FailWith(GetLastError());
+        return false;
+    }
+    return true;
+}
+
 std::size_t SerialPort::Read(std::uint8_t* data, std::size_t length, int timeoutMs)
 {
     if (impl->handle == INVALID_HANDLE_VALUE) {

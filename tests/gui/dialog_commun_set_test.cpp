@@ -305,6 +305,7 @@ public:
     bool IsOpen() const override { return open; }
     std::size_t Write(const std::uint8_t*, std::size_t length, int) override { return length; }
     bool Drain(int) override { return true; }
+    bool DiscardInput() override { return true; }
     std::size_t Read(std::uint8_t*, std::size_t, int) override { return 0; }
     void Close() override { open = false; }
     const std::string& LastErrorMessage() const override { return none; }

@@ -572,6 +572,11 @@ public:
         record->Note("Drain");
         return true;
     }
+    bool DiscardInput() override
+    {
+        record->Note("Discard");
+        return true;
+    }
     std::size_t Read(std::uint8_t* data, std::size_t length, int) override
     {
         const int read = ++record->reads;
