@@ -152,6 +152,10 @@ wxThread::ExitCode UASD::Entry()
     PostLog(wxString::Format(_("Open : %s ,%d "), deviceName, static_cast<int>(baud)), true, OLIVE);
     activePort = serialPort.get();
 
+    // A reply that came after its wait, or noise, must not pass for the
+    // answer to this frame.
+    activePort->DiscardInput();
+
     // The line stamps the moment before the write; the frame may take a
     // while longer to leave.
     const wxDateTime writeTime = wxDateTime::UNow();

@@ -654,7 +654,7 @@ TEST_P(UasdWriteTimeOut, AsksForTheLinesTimeOutAndDrainsBeforeTheReplyWait)
     ExpectEvents(outcome.events, SuccessLines(FAKE_PORT, c.baud, frame));
     EXPECT_EQ(reply, 0x0F);
     EXPECT_EQ(record->calls,
-              (std::vector<std::string>{"Open " + FAKE_PORT + " at " + std::to_string(c.baud),
+              (std::vector<std::string>{"Open " + FAKE_PORT + " at " + std::to_string(c.baud), "Discard",
                                         "Write " + std::to_string(c.length) + " bytes within " +
                                             std::to_string(c.timeoutMs) + " ms",
                                         "Drain", "Read", "Close"}));
@@ -700,9 +700,9 @@ TEST(UasdDrain, ReplyWaitBeginsOnlyOnceTheFrameHasLeft)
     ExpectEvents(outcome.events, SuccessLines(FAKE_PORT, BAUD, frame));
     EXPECT_EQ(reply, 0x0F);
     EXPECT_EQ(record->reads, 3);
-    ASSERT_EQ(record->calls.size(), 5u);
-    EXPECT_EQ(record->calls[2], "Drain");
-    EXPECT_EQ(record->calls[3], "Read");
+    ASSERT_EQ(record->calls.size(), 6u);
+    EXPECT_EQ(record->calls[3], "Drain");
+    EXPECT_EQ(record->calls[4], "Read");
     // The "Write" line keeps the moment before the write, not the drain's end.
     const std::string writeStamp = outcome.events[1].text.substr(0, TIME_PREFIX_WIDTH);
     EXPECT_LE(writeStamp, std::string(TimePrefix(record->writeCalled).utf8_string()));
