@@ -26,6 +26,7 @@ int ExitStatusOf(Outcome outcome)
     case Outcome::TimedOut: return kExitTimedOut;
     case Outcome::OpenFailed: return kExitOpenFailed;
     case Outcome::NotStarted: return kExitInternalError;
+    case Outcome::LineLost: return kExitLineLost;
     }
     return kExitInternalError;
 }
@@ -41,6 +42,7 @@ const char* OutcomeName(Outcome outcome)
     case Outcome::TimedOut: return "Timed out";
     case Outcome::OpenFailed: return "Open failed";
     case Outcome::NotStarted: return "Not started";
+    case Outcome::LineLost: return "Line lost";
     }
     return "";
 }

@@ -14,9 +14,10 @@ enum class Outcome {
     TimedOut,              // no reply within the wait
     OpenFailed,            // the port could not be opened
     NotStarted,            // the worker thread could not be started
+    LineLost,              // the line went away mid-transaction
 };
 
-constexpr int kOutcomeCount = 8;
+constexpr int kOutcomeCount = 9;
 
 // Exit statuses. Each outcome has its own, bad arguments and lost output one
 // more each; the
@@ -32,6 +33,7 @@ enum ExitStatus : int {
     kExitTimedOut = 7,
     kExitOpenFailed = 8,
     kExitOutputFailed = 9,   // standard output or the log file lost lines
+    kExitLineLost = 10,      // the line went away mid-transaction
 };
 
 Outcome OutcomeOfStatus(std::uint8_t status);

@@ -76,8 +76,9 @@ std::string RepeatTally::Summary() const
     std::string text = "Transactions: " + std::to_string(Total()) + "\n";
     for (int i = 0; i < kOutcomeCount; ++i) {
         const auto outcome = static_cast<Outcome>(i);
-        // A worker that never started is rare enough to be listed only when it happened.
-        if (outcome == Outcome::NotStarted && Count(outcome) == 0) continue;
+        // A worker that never started and a line that went away are rare
+        // enough to be listed only when they happened.
+        if ((outcome == Outcome::NotStarted || outcome == Outcome::LineLost) && Count(outcome) == 0) continue;
         text += std::string(OutcomeName(outcome)) + ": " + std::to_string(Count(outcome)) + "\n";
     }
     char times[80];

@@ -56,6 +56,7 @@ TransactionRecord SendSession::Transact(const PlannedTransaction& transaction)
     baud = request.baud;
     finished = false;
     openFailed = false;
+    lineLost = false;
     replied = false;
     resultLine.clear();
     replyBuffer[0] = 0;
@@ -80,6 +81,8 @@ TransactionRecord SendSession::Transact(const PlannedTransaction& transaction)
         WaitForWorker();
         if (openFailed) {
             record.outcome = Outcome::OpenFailed;
+        } else if (lineLost) {
+            record.outcome = Outcome::LineLost;
         } else if (replied) {
             record.outcome = OutcomeOfStatus(replyBuffer[0]);
             record.reply = std::vector<std::uint8_t>(replyBuffer, replyBuffer + replyLength);
@@ -126,6 +129,7 @@ void SendSession::OnThreadEvent(wxThreadEvent& event)
     switch (event.GetId()) {
     case serial::WorkerFinished:
         finished = true;
+        lineLost = event.GetInt() == serial::LineLost;
         break;
     case serial::LogLine: {
         const serial::Rgb lineColour = serial::DecodeColour(event.GetInt());

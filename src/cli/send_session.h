@@ -52,6 +52,7 @@ private:
 
     bool finished = false;
     bool openFailed = false;
+    bool lineLost = false;  // the worker ended on a line that went away
     bool replied = false;
     // The status line, or else the last red one.
     wxString resultLine;

@@ -48,7 +48,7 @@ bool DeviceGone(DWORD code)
 {
     return code == ERROR_ACCESS_DENIED || code == ERROR_BAD_COMMAND || code == ERROR_DEVICE_REMOVED ||
            code == ERROR_GEN_FAILURE || code == ERROR_OPERATION_ABORTED || code == ERROR_FILE_NOT_FOUND ||
-           code == ERROR_INVALID_HANDLE;
+           code == ERROR_INVALID_HANDLE || code == ERROR_DEVICE_NOT_CONNECTED || code == ERROR_NO_SUCH_DEVICE;
 }
 
 }  // namespace

@@ -61,7 +61,14 @@ wxString BannerText(const wxString& title);
 enum WorkerEventId {
     LogLine = 1,          // integer: colour; text: prefix + message
     ReplyReceived = 2,    // integer: bytes received; text: the blank prefix
-    WorkerFinished = -1,  // last event of every transaction
+    WorkerFinished = -1,  // last event of every transaction; integer: a WorkerEnd
+};
+
+// How a transaction ended, in WorkerFinished's integer, for a caller that must
+// tell a lost line from a silent controller (the window needs only the log).
+enum WorkerEnd {
+    EndedNormally = 0,  // opened or not, answered or not: the log lines say
+    LineLost = 1,       // the line went away mid-transaction (an adapter pulled out)
 };
 
 }  // namespace rq::serial

@@ -14,6 +14,7 @@
 
 #include "line/line_timing.h"
 #include "line/serial_line.h"
+#include "platform/port_names.h"
 
 namespace rq::serial {
 
@@ -142,8 +143,13 @@ wxThread::ExitCode UASD::Entry()
     if (!serialPort->Open(NarrowPortName(deviceName), baud)) {
         PostLog(wxString::Format(_("Open Failed : %s ,%d "), deviceName, static_cast<int>(baud)),
                 false, RED);
-        // Missing, refused or held by another program: the system says which.
-        const wxString reason = SystemText(serialPort->LastErrorMessage());
+        // Missing, refused or held by another program: the system says which,
+        // but its words for a held port ("Access is denied." on Windows) send
+        // a technician after permissions; say what the settings dialog says.
+        const wxString reason =
+            rq::platform::PortHeldByAnotherProgram(serialPort->LastErrorCode())
+                ? wxString::Format(_("%s is in use by another program"), deviceName)
+                : SystemText(serialPort->LastErrorMessage());
         if (!reason.empty())
             PostLog(reason, false, RED);
         PostEvent(WorkerFinished, 0, wxString());
@@ -154,7 +160,10 @@ wxThread::ExitCode UASD::Entry()
 
     // A reply that came after its wait, or noise, must not pass for the
     // answer to this frame.
-    activePort->DiscardInput();
+    if (!activePort->DiscardInput() && activePort->LastErrorCode() != 0) {
+        ReportLostLine();
+        return nullptr;
+    }
 
     // The line stamps the moment before the write; the frame may take a
     // while longer to leave.
@@ -165,6 +174,10 @@ wxThread::ExitCode UASD::Entry()
             written < requestLength ? RED : GREEN, &writeTime);
     if (requestLength > 0)
         PostLog(_("DATA : ") + HexDump(request.get(), requestLength), false, MAGENTA);
+    if (lineLost) {
+        ReportLostLine();
+        return nullptr;
+    }
 
     if (replyLength > 0) {
         wxDateTime firstByteTime;
@@ -175,6 +188,10 @@ wxThread::ExitCode UASD::Entry()
             PostLog(_("DATA : ") + HexDump(replyBuffer, std::min(received, replyLength)), false,
                     ORANGE);
             PostEvent(ReplyReceived, static_cast<int>(received), BlankPrefix());
+        }
+        if (lineLost) {
+            ReportLostLine();
+            return nullptr;
         }
         if (received < replyLength)
             PostLog(_("The request has timed out"), true, RED);
@@ -188,6 +205,20 @@ wxThread::ExitCode UASD::Entry()
     return nullptr;
 }
 
+void UASD::ReportLostLine()
+{
+    // The system's words, as after a failed open: a script and a technician
+    // must tell an adapter pulled out from a controller that stays silent.
+    wxString reason = SystemText(activePort->LastErrorMessage());
+    if (reason.empty())
+        reason = wxString::Format("Error %d", activePort->LastErrorCode());
+    PostLog(reason, false, RED);
+    activePort->Close();
+    PostLog(wxString::Format(_("Close: %s"), deviceName), false, MAROON);
+    activePort = nullptr;
+    PostEvent(WorkerFinished, LineLost, wxString());
+}
+
 std::size_t UASD::WriteFrame()
 {
     if (requestLength == 0)
@@ -195,14 +226,29 @@ std::size_t UASD::WriteFrame()
     // Never shorter than the frame's time on the wire at this rate: one
     // millisecond a byte would cut a long frame at 9600 baud.
     const int timeoutMs = rq::platform::WriteTimeoutMs(requestLength, baud);
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    const auto writeStart = Clock::now();
+    const auto deadline = writeStart + std::chrono::milliseconds(timeoutMs);
     const std::size_t written = activePort->Write(request.get(), requestLength, timeoutMs);
+    if (written < requestLength && activePort->LastErrorCode() != 0) {
+        lineLost = true;
+        return written;
+    }
+    if (written == 0)
+        return 0;
     // A write returns once the driver holds the bytes (a USB adapter holds
     // hundreds); the reply wait must start from the last byte on the wire.
-    if (written > 0) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        activePort->Drain(static_cast<int>(std::max<long long>(left, 0)));
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    if (!activePort->Drain(static_cast<int>(std::max<long long>(left, 0))) && activePort->LastErrorCode() != 0) {
+        lineLost = true;
+        return written;
     }
+    // Where the drain cannot see the bytes leave (a device server, a driver
+    // that answers "empty" while its adapter still sends), the frame's time
+    // on the wire at this rate is the least it takes: a reply cannot come
+    // sooner, and the wait must not be over before it could.
+    const auto onTheWire = writeStart + std::chrono::microseconds(rq::platform::WireTimeUs(written, baud));
+    while (Clock::now() < onTheWire && !TestDestroy())
+        std::this_thread::sleep_until(std::min(onTheWire, Clock::now() + std::chrono::milliseconds(50)));
     return written;
 }
 
@@ -227,10 +273,12 @@ std::uint32_t UASD::ReadReply(wxDateTime& firstByteTime)
         const std::size_t n = activePort->Read(scratch.get(), replyLength, 1);
         if (n == 0) {
             if (Clock::now() - before < EARLY_EMPTY_READ) {
-                // A vanished device ends the wait as a time-out at once
-                // instead of spinning on a dead line until the deadline.
-                if (activePort->LastErrorCode() != 0)
+                // A vanished device ends the wait at once instead of
+                // spinning on a dead line until the deadline.
+                if (activePort->LastErrorCode() != 0) {
+                    lineLost = true;
                     break;
+                }
                 // Otherwise keep to one poll per millisecond without spinning.
                 std::this_thread::sleep_until(std::min(before + POLL_PERIOD, deadline));
             }

@@ -47,11 +47,14 @@ protected:
 
 private:
     void PostEvent(int id, int value, const wxString& text);
-    // Writes the frame and waits until it has left the line, both within the
-    // write time-out; returns the bytes written.
+    // Writes the frame and waits until it has left the line: the drain, within
+    // the write time-out, and never less than the frame's time on the wire at
+    // the rate, counted from the write's start; returns the bytes written.
     std::size_t WriteFrame();
     // Waits for the reply after the write; returns the bytes received.
     std::uint32_t ReadReply(wxDateTime& firstByteTime);
+    // The line went away: its reason as a red line, the port closed, the end.
+    void ReportLostLine();
 
     wxEvtHandler* owner;
     wxString deviceName;
@@ -63,6 +66,7 @@ private:
     std::uint32_t requestLength;
     std::unique_ptr<rq::platform::SerialLine> serialPort;
     rq::platform::SerialLine* activePort = nullptr;
+    bool lineLost = false;  // the line reported itself gone mid-transaction
     bool entered = false;  // Entry has begun: the thread's end is counted there
 };
 

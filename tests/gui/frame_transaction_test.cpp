@@ -304,18 +304,23 @@ TEST_F(TransactionTest, OpenFailureIsARedLineAndTheSystemsReasonWithoutClose)
     EXPECT_FALSE(log[2].bold);
 }
 
-TEST_F(TransactionTest, HangUpDuringTheTransactionEndsAsATimeOut)
+TEST_F(TransactionTest, HangUpDuringTheTransactionEndsWithTheLinesReason)
 {
     StartWith({"--hangup-before"});
     ClickAndWait(frame->BlackButton);
     const auto log = Log();
     ASSERT_GE(log.size(), 3u);
+#ifdef _WIN32
+    // Under Wine a hung-up pseudo-terminal reads as a silent line.
     EXPECT_EQ(log[log.size() - 2].text.substr(17), "The request has timed out");
+#else
+    EXPECT_EQ(log[log.size() - 2].text, kBlanks + "Input/output error");
+#endif
     EXPECT_FALSE(frame->IsBusy());
 }
 
 #ifndef _WIN32
-TEST_F(TransactionTest, ServerGoneDuringTheTransactionEndsAsATimeOutAndTheWindowIsIdle)
+TEST_F(TransactionTest, ServerGoneDuringTheTransactionSaysSoAndTheWindowIsIdle)
 {
     StartThroughServer(rq::test::Ser2netServer::Mode::Rfc2217, {"--silent"});
     frame->Click(frame->BlackButton);
@@ -324,7 +329,7 @@ TEST_F(TransactionTest, ServerGoneDuringTheTransactionEndsAsATimeOutAndTheWindow
     ASSERT_TRUE(PumpUntil([&] { return !frame->IsBusy(); }, 10000));
     const auto log = Log();
     ASSERT_EQ(log.size(), 6u);
-    EXPECT_EQ(log[4].text.substr(17), "The request has timed out");
+    EXPECT_EQ(log[4].text, kBlanks + "Connection closed by the server");
     EXPECT_EQ(log[4].colour, rq::test::kRed);
     EXPECT_EQ(log[5].text, kBlanks + "Close: " + server->PortName());
 
