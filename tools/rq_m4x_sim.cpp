@@ -6,7 +6,9 @@
 // the program's frame encoder shows up as a wrong status instead of being
 // mirrored. Options make it misbehave for tests: stay silent, answer late,
 // answer other bytes, or hang up. With --ids it is a bus of controllers, each
-// answering to its own ID, as the signs of one RS-485 line do.
+// answering to its own ID, as the signs of one RS-485 line do. With --paced
+// bytes take their time on the wire both ways, as on a real line: a
+// pseudo-terminal passes them at once.
 
 #include <algorithm>
 #include <cctype>
@@ -46,6 +48,8 @@ constexpr int MIN_FRAME = 6;
 constexpr int FRAME_GAP_MS = 100;
 // How long a reply may wait to be read before a hang-up cuts it off.
 constexpr int DRAIN_LIMIT_MS = 1000;
+// A byte on an 8N1 line: start bit, eight data bits, stop bit.
+constexpr long BITS_PER_BYTE = 10;
 
 constexpr std::uint8_t KNOWN_CODES[] = {0x21, 0x65, 0x6A, 0x63, 0x99, 0x9A, 0x41, 0x60, 0x43, 0x20, 0x01, 0x02};
 constexpr std::uint8_t CODE_CHANGE_ID = 0x21;
@@ -74,6 +78,8 @@ struct Options {
     long count = 0;  // 0: no limit
     std::optional<Bus> bus;  // --ids: a bus of controllers
     std::map<int, std::uint8_t> failures;  // --fail ID:HEX
+    bool paced = false;  // --paced: bytes take their time on the wire
+    long pacedRate = 0;  // --paced RATE; 0: the rate set on the terminal
 };
 
 int signalPipe[2] = {-1, -1};
@@ -107,6 +113,10 @@ const char USAGE[] =
     "                   may be given for several IDs; needs --ids\n"
     "  --silent         answer nothing (record only)\n"
     "  --delay MS       answer MS milliseconds late\n"
+    "  --paced [RATE]   take each byte's time on the wire (10 bits a byte) at the rate\n"
+    "                   the client set on the terminal, or at RATE: a frame is whole\n"
+    "                   only once its last byte would have arrived, the delay counts\n"
+    "                   from then, and the reply's bytes go out one byte time apart\n"
     "  --status HEX     answer every frame with the status byte HEX\n"
     "  --reply HEX...   answer every frame with these bytes\n"
     "  --hangup-before  hang up when the first frame arrives, without answering\n"
@@ -193,6 +203,14 @@ bool ParseOptions(int argc, char** argv, Options& options)
         } else if (arg == "--delay" && hasValue && ParseNumber(argv[i + 1], number) && number <= 600000) {
             options.delayMs = static_cast<int>(number);
             ++i;
+        } else if (arg == "--paced") {
+            options.paced = true;
+            // An optional rate: the next argument when it is a number.
+            if (hasValue && std::isdigit(static_cast<unsigned char>(argv[i + 1][0]))) {
+                if (!ParseNumber(argv[i + 1], number) || number == 0 || number > 100000000) return false;
+                options.pacedRate = number;
+                ++i;
+            }
         } else if (arg == "--count" && hasValue && ParseNumber(argv[i + 1], number) && number > 0) {
             options.count = number;
             ++i;
@@ -248,6 +266,51 @@ bool MakeRaw(int fd)
     settings.c_cc[VMIN] = 1;
     settings.c_cc[VTIME] = 0;
     return tcsetattr(fd, TCSANOW, &settings) == 0;
+}
+
+#if defined(TCGETS2) && (defined(__x86_64__) || defined(__i386__) || defined(__aarch64__) || defined(__arm__) || \
+                         defined(__riscv))
+#define RQ_SIM_TERMIOS2 1
+// The kernel's termios2 (asm-generic layout): <asm/termbits.h> cannot be
+// included beside <termios.h>.
+struct termios2 {
+    tcflag_t c_iflag;
+    tcflag_t c_oflag;
+    tcflag_t c_cflag;
+    tcflag_t c_lflag;
+    cc_t c_line;
+    cc_t c_cc[19];
+    speed_t c_ispeed;
+    speed_t c_ospeed;
+};
+#endif
+
+// The rate the client set on the terminal; 0 when it cannot be told. Master
+// and slave share one set of settings. The kernel gives the rate as a number
+// whether it was set with a B constant or as a number (BOTHER), which the C
+// library's cfgetospeed cannot tell.
+long TerminalRate(int fd)
+{
+#ifdef RQ_SIM_TERMIOS2
+    termios2 settings{};
+    if (ioctl(fd, TCGETS2, &settings) == 0) return static_cast<long>(settings.c_ospeed);
+#endif
+    termios settings1{};
+    if (tcgetattr(fd, &settings1) != 0) return 0;
+    switch (cfgetospeed(&settings1)) {
+    case B300: return 300;
+    case B600: return 600;
+    case B1200: return 1200;
+    case B2400: return 2400;
+    case B4800: return 4800;
+    case B9600: return 9600;
+    case B19200: return 19200;
+    case B38400: return 38400;
+    case B57600: return 57600;
+    case B115200: return 115200;
+    case B230400: return 230400;
+    default: return 0;
+    }
 }
 
 bool IsKnownCode(std::uint8_t code)
@@ -320,14 +383,30 @@ private:
         Clock::time_point due;
         Bytes bytes;
         bool last;  // hang up or stop once this reply has gone out
+        Clock::duration byteTime;  // zero: all at once
+        std::size_t sent = 0;
+        Clock::time_point next{};  // when byte `sent` goes out, once the first has
+    };
+    // A received byte still on the wire: it began once the line was free for
+    // it and reaches the sign when its last bit has.
+    struct OnTheWire {
+        std::uint8_t byte;
+        Clock::time_point begins;
+        Clock::time_point arrives;
     };
 
     bool Record(const Bytes& frame);
     // The status the bus answers a frame with; none when no controller answers.
     std::optional<std::uint8_t> BusAnswer(const Bytes& frame);
-    // Returns false when the simulator is to stop.
-    bool HandleFrame(const Bytes& frame);
+    // Each returns false when the simulator is to stop.
+    bool HandleFrame(const Bytes& frame, Clock::time_point complete);
+    bool HandleFrames(bool gapElapsed);
+    bool Deliver();
     bool SendDueReplies();
+    void Receive(const std::uint8_t* bytes, std::size_t count);
+    Clock::duration ByteTime() const;
+    Clock::time_point NextReplyByte() const;
+    void WriteReply(const std::uint8_t* bytes, std::size_t count);
     void WaitUntilReplyRead();
     void Shutdown();
     int TimeoutMs() const;
@@ -339,9 +418,12 @@ private:
     std::string slavePath;
     bool linkMade = false;
     FILE* record = nullptr;
+    std::deque<OnTheWire> arriving;
+    Clock::time_point lineFree{};  // when the last received byte arrives
     Bytes input;
     Clock::time_point lastByte{};
     std::deque<PendingReply> pending;
+    Clock::time_point replyLineFree{};  // when the last reply byte went out
     long frames = 0;
     std::optional<Bus> bus;
 };
@@ -426,7 +508,8 @@ int Simulator::TimeoutMs() const
 {
     auto until = Clock::time_point::max();
     if (!input.empty()) until = lastByte + std::chrono::milliseconds(FRAME_GAP_MS);
-    if (!pending.empty()) until = std::min(until, pending.front().due);
+    if (!arriving.empty()) until = std::min(until, arriving.front().arrives);
+    if (!pending.empty()) until = std::min(until, NextReplyByte());
     if (until == Clock::time_point::max()) return -1;
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count();
     return left <= 0 ? 0 : static_cast<int>(left) + 1;
@@ -448,7 +531,59 @@ std::optional<Bytes> Simulator::TakeFrame(bool gapElapsed)
     return frame;
 }
 
-bool Simulator::HandleFrame(const Bytes& frame)
+Clock::duration Simulator::ByteTime() const
+{
+    if (!options.paced) return Clock::duration::zero();
+    const long rate = options.pacedRate ? options.pacedRate : TerminalRate(slave);
+    if (rate <= 0) return Clock::duration::zero();  // hung up (B0) or unknown: a kind line
+    return std::chrono::duration_cast<Clock::duration>(std::chrono::nanoseconds(BITS_PER_BYTE * 1000000000LL / rate));
+}
+
+// Puts bytes read from the client on the wire: each takes its time after the
+// one before it, or after its arrival when the line was idle.
+void Simulator::Receive(const std::uint8_t* bytes, std::size_t count)
+{
+    const auto now = Clock::now();
+    const Clock::duration byteTime = ByteTime();
+    for (std::size_t i = 0; i < count; ++i) {
+        const auto begins = std::max(now, lineFree);
+        lineFree = begins + byteTime;
+        arriving.push_back({bytes[i], begins, lineFree});
+    }
+}
+
+// Hands the sign the bytes whose time on the wire is over, frame by frame. A
+// frame is whole at its last byte's arrival. Silence is measured on the wire,
+// not between reads: at a low rate a frame read at once spreads over more
+// than the gap, and one written in two parts may still be without a pause.
+bool Simulator::Deliver()
+{
+    const auto gap = std::chrono::milliseconds(FRAME_GAP_MS);
+    const auto now = Clock::now();
+    while (!arriving.empty() && arriving.front().arrives <= now) {
+        const OnTheWire next = arriving.front();
+        if (!input.empty() && next.begins - lastByte >= gap && !HandleFrames(true)) return false;
+        arriving.pop_front();
+        input.push_back(next.byte);
+        lastByte = next.arrives;
+        if (!HandleFrames(false)) return false;
+    }
+    const bool silent = now - lastByte >= gap && (arriving.empty() || arriving.front().begins - lastByte >= gap);
+    return input.empty() || !silent || HandleFrames(true);
+}
+
+bool Simulator::HandleFrames(bool gapElapsed)
+{
+    // A frame cut off by silence is judged once the gap has passed.
+    const auto complete = gapElapsed ? lastByte + std::chrono::milliseconds(FRAME_GAP_MS) : lastByte;
+    while (auto frame = TakeFrame(gapElapsed)) {
+        if (!HandleFrame(*frame, complete)) return false;
+        if (!SendDueReplies()) return false;
+    }
+    return true;
+}
+
+bool Simulator::HandleFrame(const Bytes& frame, Clock::time_point complete)
 {
     ++frames;
     if (!Record(frame)) std::perror("rq-m4x-sim: record");
@@ -466,7 +601,7 @@ bool Simulator::HandleFrame(const Bytes& frame)
     Bytes reply;
     if (options.reply) reply = *options.reply;
     else reply.push_back(options.status ? *options.status : status);
-    pending.push_back({Clock::now() + std::chrono::milliseconds(options.delayMs), reply, last});
+    pending.push_back({complete + std::chrono::milliseconds(options.delayMs), reply, last, ByteTime()});
     return true;
 }
 
@@ -491,27 +626,55 @@ std::optional<std::uint8_t> Simulator::BusAnswer(const Bytes& frame)
     return status;
 }
 
-// Writes the replies whose time has come; returns false after the last one.
+// When the next reply byte goes out: a reply's first byte one byte time
+// after it is due and the line is free, each other one byte time after the
+// one before.
+Clock::time_point Simulator::NextReplyByte() const
+{
+    const PendingReply& reply = pending.front();
+    if (reply.sent > 0) return reply.next;
+    return std::max(reply.due, replyLineFree) + reply.byteTime;
+}
+
+void Simulator::WriteReply(const std::uint8_t* bytes, std::size_t count)
+{
+    std::size_t done = 0;
+    while (done < count) {
+        const ssize_t n = write(master, bytes + done, count - done);
+        if (n > 0) {
+            done += static_cast<std::size_t>(n);
+        } else if (n < 0 && errno == EINTR) {
+            continue;
+        } else if (n < 0 && errno == EAGAIN) {
+            pollfd entry{master, POLLOUT, 0};
+            if (poll(&entry, 1, 100) <= 0) return;
+        } else {
+            return;
+        }
+    }
+}
+
+// Writes the reply bytes whose time has come; returns false after the last
+// reply.
 bool Simulator::SendDueReplies()
 {
-    while (!pending.empty() && pending.front().due <= Clock::now()) {
-        const PendingReply reply = pending.front();
+    while (!pending.empty()) {
+        const auto now = Clock::now();
+        const auto at = NextReplyByte();
+        if (at > now) return true;
+        PendingReply& reply = pending.front();
+        std::size_t count = reply.bytes.size() - reply.sent;
+        // Paced, the bytes whose time has come (a late wake-up may owe several).
+        if (reply.byteTime > Clock::duration::zero())
+            count = std::min<std::size_t>(count, static_cast<std::size_t>(1 + (now - at) / reply.byteTime));
+        WriteReply(reply.bytes.data() + reply.sent, count);
+        reply.sent += count;
+        replyLineFree = at + reply.byteTime * static_cast<long>(count - 1);
+        reply.next = replyLineFree + reply.byteTime;
+        if (reply.sent < reply.bytes.size()) continue;
+        const bool last = reply.last;
         pending.pop_front();
-        std::size_t done = 0;
-        while (done < reply.bytes.size()) {
-            const ssize_t n = write(master, reply.bytes.data() + done, reply.bytes.size() - done);
-            if (n > 0) {
-                done += static_cast<std::size_t>(n);
-            } else if (n < 0 && errno == EINTR) {
-                continue;
-            } else if (n < 0 && errno == EAGAIN) {
-                pollfd entry{master, POLLOUT, 0};
-                if (poll(&entry, 1, 100) <= 0) break;
-            } else {
-                break;
-            }
-        }
-        if (reply.last) {
+        if (last) {
             WaitUntilReplyRead();
             return false;
         }
@@ -555,8 +718,7 @@ int Simulator::Run()
             std::uint8_t buffer[512];
             const ssize_t n = read(master, buffer, sizeof buffer);
             if (n > 0) {
-                input.insert(input.end(), buffer, buffer + n);
-                lastByte = Clock::now();
+                Receive(buffer, static_cast<std::size_t>(n));
             } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
                 pollfd entry{signalPipe[0], POLLIN, 0};
                 if (poll(&entry, 1, 10) > 0) return 0;
@@ -567,11 +729,7 @@ int Simulator::Run()
             if (poll(&entry, 1, 10) > 0) return 0;
         }
 
-        const bool gapElapsed = !input.empty() && Clock::now() - lastByte >= std::chrono::milliseconds(FRAME_GAP_MS);
-        while (auto frame = TakeFrame(gapElapsed)) {
-            if (!HandleFrame(*frame)) return 0;
-            if (!SendDueReplies()) return 0;
-        }
+        if (!Deliver()) return 0;
         if (!SendDueReplies()) return 0;
     }
 }

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,13 @@ using rq::test::TestableFrame;
 using rq::test::WorkDir;
 
 namespace {
+
+// Destroys the frame however the test ends: an ASSERT_ returns early, and a
+// window left behind breaks the suite's end instead of failing one test.
+struct FrameDestroyer {
+    void operator()(TestableFrame* frame) const { DestroyNow(frame); }
+};
+using FramePtr = std::unique_ptr<TestableFrame, FrameDestroyer>;
 
 const char* const kFullProfile =
     "[App]\nBSP=19200\nLockBsp=0\nResetCMD=RESET\n"
@@ -107,14 +115,14 @@ TEST(FrameStartup, WithoutSettingsModeTheFirstListedProfileIsLoadedAndNothingIsW
 {
     WorkDir dir;
     dir.WriteFile("Modes/RQ-M4T.ini", kFullProfile);
-    auto* frame = new TestableFrame;
+    FramePtr frame(new TestableFrame);
     ASSERT_EQ(frame->ModelChoice->GetCount(), 1u);
     EXPECT_EQ(frame->ModelChoice->GetStringSelection(), "RQ-M4T");
     EXPECT_EQ(frame->profile.model, "RQ-M4T");
     EXPECT_EQ(frame->profile.name, "RQ-M4T");
     EXPECT_EQ(frame->baud, 19200);  // the profile's rate replaces the stored one
     EXPECT_TRUE(frame->MainPanel->IsEnabled());
-    DestroyNow(frame);
+    frame.reset();
     EXPECT_EQ(dir.ReadFile("Config/Config.ini").find("Mode"), std::string::npos);
 }
 
@@ -181,7 +189,7 @@ TEST(FrameLayout, ControlsKeepTheirFixedWidthsUnlessTheContentNeedsMore)
     WorkDir dir;
     dir.CopyRuntimeData();
     dir.WriteFile("Config/Config.ini", "[Setting]\nMode=RQ-M4T\n[SerialPort]\nCOM=COM12\n");
-    auto* frame = new TestableFrame;
+    const FramePtr frame(new TestableFrame);
     ASSERT_EQ(frame->profile.model, "RQ-M4T");
     struct Fixed {
         const char* name;
@@ -216,7 +224,6 @@ TEST(FrameLayout, ControlsKeepTheirFixedWidthsUnlessTheContentNeedsMore)
     std::printf("layout ComPortText: fixed 50, text %d, shown %d\n", portText, portWidth);
     EXPECT_GE(portWidth, 50);
     EXPECT_GT(portWidth, portText);
-    DestroyNow(frame);
 }
 
 namespace {
@@ -251,7 +258,7 @@ TEST(FrameLayout, LongPortNameKeepsEveryControlInsideTheWindow)
     WorkDir dir;
     dir.CopyRuntimeData();
     dir.WriteFile("Config/Config.ini", "[Setting]\nMode=RQ-M4T\n[SerialPort]\nCOM=" + port + "\n");
-    auto* frame = new TestableFrame;
+    const FramePtr frame(new TestableFrame);
     frame->Show();
     ASSERT_TRUE(rq::test::PumpUntil([&] { return frame->ComSetButton->IsShownOnScreen(); }, 10000));
     // A window manager may resize the frame once it frames it: wait for the size to hold.
@@ -287,5 +294,4 @@ TEST(FrameLayout, LongPortNameKeepsEveryControlInsideTheWindow)
         const std::string command = std::string("import -window root '") + folder + "/long-port-name.png'";
         EXPECT_EQ(std::system(command.c_str()), 0);
     }
-    DestroyNow(frame);
 }

@@ -6,13 +6,17 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 
 namespace {
@@ -242,7 +246,92 @@ TEST(SimController, RefusesUnknownOptions)
     EXPECT_THROW(SimController({"--ids", "4-1"}), std::runtime_error);
     EXPECT_THROW(SimController({"--ids", "1,,2"}), std::runtime_error);
     EXPECT_THROW(SimController({"--ids", "256"}), std::runtime_error);
+    EXPECT_THROW(SimController({"--paced", "0"}), std::runtime_error);
+    EXPECT_THROW(SimController({"--paced", "96x"}), std::runtime_error);
 }
+
+// A reply later than the client's wait stays on the line for whoever opens
+// it next (the serial layer flushes it on open; a terminal-level open shows
+// it is there): the simulator holds the terminal open and drops nothing.
+TEST(SimController, LateReplyWaitsOnTheLineForTheNextOpen)
+{
+    SimController sim({"--delay", "600"});
+    {
+        SerialPort port;
+        ASSERT_TRUE(port.Open(sim.PortPath(), 9600)) << port.LastErrorMessage();
+        const Bytes frame = FromHex("A1 07 F8 43 08 EB 51");
+        ASSERT_EQ(port.Write(frame.data(), frame.size(), 100), frame.size());
+        EXPECT_EQ(ReadReply(port, 1, 500), Bytes{});
+    }
+    const int fd = open(sim.PortPath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(fd, 0) << std::strerror(errno);
+    pollfd entry{fd, POLLIN, 0};
+    std::uint8_t byte = 0;
+    const ssize_t n = poll(&entry, 1, 3000) == 1 ? read(fd, &byte, 1) : 0;
+    close(fd);
+    EXPECT_EQ(n, 1) << "no late reply within 3 s";
+    EXPECT_EQ(byte, 0x0F);
+}
+
+// ---- bytes that take their time on the wire (--paced) ----
+
+// The longest frame: a 249-byte text message without an address.
+Bytes LongestMessage()
+{
+    Bytes frame = {0xA1, 0xFF, 0x00, 0x01};
+    frame.insert(frame.end(), 249, 'a');
+    frame.push_back(0xFA);  // the low byte of the sum of the bytes before it
+    frame.push_back(0x51);
+    return frame;
+}
+
+struct PacedCase {
+    const char* name;
+    std::vector<std::string> simArgs;
+    long baud;          // the rate the client sets
+    const char* frame;  // nullptr: the longest frame
+    const char* reply;
+    long long earliestMs;  // after the write, the whole reply is not there before
+    long long latestMs;    // and is there by
+};
+
+class SimPacedTest : public testing::TestWithParam<PacedCase> {};
+
+TEST_P(SimPacedTest, AnswersOnlyOnceTheBytesHaveCrossedTheLine)
+{
+    const PacedCase& c = GetParam();
+    SimController sim(c.simArgs);
+    SerialPort port;
+    ASSERT_TRUE(port.Open(sim.PortPath(), c.baud)) << port.LastErrorMessage();
+    const Bytes frame = c.frame ? FromHex(c.frame) : LongestMessage();
+    const Bytes reply = FromHex(c.reply);
+    const auto start = Clock::now();
+    ASSERT_EQ(port.Write(frame.data(), frame.size(), 100), frame.size());
+    EXPECT_EQ(ReadReply(port, reply.size(), 3000), reply);
+    const long long ms = MsSince(start);
+    EXPECT_GE(ms, c.earliestMs);
+    EXPECT_LE(ms, c.latestMs);
+}
+
+// A byte is 10 bits: 255 bytes take 265.6 ms at 9600 baud, 22.1 ms at 115200,
+// 177.1 ms at 14400; 7 bytes take 233.3 ms at 300. A reply byte follows one
+// byte time after the reply is due.
+INSTANTIATE_TEST_SUITE_P(
+    Pacing, SimPacedTest,
+    testing::Values(
+        PacedCase{"LongestFrameAt9600", {"--paced"}, 9600, nullptr, "0F", 266, 1000},
+        PacedCase{"LongestFrameAt115200", {"--paced"}, 115200, nullptr, "0F", 22, 150},
+        // A rate without a B constant, set as a number.
+        PacedCase{"LongestFrameAt14400", {"--paced"}, 14400, nullptr, "0F", 177, 1000},
+        PacedCase{"ForcedRateOverTheTerminals", {"--paced", "9600"}, 115200, nullptr, "0F", 266, 1000},
+        PacedCase{"DelayCountsFromTheLastByte", {"--paced", "--delay", "300"}, 9600, nullptr, "0F", 566, 1500},
+        // Spread over more than the frame gap, yet without a pause.
+        PacedCase{"ShortFrameAt300", {"--paced"}, 300, "A1 07 F8 43 08 EB 51", "0F", 266, 1000},
+        // Silence counts from the last byte's arrival, not from the write.
+        PacedCase{"ShorterThanAnnouncedAt300", {"--paced"}, 300, "A1 09 F6 43 08 EB 51", "F2", 366, 1200},
+        PacedCase{"ReplyBytesOneByteTimeApart", {"--paced", "--reply", "0F", "33", "55"}, 300,
+                  "A1 07 F8 43 08 EB 51", "0F 33 55", 333, 1200}),
+    [](const testing::TestParamInfo<PacedCase>& info) { return std::string(info.param.name); });
 
 // ---- a bus of controllers (--ids) ----
 

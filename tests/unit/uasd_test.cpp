@@ -218,6 +218,15 @@ std::string CloseLine(const std::string& port) { return "Close: " + port; }
 const Bytes BRIGHTNESS = {0xA1, 0x07, 0xF8, 0x43, 0x08, 0xEB, 0x51};
 // Timed scroll 3000/50 to controller 1: 16-bit fields, eleven bytes.
 const Bytes TIMED_SCROLL = {0xA1, 0x0B, 0xF4, 0x01, 0x65, 0xB8, 0x0B, 0x32, 0x00, 0xFB, 0x51};
+// The longest frame: a 249-byte text message without an address, 266 ms on
+// the wire at 9600 baud.
+const Bytes LONGEST_MESSAGE = [] {
+    Bytes frame = {0xA1, 0xFF, 0x00, 0x01};
+    frame.insert(frame.end(), 249, 'a');
+    frame.push_back(0xFA);  // the low byte of the sum of the bytes before it
+    frame.push_back(0x51);
+    return frame;
+}();
 
 struct StatusCase {
     const char* name;
@@ -262,7 +271,11 @@ INSTANTIATE_TEST_SUITE_P(
                     StatusCase{"UndefinedInstruction", BRIGHTNESS, {"--status", "F1"}, 0xF1},
                     StatusCase{"ChecksumError", BRIGHTNESS, {"--status", "F0"}, 0xF0},
                     StatusCase{"ZeroIsNotSuccess", BRIGHTNESS, {"--status", "00"}, 0x00},
-                    StatusCase{"LateButInTime", BRIGHTNESS, {"--delay", "150"}, 0x0F}),
+                    StatusCase{"LateButInTime", BRIGHTNESS, {"--delay", "150"}, 0x0F},
+                    // On a line as slow as a real one the answer comes 566 ms
+                    // after the write: the wait counts from the frame's end.
+                    StatusCase{"LongestFrameOnAPacedLineLateButInTime", LONGEST_MESSAGE,
+                               {"--paced", "--delay", "300"}, 0x0F}),
     [](const testing::TestParamInfo<StatusCase>& info) { return std::string(info.param.name); });
 
 TEST(Uasd, SilentControllerTimesOutAfterHalfASecond)
