@@ -153,15 +153,13 @@ std::optional<std::vector<std::uint8_t>> MessageBytes(Checker& check, const std:
     }
     std::string multibyte;
     if (encoding == protocol::kEncodingMultibyte) {
-        const auto converted = toMultibyte ? toMultibyte(*units) : std::nullopt;
-        // The window would send such a text as an empty message and report
-        // success; a script is told instead.
-        if (!converted) {
-            check.Fail(std::string(Word(defaultMessage)) +
-                       ": TEXT has characters that the controller's code page cannot hold; send it with --unicode");
+        const protocol::MultibyteText converted = protocol::ToMultibyteText(*units, toMultibyte);
+        if (converted.refused) {
+            check.Fail(std::string(Word(defaultMessage)) + ": the character " +
+                       protocol::CharacterName(*converted.refused) + " cannot be sent in GBK; give --unicode");
             return std::nullopt;
         }
-        multibyte = *converted;
+        multibyte = converted.bytes;
     }
     std::vector<std::uint8_t> bytes = protocol::EncodeMessageText(*units, encoding, multibyte);
 

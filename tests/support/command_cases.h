@@ -100,6 +100,9 @@ inline const std::vector<CommandCase>& CommandCases()
         {"MessageEmpty", {"message", ""}, nullptr, "A1 06 F9 01 A1 51"},
         // After the command word, "-h" is the text, not a request for help.
         {"MessageDashH", {"message", "-h"}, nullptr, "A1 08 F7 01 2D 68 36 51"},
+        // The euro sign has no pair in the controller's code page; in UTF-16 it goes.
+        {"MessageEuro", {"message", "A\xE2\x82\xAC"}, nullptr, ""},
+        {"MessageEuroUnicode", {"message", "--unicode", "A\xE2\x82\xAC"}, nullptr, "A1 0A F5 02 41 00 AC 20 AF 51"},
         {"DefaultMessage", {"default-message", "abc"}, "1", "A1 0B F4 01 20 01 61 62 63 E8 51"},
         {"DefaultMessageUnicode", {"default-message", "--unicode", "\xE4\xB8\xAD\xE6\x96\x87"}, nullptr,
          "A1 0B F4 20 02 2D 4E 87 65 29 51"},

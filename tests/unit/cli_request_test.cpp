@@ -183,9 +183,11 @@ INSTANTIATE_TEST_SUITE_P(
         BadValue{"UnicodeForBright", {"--unicode", "bright", "8"}, "--unicode applies only to message and default-message"},
         BadValue{"MessageInPieces", {"message", "two", "words"},
                  "message [--unicode] TEXT: give the text as one argument (quote it)"},
-        // The window would send an empty text for this and report success.
         BadValue{"NotInCodePage", {"message", "\xF0\x9F\x98\x80"},
-                 "message: TEXT has characters that the controller's code page cannot hold; send it with --unicode"},
+                 "message: the character \"\xF0\x9F\x98\x80\" (U+1F600) cannot be sent in GBK; give --unicode"},
+        // The code page's single byte 0x80 would take the 5 as its pair.
+        BadValue{"EuroSign", {"default-message", "\xE2\x82\xAC" "5 OK"},
+                 "default-message: the character \"\xE2\x82\xAC\" (U+20AC) cannot be sent in GBK; give --unicode"},
         BadValue{"NotUtf8", {"message", "\xC3\x28"}, "message: TEXT is not valid UTF-8"},
         BadValue{"MessageTooLong", {"message", std::string(250, 'a')},
                  "message: TEXT takes 250 bytes in encoding 1; one frame holds at most 249"},
