@@ -139,7 +139,7 @@ std::size_t RQ_M4TFrame::BuildChangeId(std::uint8_t* frame)
 {
     // A new ID goes to one addressed controller, never to whoever listens.
     if (!idAddressing) return 0;
-    const auto newIdValue = protocol::ParseUnsignedRequired(Utf8(NewIdText->GetValue()));
+    const auto newIdValue = protocol::ParseAddress(Utf8(NewIdText->GetValue()));
     const std::size_t pos = BeginFrame(frame);
     if (pos == 0 || !newIdValue) return 0;
     return FinishFrame(frame, 0, protocol::EncodeChangeId(frame, pos, *newIdValue));

@@ -195,7 +195,7 @@ TEST_F(CliFromParity, StartUpValuesGiveTheSameFrames)
     // Values that the window's lists select by text: a lower-case scan, a
     // level no item matches, an alignment in another case.
     Start("[Setting]\nMode=RQ-M4T\n[SerialPort]\nCOM=/dev/null\nBSP=9600\n"
-          "[LED]\nWidth=96\nHigh=32\nScan=p10\nScrollLevel=20\nScrollSpeed=5\nid=300\nNewId=9\nAlign=RIGHT\n"
+          "[LED]\nWidth=96\nHigh=32\nScan=p10\nScrollLevel=20\nScrollSpeed=5\nid=254\nNewId=9\nAlign=RIGHT\n"
           "[Blinking]\nEnable=1\nOninterval=-5\nOffinterval=70000\n"
           "[Roll]\nElapsed=123\nSpeed=4\n",
           kOpenProfile);
