@@ -199,7 +199,8 @@ Options:
   --multibyte     send the message text in the controller's code page
                   (encoding 1; the default without --from)
   --quiet         print only the result line of each transaction
-  --hex           print the frames and send nothing
+  --hex           print every frame the run would send (each ID, each repeat,
+                  each script line), and send nothing
   --repeat N      send each command N times (with --ids, to each ID N times),
                   one transaction each; alone, all N are sent and the count of
                   each outcome and the median and worst time follow

@@ -1205,6 +1205,14 @@ TEST(CliFleet, ScriptRunsItsLinesInOrder)
     EXPECT_EQ(piped.status, 0) << piped.err;
     EXPECT_EQ(Lines(piped.out).at(0), "standard input:1  ID 2  " + kBlanks + "Success");
     EXPECT_EQ(sim.RecordedFrames().size(), expected.size() + 2);
+
+    // --hex prints each frame as often as the run would send it, and sends none.
+    const RunResult hex = RunSend({"--hex", "--port", sim.PortPath(), "--script", "-"}, false,
+                                  std::string("--ids 2,3 --repeat 2 bright 8\nreset\n"));
+    EXPECT_EQ(hex.status, 0) << hex.err;
+    EXPECT_EQ(hex.out, kBrightTo123[1] + "\n" + kBrightTo123[1] + "\n" + kBrightTo123[2] + "\n" + kBrightTo123[2] +
+                           "\nA1 06 F9 99 39 51\n");
+    EXPECT_EQ(sim.RecordedFrames().size(), expected.size() + 2);
 }
 
 namespace {
