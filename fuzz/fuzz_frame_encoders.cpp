@@ -181,7 +181,7 @@ std::size_t Build(CommandKind kind, const Controls& c, std::uint8_t* frame)
     }
     case kChangeId: {
         if (!c.idAddressing) return 0;
-        const auto newId = p::ParseUnsignedRequired(c.newIdText);
+        const auto newId = p::ParseAddress(c.newIdText);
         const std::size_t pos = BeginFrame(c, frame);
         if (pos == 0 || !newId) return 0;
         return p::SealEnvelope(frame, 0, p::EncodeChangeId(frame, pos, *newId));
@@ -226,7 +226,7 @@ std::optional<p::Command> AsValue(CommandKind kind, const Controls& c)
     case kTimedScroll:
         return p::TimedScroll{p::ParseUnsignedLenient(c.elapsedText), p::ParseUnsignedLenient(c.rollSpeedText)};
     case kChangeId: {
-        const auto newId = p::ParseUnsignedRequired(c.newIdText);
+        const auto newId = p::ParseAddress(c.newIdText);
         if (!newId) return std::nullopt;
         return p::ChangeId{*newId};
     }
@@ -288,7 +288,8 @@ void CheckFrame(CommandKind kind, const Controls& c, const std::uint8_t* frame, 
     for (std::size_t i = length; i < p::kFrameBufferSize; ++i) FUZZ_CHECK(frame[i] == 0);
 
     const std::size_t a = c.idAddressing ? 1 : 0;
-    if (a) FUZZ_CHECK(frame[3] == p::AddressByte(*p::ParseUnsignedRequired(c.idText)));
+    // An address is sent only for an ID of one byte, as typed.
+    if (a) FUZZ_CHECK(static_cast<std::int32_t>(frame[3]) == *p::ParseSigned(c.idText));
     const std::uint8_t code = frame[3 + a];
     if (kind == kMessage) {
         FUZZ_CHECK(code == 1 || code == 2);

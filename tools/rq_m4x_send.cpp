@@ -130,7 +130,11 @@ int main(int argc, char** argv)
     for (const std::string& warning : plan.warnings) PrintText(stderr, "rq-m4x-send: warning: " + warning + "\n");
 
     if (arguments.hex) {
-        for (const PlannedTransaction& transaction : plan.transactions) std::printf("%s\n", HexBytes(transaction.frame).c_str());
+        // Every frame the run would send, repeats included.
+        for (const PlannedTransaction& transaction : plan.transactions) {
+            const std::string line = HexBytes(transaction.frame) + "\n";
+            for (int i = 0; i < transaction.request.repeat; ++i) std::fputs(line.c_str(), stdout);
+        }
         return WithStandardOutputWritten(kExitSuccess);
     }
 

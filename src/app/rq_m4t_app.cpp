@@ -1,6 +1,7 @@
 #include "app/rq_m4t_app.h"
 
 #include <cstdint>
+#include <memory>
 
 #include <wx/filename.h>
 #include <wx/image.h>
@@ -104,6 +105,10 @@ bool RQ_M4TApp::OnInit()
 
     {
         StderrLogScope toStderr;
+        // English is the program's own language and needs no system locale:
+        // that none is generated for it is no news at all.
+        std::unique_ptr<wxLogNull> quiet;
+        if (ToolkitLanguage(language) == wxLANGUAGE_ENGLISH) quiet = std::make_unique<wxLogNull>();
         locale.Init(ToolkitLanguage(language), 0);
         wxLocale::AddCatalogLookupPathPrefix(kCatalogPrefix);
         locale.AddCatalog("Language");

@@ -1,5 +1,6 @@
 #include "cli/saved_setup.h"
 
+#include <algorithm>
 #include <memory>
 
 #include <wx/dir.h>
@@ -12,6 +13,7 @@
 
 #include "config/ini_file.h"
 #include "config/settings_keys.h"
+#include "protocol/numbers.h"
 
 namespace rq::cli {
 
@@ -138,6 +140,17 @@ SavedSetupResult ReadSavedSetup(const std::string& directory)
         saved.baud = static_cast<int>(profile->ReadLong(profile_keys::Baud, settingsBaud));
         saved.model = profile->Read(profile_keys::Model, wxString()).utf8_string();
         saved.idAddressing = profile->ReadLong(profile_keys::LockId, profile_defaults::Lock) == 0;
+
+        // The brightness entry the window selects: the stored one when the
+        // model lists it (a stored word stands for its "Auto"), else the
+        // model's first entry.
+        const bool brightAuto = profile->ReadLong(profile_keys::BrightAuto, 0) != 0;
+        const long brightLevels = profile->ReadLong(profile_keys::BrightLevels, 0);
+        const auto level = rq::protocol::ParseSigned(saved.brightText);
+        const bool listed = level ? *level >= 0 && *level < std::min(brightLevels, 256L) &&
+                                        std::to_string(*level) == saved.brightText
+                                  : brightAuto;
+        if (!listed && (brightAuto || brightLevels > 0)) saved.brightText = brightAuto ? "Auto" : "0";
 
         // The message list: comma-separated names, empty ones kept, a trailing
         // comma adding none; the stored index selects one when in range.

@@ -164,8 +164,8 @@ Options:
   --port PATH     serial port (/dev/ttyUSB0, COM3, ...), or a serial device
                   server: rfc2217://HOST:PORT or tcp://HOST:PORT
   --baud N        baud rate (default 9600)
-  --id N          controller ID: the frame carries it as its address; without
-                  --id the frame carries no address
+  --id N          controller ID 0..255: the frame carries it as its address;
+                  without --id the frame carries no address
   --ids LIST      send the command to each ID of LIST in turn, one transaction
                   each; LIST is IDs 0..255 and ranges, e.g. 1-16,20,255. Each
                   transaction is headed by its ID, and a summary follows with
@@ -199,7 +199,8 @@ Options:
   --multibyte     send the message text in the controller's code page
                   (encoding 1; the default without --from)
   --quiet         print only the result line of each transaction
-  --hex           print the frames and send nothing
+  --hex           print every frame the run would send (each ID, each repeat,
+                  each script line), and send nothing
   --repeat N      send each command N times (with --ids, to each ID N times),
                   one transaction each; alone, all N are sent and the count of
                   each outcome and the median and worst time follow
@@ -211,9 +212,11 @@ Options:
                   (COM5); Linux: the adapter's /dev/serial/by-id names). Opens
                   no port
 
-Numbers follow the window's rules: WIDTH, HIGH, NEW and --id must be whole
-decimal numbers; ON_MS, OFF_MS, ELAPSED and SPEED are read like the window
-reads them (the leading digits; a warning names anything ignored).
+Numbers follow the window's rules: WIDTH and HIGH must be whole decimal
+numbers, which travel in units of 8 dots (a warning names a size sent as
+another); NEW and --id must be IDs from 0 to 255; ON_MS, OFF_MS, ELAPSED and
+SPEED are read like the window reads them (the leading digits; a warning names
+anything ignored).
 
 Exit status:
   0  Success

@@ -15,6 +15,12 @@ namespace {
 
 constexpr int kMaxRepeat = 1000000;
 
+// An ID that is not one byte would address another sign once cut to one.
+constexpr char kNotAnId[] = "is not an ID from 0 to 255";
+
+// The largest width or height one byte of 8-dot units holds.
+constexpr std::uint32_t kMaxDots = 255 * 8;
+
 std::string Quoted(const std::string& text)
 {
     return "\"" + text + "\"";
@@ -119,6 +125,21 @@ public:
                            std::to_string(value & mask) + ")");
     }
 
+    // Width and height travel as one byte of 8-dot units: said in the dots
+    // the user typed when the frame carries another size.
+    void WarnIfNotSentAsDots(const char* name, const std::string& text, std::uint32_t dots)
+    {
+        const std::uint32_t sent = ((dots >> 3) & 0xFFu) << 3;
+        // The text parsed, so a minus sign in it is the number's own.
+        if (dots != 0 && text.find('-') != std::string::npos)
+            Warn(name, "-" + std::to_string(0u - dots) + " dots is less than 0: sent as " + std::to_string(sent));
+        else if (dots > kMaxDots)
+            Warn(name, std::to_string(dots) + " dots is more than the " + std::to_string(kMaxDots) +
+                           " the frame can carry");
+        else if (dots != sent)
+            Warn(name, std::to_string(dots) + " dots is not a multiple of 8: sent as " + std::to_string(sent));
+    }
+
     // A list index 0..15, as the scroll level and speed lists offer them.
     int Index16(const char* name, const std::string& text)
     {
@@ -153,15 +174,13 @@ std::optional<std::vector<std::uint8_t>> MessageBytes(Checker& check, const std:
     }
     std::string multibyte;
     if (encoding == protocol::kEncodingMultibyte) {
-        const auto converted = toMultibyte ? toMultibyte(*units) : std::nullopt;
-        // The window would send such a text as an empty message and report
-        // success; a script is told instead.
-        if (!converted) {
-            check.Fail(std::string(Word(defaultMessage)) +
-                       ": TEXT has characters that the controller's code page cannot hold; send it with --unicode");
+        const protocol::MultibyteText converted = protocol::ToMultibyteText(*units, toMultibyte);
+        if (converted.refused) {
+            check.Fail(std::string(Word(defaultMessage)) + ": the character " +
+                       protocol::CharacterName(*converted.refused) + " cannot be sent in GBK; give --unicode");
             return std::nullopt;
         }
-        multibyte = *converted;
+        multibyte = converted.bytes;
     }
     std::vector<std::uint8_t> bytes = protocol::EncodeMessageText(*units, encoding, multibyte);
 
@@ -188,8 +207,8 @@ std::optional<protocol::Command> CheckValues(Checker& check, Subcommand subcomma
         led.widthDots = check.Required("WIDTH", values[0]);
         led.highDots = check.Required("HIGH", values[1]);
         if (check.Failed()) return std::nullopt;
-        check.WarnIfWide("WIDTH", led.widthDots >> 3, 8);
-        check.WarnIfWide("HIGH", led.highDots >> 3, 8);
+        check.WarnIfNotSentAsDots("WIDTH", values[0], led.widthDots);
+        check.WarnIfNotSentAsDots("HIGH", values[1], led.highDots);
         bool known = false;
         for (const char* scan : {"P10", "P7.62", "P4.75"}) {
             if (SameIgnoringCase(values[2], scan)) {
@@ -253,11 +272,12 @@ std::optional<protocol::Command> CheckValues(Checker& check, Subcommand subcomma
             check.Fail("change-id needs the controller's present ID: give --id N");
             return std::nullopt;
         }
-        protocol::ChangeId change;
-        change.newId = check.Required("NEW", values[0]);
-        if (check.Failed()) return std::nullopt;
-        check.WarnIfWide("NEW", change.newId, 8);
-        return change;
+        const auto newId = protocol::ParseAddress(values[0]);
+        if (!newId) {
+            check.FailArgument("NEW", values[0], kNotAnId);
+            return std::nullopt;
+        }
+        return protocol::ChangeId{*newId};
     }
     case Subcommand::Message: {
         const auto bytes = MessageBytes(check, values[0], encoding, false, addressed, toMultibyte);
@@ -384,12 +404,12 @@ RequestResult BuildRequest(const Arguments& arguments, const SavedSetup* saved, 
     // addresses by ID, else none.
     if (arguments.id) {
         request.address = protocol::ParseAddress(*arguments.id);
-        if (!request.address) return fail("--id " + Quoted(*arguments.id) + " is not a whole decimal number");
+        if (!request.address) return fail("--id " + Quoted(*arguments.id) + " " + kNotAnId);
     } else if (saved && saved->idAddressing) {
         request.address = protocol::ParseAddress(saved->idText);
         if (!request.address)
-            return fail("the ID " + Quoted(saved->idText) + " of " + saved->directory +
-                        " is not a whole decimal number; give --id N");
+            return fail("the ID " + Quoted(saved->idText) + " of " + saved->directory + " " + kNotAnId +
+                        "; give --id N");
     }
 
     if (arguments.baud) {

@@ -14,6 +14,7 @@
 
 #include "cli/send_arguments.h"
 #include "protocol/commands.h"
+#include "protocol/message_text.h"
 
 namespace rq::cli {
 
@@ -75,9 +76,7 @@ struct RequestResult {
     std::string error;  // set when there is no request; names the argument
 };
 
-// Converts a text to the controller's multibyte code; nullopt when a
-// character has no representation there.
-using MultibyteConverter = std::optional<std::string> (*)(std::u16string_view);
+using rq::protocol::MultibyteConverter;
 
 // `saved` is given with --from. Help is not handled here.
 RequestResult BuildRequest(const Arguments& arguments, const SavedSetup* saved, MultibyteConverter toMultibyte);

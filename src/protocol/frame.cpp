@@ -6,10 +6,10 @@ namespace rq::protocol {
 
 std::optional<std::uint8_t> ParseAddress(std::string_view idText)
 {
-    const std::optional<std::uint32_t> id = ParseUnsignedRequired(idText);
-    if (!id)
+    const std::optional<std::int32_t> id = ParseSigned(idText);
+    if (!id || *id < 0 || *id > 255)
         return std::nullopt;
-    return AddressByte(*id);
+    return static_cast<std::uint8_t>(*id);
 }
 
 std::size_t BeginEnvelope(std::uint8_t* frame, std::optional<std::uint8_t> address)

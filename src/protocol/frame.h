@@ -24,16 +24,10 @@ constexpr std::uint8_t kFrameEnd = 0x51;
 // Offset of the address byte, and of the command code when no address is sent.
 constexpr std::size_t kAddressOffset = 3;
 
-// The address byte of a controller ID: IDs above 255 keep their low 8 bits
-// (300 goes out as 0x2C).
-constexpr std::uint8_t AddressByte(std::uint32_t id)
-{
-    return static_cast<std::uint8_t>(id & 0xFFu);
-}
-
-// The ID field's rule: a whole unsigned decimal (blanks, sign, digits; a
-// negative ID wraps), reduced to its address byte. nullopt when the text does
-// not parse, in which case no frame may be built.
+// The ID field's rule: a whole decimal (blanks, sign, digits) from 0 to 255,
+// the values an address byte holds. nullopt otherwise, and then no frame may
+// be built: cut to its low byte, a mistyped 257 would reach the sign with ID 1.
+// A new ID ("Change ID") follows the same rule.
 std::optional<std::uint8_t> ParseAddress(std::string_view idText);
 
 // Writes the address at offset 3 when one is given and returns where the

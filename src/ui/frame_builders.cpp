@@ -139,7 +139,7 @@ std::size_t RQ_M4TFrame::BuildChangeId(std::uint8_t* frame)
 {
     // A new ID goes to one addressed controller, never to whoever listens.
     if (!idAddressing) return 0;
-    const auto newIdValue = protocol::ParseUnsignedRequired(Utf8(NewIdText->GetValue()));
+    const auto newIdValue = protocol::ParseAddress(Utf8(NewIdText->GetValue()));
     const std::size_t pos = BeginFrame(frame);
     if (pos == 0 || !newIdValue) return 0;
     return FinishFrame(frame, 0, protocol::EncodeChangeId(frame, pos, *newIdValue));
@@ -147,18 +147,25 @@ std::size_t RQ_M4TFrame::BuildChangeId(std::uint8_t* frame)
 
 namespace {
 
-// The message text in the encoding the selected choice names; none when the
-// controller's code page cannot carry the text (sending it empty would blank
-// the sign while the log says "Success").
-std::optional<std::vector<std::uint8_t>> MessageBytes(const wxString& text, const wxString& choice, int& encoding)
+// The message text in the encoding the selected choice names; none when a
+// character cannot go out in the controller's double-byte code (sending the
+// rest would drop it, or a neighbour with it, while the log says "Success").
+// `refusal` then says which character.
+std::optional<std::vector<std::uint8_t>> MessageBytes(const wxString& text, const wxString& choice, int& encoding,
+                                                      wxString& refusal)
 {
     encoding = protocol::MessageEncoding(Utf8(choice));
     const std::u16string units = Utf16(text);
     std::string multibyte;
     if (encoding != protocol::kEncodingUtf16) {
-        const auto converted = rq::platform::ToControllerMultibyte(units);
-        if (!converted && !units.empty()) return std::nullopt;
-        multibyte = converted.value_or(std::string());
+        const protocol::MultibyteText converted =
+            protocol::ToMultibyteText(units, &rq::platform::ToControllerMultibyte);
+        if (converted.refused) {
+            refusal = wxString::Format(_("The character %s cannot be sent in GBK: choose UNICODE"),
+                                       wxString::FromUTF8(protocol::CharacterName(*converted.refused)));
+            return std::nullopt;
+        }
+        multibyte = converted.bytes;
     }
     return protocol::EncodeMessageText(units, encoding, multibyte);
 }
@@ -168,7 +175,7 @@ std::optional<std::vector<std::uint8_t>> MessageBytes(const wxString& text, cons
 std::size_t RQ_M4TFrame::BuildMessage(std::uint8_t* frame)
 {
     int encoding = 0;
-    const auto text = MessageBytes(MessageText->GetValue(), MessageChoice->GetStringSelection(), encoding);
+    const auto text = MessageBytes(MessageText->GetValue(), MessageChoice->GetStringSelection(), encoding, refusal);
     const std::size_t pos = BeginFrame(frame);
     if (pos == 0 || !text) return 0;
     // A text too long for one frame is refused: nothing is sent.
@@ -180,7 +187,7 @@ std::size_t RQ_M4TFrame::BuildMessage(std::uint8_t* frame)
 std::size_t RQ_M4TFrame::BuildDefaultMessage(std::uint8_t* frame)
 {
     int encoding = 0;
-    const auto text = MessageBytes(MessageText->GetValue(), MessageChoice->GetStringSelection(), encoding);
+    const auto text = MessageBytes(MessageText->GetValue(), MessageChoice->GetStringSelection(), encoding, refusal);
     const std::size_t pos = BeginFrame(frame);
     if (pos == 0 || !text) return 0;
     const std::size_t end = protocol::EncodeDefaultMessage(frame, pos, encoding, *text);

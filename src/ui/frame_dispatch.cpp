@@ -53,12 +53,13 @@ void RQ_M4TFrame::SendCommand(CommandBuilder builder, const wxString& title)
     replyBuffer.reset();
     replyLength = 0;
     replyDecoder = nullptr;
+    refusal.clear();
 
     const std::size_t length = (this->*builder)(frame);
     if (length != 0)
         StartTransaction(frame, length);
     else
-        AppendLog(_("Parameter error"), ToColour(rq::serial::RED), false);
+        AppendLog(refusal.empty() ? _("Parameter error") : refusal, ToColour(rq::serial::RED), false);
 }
 
 void RQ_M4TFrame::StartTransaction(const std::uint8_t* frame, std::size_t length)

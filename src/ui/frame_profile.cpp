@@ -113,9 +113,14 @@ void RQ_M4TFrame::ApplyProfile(IniFile& store)
     BrightSetButton->Enable(brightEnabled);
     BrightCombo->SetValue(brightText);
     // Show the stored level as the selected entry, so that "Bright Set" sends
-    // the level the box shows rather than automatic brightness.
+    // the level the box shows. A stored text the model does not list (its
+    // "Auto" on a model without one) would be sent as automatic brightness,
+    // which such a model does not offer: its first entry is selected instead.
     const int storedEntry = BrightCombo->FindString(brightText, true);
-    if (storedEntry != wxNOT_FOUND) BrightCombo->SetSelection(storedEntry);
+    if (storedEntry != wxNOT_FOUND)
+        BrightCombo->SetSelection(storedEntry);
+    else if (BrightCombo->GetCount() > 0)
+        BrightCombo->SetSelection(0);
 
     BlackButton->Enable(config.ReadLong(profile_keys::Black, 0) != 0);
 

@@ -123,6 +123,9 @@ protected:
     std::unique_ptr<std::uint8_t[]> replyBuffer;
     std::uint32_t replyLength = 0;
     ReplyDecoder replyDecoder = nullptr;
+    // Why the last builder built nothing, when "Parameter error" would not
+    // tell the operator what to change.
+    wxString refusal;
 
 private:
     void ReadSettings();

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Starts the program as an operator does, in a fresh copy of its working
 # directory, waits for its window, closes it, and fails on any GTK warning
-# or critical it wrote to standard error. Run it bare and under
-# with_window_manager.sh; GTK_THEME may be set by the caller.
+# or critical it wrote to standard error, and, in English, on a locale
+# warning. Run it bare and under with_window_manager.sh; GTK_THEME may be set
+# by the caller.
 #
 # usage: test_startup_stderr.sh PROGRAM RUNTIME_DIR [LANGUAGE_NUMBER]
 set -euo pipefail
@@ -51,6 +52,11 @@ pid=
 
 if grep -E 'Gtk-(CRITICAL|WARNING)' "$scratch/stderr" >&2; then
     echo "FAIL: GTK complained on standard error (above)" >&2
+    exit 1
+fi
+# English is the built-in language: no system locale for it is worth a word.
+if [ -z "$language" ] && grep 'Cannot set locale' "$scratch/stderr" >&2; then
+    echo "FAIL: a locale warning on standard error (above) where English is the built-in language" >&2
     exit 1
 fi
 [ "$status" -eq 0 ] || { cat "$scratch/stderr" >&2; echo "FAIL: the program ended with status $status" >&2; exit 1; }

@@ -195,7 +195,7 @@ TEST_F(CliFromParity, StartUpValuesGiveTheSameFrames)
     // Values that the window's lists select by text: a lower-case scan, a
     // level no item matches, an alignment in another case.
     Start("[Setting]\nMode=RQ-M4T\n[SerialPort]\nCOM=/dev/null\nBSP=9600\n"
-          "[LED]\nWidth=96\nHigh=32\nScan=p10\nScrollLevel=20\nScrollSpeed=5\nid=300\nNewId=9\nAlign=RIGHT\n"
+          "[LED]\nWidth=96\nHigh=32\nScan=p10\nScrollLevel=20\nScrollSpeed=5\nid=254\nNewId=9\nAlign=RIGHT\n"
           "[Blinking]\nEnable=1\nOninterval=-5\nOffinterval=70000\n"
           "[Roll]\nElapsed=123\nSpeed=4\n",
           kOpenProfile);
@@ -228,12 +228,17 @@ TEST_F(CliFromParity, DefaultsOfAnEmptySettingsFile)
 TEST_F(CliFromParity, StoredBrightnessIsTheOneTheOperatorChose)
 {
     Start("[Setting]\nMode=RQ-M4T\n[SerialPort]\nCOM=/dev/null\n[LED]\nid=1\nBright=8\n", kOpenProfile);
-    // The window shows the stored level in its brightness box, but right
-    // after start-up no list entry is selected, so "Bright Set" pressed at
-    // once would send automatic brightness. The tool sends the level shown and
-    // stored, as the window does once the operator picks that entry again.
-    EXPECT_EQ(frame->BrightCombo->GetValue(), "8");
-    frame->BrightCombo->SetSelection(IndexOf(frame->BrightCombo, "8"));
+    // The stored level is the selected entry, so both send what the box shows.
+    EXPECT_EQ(frame->BrightCombo->GetStringSelection(), "8");
     EXPECT_EQ(Tool("bright"), Window(&TestableFrame::BuildBrightness));
     EXPECT_EQ(Tool("bright"), "A1 08 F7 01 43 08 EC 51");
+}
+
+TEST_F(CliFromParity, ModelWithoutAutoSendsItsFirstLevel)
+{
+    // The stored default "Auto" is no entry of this model.
+    Start("", "[Model]\nModel=RQ-M4T\n[Bright]\nLeve=16\n");
+    EXPECT_EQ(frame->BrightCombo->GetValue(), "0");
+    EXPECT_EQ(Tool("bright"), Window(&TestableFrame::BuildBrightness));
+    EXPECT_EQ(Tool("bright"), "A1 07 F8 43 00 E3 51");
 }

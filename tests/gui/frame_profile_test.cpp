@@ -114,6 +114,9 @@ INSTANTIATE_TEST_SUITE_P(
                 [](TestableFrame& f) {
                     EXPECT_EQ(Items(f.BrightCombo), (std::vector<std::string>{"0", "1", "2"}));
                     EXPECT_TRUE(Usable(f.BrightLabel));
+                    // The stored default "Auto" is no entry here: the first one is shown and sent.
+                    EXPECT_EQ(f.BrightCombo->GetValue(), "0");
+                    EXPECT_EQ(f.BrightCombo->GetSelection(), 0);
                 }},
         KeyCase{"HugeLevelCountIsCappedAtTheWireByte", "[Bright]\nLeve=2000000000\n",
                 [](TestableFrame& f) {
@@ -213,11 +216,11 @@ TEST_F(ProfileTest, StoredBrightnessIsTheSelectedEntrySoBrightSetSendsWhatIsShow
     EXPECT_EQ(rq::test::Hex(buffer, 7), "A1 07 F8 43 08 EB 51");
 }
 
-TEST_F(ProfileTest, StoredTextThatIsNoEntryLeavesNothingSelected)
+TEST_F(ProfileTest, StoredTextThatIsNoEntrySelectsTheFirst)
 {
     Start("[Bright]\nLeve=4\n", "[LED]\nBright=9\n");
-    EXPECT_EQ(frame->BrightCombo->GetValue(), "9");
-    EXPECT_EQ(frame->BrightCombo->GetSelection(), wxNOT_FOUND);
+    EXPECT_EQ(frame->BrightCombo->GetValue(), "0");
+    EXPECT_EQ(frame->BrightCombo->GetSelection(), 0);
 }
 
 // A profile the parser cannot read whole is still applied as far as it can

@@ -429,9 +429,14 @@ TEST_F(TransactionTest, TextTheCodePageCannotCarryIsRefusedNotSentEmpty)
 {
     StartWith({});
     frame->MessageChoice->SetSelection(0);  // the multibyte encoding
-    frame->MessageText->SetValue(wxString::FromUTF8("LED \xF0\x9F\x98\x80"));  // an emoji: no GBK form
+    // No GBK form, and the code page's single byte 0x80 that would take the 5 as its pair.
+    frame->MessageText->SetValue(wxString::FromUTF8("\xE2\x82\xAC" "5 OK"));
+    ClickAndWait(frame->DefaultMessageButton);
+    EXPECT_EQ(Log().back().text, "The character \"\xE2\x82\xAC\" (U+20AC) cannot be sent in GBK: choose UNICODE");
+    EXPECT_EQ(Log().back().colour, rq::test::kRed);
+    frame->MessageText->SetValue(wxString::FromUTF8("LED \xF0\x9F\x98\x80"));
     ClickAndWait(frame->SendMessageButton);
-    EXPECT_EQ(Log().back().text, "Parameter error");
+    EXPECT_EQ(Log().back().text, "The character \"\xF0\x9F\x98\x80\" (U+1F600) cannot be sent in GBK: choose UNICODE");
     EXPECT_TRUE(sim->RecordedFrames().empty());
     frame->MessageChoice->SetStringSelection("UNICODE");
     ClickAndWait(frame->SendMessageButton);

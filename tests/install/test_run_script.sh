@@ -3,7 +3,8 @@
 # with the real simulated controller and a stand-in for the program that
 # records what it found and talks to the port it was given.
 #
-# usage: test_run_script.sh BUILD_DIR   (rq-m4x-sim must be built there)
+# usage: test_run_script.sh BUILD_DIR   (rq-m4x-sim, rq-m4x-send and the manual
+#        pages must be built there)
 set -euo pipefail
 
 build=$(cd "${1:?usage: test_run_script.sh BUILD_DIR}" && pwd)
@@ -213,6 +214,41 @@ expect_eq "exit status" 2 "$status"
 [ ! -e "$settings" ] || fail "the settings file was written"
 run --port
 expect_eq "exit status of --port without a name" 2 "$status"
+
+case_name="what the README has a newcomer try next is built by scripts/run"
+# A stand-in for cmake: configuring does nothing, and building a target links
+# its files from the real build into the fake one, so afterwards the fake
+# build holds what scripts/run asked for and nothing more.
+mkdir -p "$scratch/bin"
+cat >"$scratch/bin/cmake" <<'CMAKE'
+#!/usr/bin/env bash
+[ "${1:-}" = --build ] || exit 0
+into=$2
+shift 2
+while [ $# -gt 0 ]; do
+    if [ "$1" = --target ]; then
+        case $2 in
+            rq-m4x-send) ln -sf "$REAL_BUILD/tools/rq-m4x-send" "$into/tools/rq-m4x-send" ;;
+            rq_docs) ln -sfn "$REAL_BUILD/doc" "$into/doc" ;;
+        esac
+        shift
+    fi
+    shift
+done
+CMAKE
+chmod +x "$scratch/bin/cmake"
+reset_settings '[SerialPort]\nCOM=/dev/ttyUSB9\n'
+status=0
+PATH=$scratch/bin:$PATH REAL_BUILD=$build RQ_BUILD_DIR=$fake "$root/scripts/run" >/dev/null 2>"$scratch/stderr" ||
+    status=$?
+expect_eq "exit status" 0 "$status"
+for command in "build/tools/rq-m4x-send --list-ports" "man -l build/doc/rq-m4x-send.1"; do
+    grep -qF "$command" "$root/README.md" || fail "the README no longer shows $command"
+    # shellcheck disable=SC2086  # the command's words
+    (cd "$scratch" && MANPAGER=cat $command >/dev/null 2>"$scratch/stderr") ||
+        fail "$command failed after scripts/run: $(cat "$scratch/stderr")"
+done
+rm -rf "$fake/doc" "$fake/tools/rq-m4x-send"
 
 if [ "$failures" -ne 0 ]; then
     echo "$failures check(s) failed" >&2

@@ -68,9 +68,11 @@ inline const std::vector<CommandCase>& CommandCases()
         {"BrightAuto", {"bright", "auto"}, nullptr, "A1 07 F8 43 FF E2 51"},
         {"Bright0", {"bright", "0"}, "7", "A1 08 F7 07 43 00 EA 51"},
         {"BrightIdNotNumber", {"bright", "8"}, "abc", ""},
-        // Commands without payload; an ID above 255 keeps its low byte.
+        // Commands without payload; an ID outside 0..255 is refused, not cut to its low byte.
         {"Black", {"black"}, nullptr, "A1 06 F9 63 03 51"},
-        {"BlackId300", {"black"}, "300", "A1 07 F8 2C 63 2F 51"},
+        {"BlackId255", {"black"}, "255", "A1 07 F8 FF 63 02 51"},
+        {"BlackId257", {"black"}, "257", ""},
+        {"BlackIdNegative", {"black"}, "-1", ""},
         {"Reset", {"reset"}, nullptr, "A1 06 F9 99 39 51"},
         {"ResetId5", {"reset"}, "5", "A1 07 F8 05 99 3E 51"},
         {"Defaults", {"defaults"}, nullptr, "A1 06 F9 9A 3A 51"},
@@ -88,7 +90,7 @@ inline const std::vector<CommandCase>& CommandCases()
         {"ScrollBeyond32Bits", {"scroll", "4294967297", "65537"}, nullptr, "A1 0A F5 65 00 00 01 00 06 51"},
         // Change ID: only to an addressed controller.
         {"ChangeId", {"change-id", "2"}, "1", "A1 08 F7 01 21 02 C4 51"},
-        {"ChangeIdWraps", {"change-id", "300"}, "9", "A1 08 F7 09 21 2C F6 51"},
+        {"ChangeIdTo256", {"change-id", "256"}, "9", ""},
         {"ChangeIdWithoutAddress", {"change-id", "2"}, nullptr, ""},
         {"ChangeIdNotNumber", {"change-id", "x"}, "1", ""},
         // Messages: encoding 1 is the controller's code page (GBK), 2 UTF-16LE.
@@ -100,6 +102,9 @@ inline const std::vector<CommandCase>& CommandCases()
         {"MessageEmpty", {"message", ""}, nullptr, "A1 06 F9 01 A1 51"},
         // After the command word, "-h" is the text, not a request for help.
         {"MessageDashH", {"message", "-h"}, nullptr, "A1 08 F7 01 2D 68 36 51"},
+        // The euro sign has no pair in the controller's code page; in UTF-16 it goes.
+        {"MessageEuro", {"message", "A\xE2\x82\xAC"}, nullptr, ""},
+        {"MessageEuroUnicode", {"message", "--unicode", "A\xE2\x82\xAC"}, nullptr, "A1 0A F5 02 41 00 AC 20 AF 51"},
         {"DefaultMessage", {"default-message", "abc"}, "1", "A1 0B F4 01 20 01 61 62 63 E8 51"},
         {"DefaultMessageUnicode", {"default-message", "--unicode", "\xE4\xB8\xAD\xE6\x96\x87"}, nullptr,
          "A1 0B F4 20 02 2D 4E 87 65 29 51"},

@@ -176,16 +176,21 @@ INSTANTIATE_TEST_SUITE_P(
         BadValue{"Align", {"align", "middle"}, "align: \"middle\" is not left, center or right"},
         BadValue{"Blinking", {"blinking", "yes", "1", "2"}, "blinking: \"yes\" is not on or off"},
         BadValue{"ChangeIdWithoutId", {"change-id", "2"}, "change-id needs the controller's present ID: give --id N"},
-        BadValue{"Id", {"--id", "one", "black"}, "--id \"one\" is not a whole decimal number"},
+        BadValue{"Id", {"--id", "one", "black"}, "--id \"one\" is not an ID from 0 to 255"},
+        // Cut to one byte, 257 would reach the sign with ID 1.
+        BadValue{"IdAbove255", {"--id", "257", "bright", "8"}, "--id \"257\" is not an ID from 0 to 255"},
+        BadValue{"NewIdBelow0", {"--id", "1", "change-id", "-1"}, "change-id: NEW \"-1\" is not an ID from 0 to 255"},
         BadValue{"Baud", {"--baud", "0", "black"}, "--baud \"0\" is not a positive whole decimal number"},
         BadValue{"NegativeBaud", {"--baud", "-9600", "black"}, "--baud \"-9600\" is not a positive whole decimal number"},
         BadValue{"Repeat", {"--repeat", "0", "black"}, "--repeat \"0\" is not a number from 1 to 1000000"},
         BadValue{"UnicodeForBright", {"--unicode", "bright", "8"}, "--unicode applies only to message and default-message"},
         BadValue{"MessageInPieces", {"message", "two", "words"},
                  "message [--unicode] TEXT: give the text as one argument (quote it)"},
-        // The window would send an empty text for this and report success.
         BadValue{"NotInCodePage", {"message", "\xF0\x9F\x98\x80"},
-                 "message: TEXT has characters that the controller's code page cannot hold; send it with --unicode"},
+                 "message: the character \"\xF0\x9F\x98\x80\" (U+1F600) cannot be sent in GBK; give --unicode"},
+        // The code page's single byte 0x80 would take the 5 as its pair.
+        BadValue{"EuroSign", {"default-message", "\xE2\x82\xAC" "5 OK"},
+                 "default-message: the character \"\xE2\x82\xAC\" (U+20AC) cannot be sent in GBK; give --unicode"},
         BadValue{"NotUtf8", {"message", "\xC3\x28"}, "message: TEXT is not valid UTF-8"},
         BadValue{"MessageTooLong", {"message", std::string(250, 'a')},
                  "message: TEXT takes 250 bytes in encoding 1; one frame holds at most 249"},
@@ -251,6 +256,18 @@ TEST(CliRequest, LenientFieldsAndWideValuesAreSentWithAWarning)
     const RequestResult bright = Build({"--port", "p", "bright", "20"});
     ASSERT_TRUE(bright.request);
     EXPECT_EQ(bright.request->warnings, (std::vector<std::string>{"bright: VALUE 20 is sent as 15, the highest level"}));
+
+    // Sizes travel in 8-dot units; the warnings speak in the dots typed.
+    const std::vector<std::pair<std::vector<std::string>, std::string>> sizes = {
+        {{"70", "16"}, "led: WIDTH 70 dots is not a multiple of 8: sent as 64"},
+        {{"4000", "16"}, "led: WIDTH 4000 dots is more than the 2040 the frame can carry"},
+        {{"64", "-8"}, "led: HIGH -8 dots is less than 0: sent as 2040"},
+    };
+    for (const auto& [dots, warning] : sizes) {
+        const RequestResult led = Build({"--port", "p", "led", dots[0], dots[1], "P10", "0", "0"});
+        ASSERT_TRUE(led.request) << led.error;
+        EXPECT_EQ(led.request->warnings, std::vector<std::string>{warning});
+    }
 
     const RequestResult clean = Build({"--port", "p", "--id", "1", "blinking", "on", "1000", "1000"});
     ASSERT_TRUE(clean.request);
@@ -326,14 +343,14 @@ TEST(CliSavedSetup, AddressOnlyWhenTheModelAddressesByIdOrIdIsGiven)
     ASSERT_TRUE(plain.request);
     EXPECT_EQ(FrameOf(*plain.request), "A1 06 F9 63 03 51");
     EXPECT_EQ(Build({"change-id", "2"}, &saved).error, "change-id needs the controller's present ID: give --id N");
-    const RequestResult addressed = Build({"--id", "300", "black"}, &saved);
+    const RequestResult addressed = Build({"--id", "44", "black"}, &saved);
     ASSERT_TRUE(addressed.request);
     EXPECT_EQ(FrameOf(*addressed.request), "A1 07 F8 2C 63 2F 51");
 
     saved.idAddressing = true;
     saved.idText = "12x";
     EXPECT_EQ(Build({"black"}, &saved).error,
-              "the ID \"12x\" of /line/station1 is not a whole decimal number; give --id N");
+              "the ID \"12x\" of /line/station1 is not an ID from 0 to 255; give --id N");
 }
 
 TEST(CliSavedSetup, OnlyTheModelWithCommandsSends)

@@ -22,6 +22,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -185,8 +186,11 @@ RunResult RunSend(const std::vector<std::string>& args, bool onTerminal = false,
 // pseudo-terminal when `onTerminal` is set, or the file `outputPath` when
 // one is given; `input`, when given, is its standard input. A run that
 // outlives a generous bound is killed and fails the test.
+// `fileSizeLimit` (bytes, 0 for none) stops the program's file writes the way
+// a full disk does.
 RunResult RunSend(const std::vector<std::string>& args, bool onTerminal = false,
-                  const std::optional<std::string>& input = std::nullopt, const std::string& outputPath = {})
+                  const std::optional<std::string>& input = std::nullopt, const std::string& outputPath = {},
+                  rlim_t fileSizeLimit = 0)
 {
     RunResult result;
     std::vector<std::string> words = {RQ_SEND_EXECUTABLE};
@@ -235,6 +239,11 @@ RunResult RunSend(const std::vector<std::string>& args, bool onTerminal = false,
         if (output < 0) _exit(126);
         dup2(output, STDOUT_FILENO);
         dup2(errPipe[1], STDERR_FILENO);
+        if (fileSizeLimit != 0) {
+            signal(SIGXFSZ, SIG_IGN);
+            const rlimit limit{fileSizeLimit, fileSizeLimit};
+            if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(125);
+        }
         execv(argv[0], argv.data());
         _exit(127);
     }
@@ -917,6 +926,16 @@ TEST(CliSend, OutputThatCannotBeWrittenHasItsOwnStatus)
     EXPECT_EQ(log.status, 9);
     EXPECT_EQ(log.err, "rq-m4x-send: cannot write to the log file /dev/full\n");
     ExpectNothingSentSince(sim, 1);
+
+    // A log that takes its header but not the transactions' lines after it.
+    WorkDir dir;
+    const std::string cut = dir.Path() + "/cut.log";
+    const RunResult cutShort = RunSend({"--quiet", "--log", cut, "--port", sim.PortPath(), "--repeat", "20", "black"},
+                                     false, std::nullopt, {}, 1024);
+    EXPECT_EQ(cutShort.status, 9) << cutShort.err;
+    EXPECT_EQ(cutShort.err, "rq-m4x-send: cannot write to the log file " + cut + "\n");
+    EXPECT_EQ(dir.ReadFile("cut.log").rfind("==== ", 0), 0u) << "the header went in";
+    EXPECT_EQ(sim.RecordedFrames().size(), 22u) << "the probe above and the transactions themselves went out";
 }
 #endif
 
@@ -1205,6 +1224,14 @@ TEST(CliFleet, ScriptRunsItsLinesInOrder)
     EXPECT_EQ(piped.status, 0) << piped.err;
     EXPECT_EQ(Lines(piped.out).at(0), "standard input:1  ID 2  " + kBlanks + "Success");
     EXPECT_EQ(sim.RecordedFrames().size(), expected.size() + 2);
+
+    // --hex prints each frame as often as the run would send it, and sends none.
+    const RunResult hex = RunSend({"--hex", "--port", sim.PortPath(), "--script", "-"}, false,
+                                  std::string("--ids 2,3 --repeat 2 bright 8\nreset\n"));
+    EXPECT_EQ(hex.status, 0) << hex.err;
+    EXPECT_EQ(hex.out, kBrightTo123[1] + "\n" + kBrightTo123[1] + "\n" + kBrightTo123[2] + "\n" + kBrightTo123[2] +
+                           "\nA1 06 F9 99 39 51\n");
+    EXPECT_EQ(sim.RecordedFrames().size(), expected.size() + 2);
 }
 
 namespace {
@@ -1240,7 +1267,9 @@ TEST_P(CliScriptEncodings, SendTheSameFrames)
     SimController sim;
     WorkDir dir;
     dir.WriteFile("station.txt", GetParam().bytes);
-    const std::vector<std::string> expected = {"A1 08 F7 01 2D 68 36 51", "A1 0A F5 01 D6 D0 CE C4 D9 51"};
+    // A character outside the BMP comes as a surrogate pair in UTF-16 scripts.
+    const std::vector<std::string> expected = {"A1 08 F7 01 2D 68 36 51", "A1 0A F5 01 D6 D0 CE C4 D9 51",
+                                               "A1 0A F5 02 3D D8 00 DE 95 51"};
     const RunResult file = RunSend({"--quiet", "--port", sim.PortPath(), "--script", dir.Path() + "/station.txt"});
     EXPECT_EQ(file.status, 0) << file.err;
     EXPECT_EQ(sim.RecordedFrames(), expected);
@@ -1248,17 +1277,20 @@ TEST_P(CliScriptEncodings, SendTheSameFrames)
     const RunResult piped = RunSend({"--quiet", "--port", sim.PortPath(), "--script", "-"}, false, GetParam().bytes);
     EXPECT_EQ(piped.status, 0) << piped.err;
     const std::vector<std::string> frames = sim.RecordedFrames();
-    ASSERT_EQ(frames.size(), 4u);
-    EXPECT_EQ(std::vector<std::string>(frames.begin() + 2, frames.end()), expected);
+    ASSERT_EQ(frames.size(), 6u);
+    EXPECT_EQ(std::vector<std::string>(frames.begin() + 3, frames.end()), expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Cli, CliScriptEncodings,
-    ::testing::Values(ScriptEncodingCase{"Utf8", "# \xE7\xAB\x99\xE5\x8F\xB0\nmessage -h\nmessage \xE4\xB8\xAD\xE6\x96\x87\n"},
+    ::testing::Values(ScriptEncodingCase{"Utf8", "# \xE7\xAB\x99\xE5\x8F\xB0\nmessage -h\nmessage \xE4\xB8\xAD\xE6\x96\x87\n"
+                                                 "message --unicode \xF0\x9F\x98\x80\n"},
                       ScriptEncodingCase{"Utf8WithMark", "\xEF\xBB\xBF# \xE7\xAB\x99\xE5\x8F\xB0\r\nmessage -h\r\n"
-                                                         "message \xE4\xB8\xAD\xE6\x96\x87\r\n"},
-                      ScriptEncodingCase{"Utf16LittleEndian", Utf16WithMark(u"# 站台\r\nmessage -h\r\nmessage 中文\r\n", false)},
-                      ScriptEncodingCase{"Utf16BigEndian", Utf16WithMark(u"# 站台\r\nmessage -h\r\nmessage 中文\r\n", true)}),
+                                                         "message \xE4\xB8\xAD\xE6\x96\x87\r\nmessage --unicode \xF0\x9F\x98\x80\r\n"},
+                      ScriptEncodingCase{"Utf16LittleEndian",
+                                         Utf16WithMark(u"# 站台\r\nmessage -h\r\nmessage 中文\r\nmessage --unicode 😀\r\n", false)},
+                      ScriptEncodingCase{"Utf16BigEndian",
+                                         Utf16WithMark(u"# 站台\r\nmessage -h\r\nmessage 中文\r\nmessage --unicode 😀\r\n", true)}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // Bytes that promise UTF-16 and break it are refused, naming the encoding.

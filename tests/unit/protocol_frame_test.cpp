@@ -37,14 +37,13 @@ TEST(BeginEnvelope, AddressGoesAtOffsetThree)
     EXPECT_TRUE(AllZeroFrom(frame, 0));
 }
 
-TEST(AddressByte, KeepsLowEightBits)
+TEST(ParseAddress, OnlyIdsOfOneByte)
 {
-    EXPECT_EQ(AddressByte(300), 0x2C);
-    EXPECT_EQ(AddressByte(255), 0xFF);
-    EXPECT_EQ(AddressByte(256), 0x00);
-    EXPECT_EQ(AddressByte(4294967295u), 0xFF);
-    EXPECT_EQ(ParseAddress("300"), std::optional<std::uint8_t>(0x2C));
-    EXPECT_EQ(ParseAddress("-2"), std::optional<std::uint8_t>(0xFE));
+    EXPECT_EQ(ParseAddress("0"), std::optional<std::uint8_t>(0x00));
+    EXPECT_EQ(ParseAddress(" +255"), std::optional<std::uint8_t>(0xFF));
+    EXPECT_EQ(ParseAddress("256"), std::nullopt);
+    EXPECT_EQ(ParseAddress("-1"), std::nullopt);
+    EXPECT_EQ(ParseAddress("4294967297"), std::nullopt);
 }
 
 TEST(SealEnvelope, LongestFrameEndsAtLastBufferByteButOne)

@@ -76,6 +76,69 @@ TEST(MessageEncoding, OnlyExactUnicodeIsTwo)
     EXPECT_EQ(MessageEncoding(""), 1);
 }
 
+// ---- which characters encoding 1 can carry ----
+
+// Stands in for the code page: ASCII as itself, and a few characters whose
+// bytes are chosen to sit on either side of the pair rule.
+std::optional<std::string> FakeCodePage(std::u16string_view character)
+{
+    static const std::pair<char16_t, const char*> table[] = {
+        {u'€', "\x80"},          {u'中', "\xD6\xD0"},         {u'甲', "\x81\x40"},
+        {u'乙', "\xFE\xFE"},     {u'丙', "\x81\x7F"},         {u'丁', "\x81\x3F"},
+        {u'戊', "\xFF\x41"},     {u'己', "\x81\x30\x81\x30"},
+    };
+    if (character.size() != 1) return std::nullopt;
+    if (character[0] < 0x80) return std::string(1, static_cast<char>(character[0]));
+    for (const auto& [c, bytes] : table) {
+        if (c == character[0]) return std::string(bytes);
+    }
+    return std::nullopt;
+}
+
+struct CheckCase {
+    const char* name;
+    std::u16string text;
+    std::string bytes;                // when accepted
+    std::optional<char32_t> refused;  // the character named
+};
+
+std::ostream& operator<<(std::ostream& os, const CheckCase& c)
+{
+    return os << c.name;
+}
+
+class MultibyteCheckTest : public testing::TestWithParam<CheckCase> {};
+
+TEST_P(MultibyteCheckTest, AcceptsOnlyOneByteOrOnePair)
+{
+    const CheckCase& c = GetParam();
+    const MultibyteText result = ToMultibyteText(c.text, &FakeCodePage);
+    EXPECT_EQ(result.refused, c.refused);
+    EXPECT_EQ(result.bytes, c.bytes);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, MultibyteCheckTest,
+    testing::Values(CheckCase{"AsciiAndPairs", u"A中甲乙", "A\xD6\xD0\x81\x40\xFE\xFE", std::nullopt},
+                    CheckCase{"EuroAfterText", u"A€", "", 0x20AC},
+                    CheckCase{"EuroBeforeDigits", u"€5 OK", "", 0x20AC},
+                    CheckCase{"Trail7F", u"丙", "", 0x4E19},
+                    CheckCase{"TrailBelow40", u"a丁", "", 0x4E01},
+                    CheckCase{"LeadFF", u"戊", "", 0x620A},
+                    CheckCase{"FourBytes", u"己", "", 0x5DF1},
+                    CheckCase{"NoConversion", u"ab한", "", 0xD55C},
+                    CheckCase{"PairIsOneCharacter", u"x\U0001F600", "", 0x1F600},
+                    CheckCase{"LoneSurrogate", std::u16string(1, char16_t(0xDC00)), "", 0xDC00}),
+    [](const testing::TestParamInfo<CheckCase>& info) { return std::string(info.param.name); });
+
+TEST(CharacterName, ShowsTheCharacterAndItsNumber)
+{
+    EXPECT_EQ(CharacterName(0x20AC), "\"\xE2\x82\xAC\" (U+20AC)");
+    EXPECT_EQ(CharacterName(0x1F600), "\"\xF0\x9F\x98\x80\" (U+1F600)");
+    EXPECT_EQ(CharacterName(0x07), "U+0007");
+    EXPECT_EQ(CharacterName(0xD800), "U+D800");
+}
+
 // ---- the 255-byte limit ----
 
 struct LimitCase {

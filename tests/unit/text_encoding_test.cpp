@@ -62,6 +62,21 @@ TEST(ToControllerMultibyte, UnrepresentableTextFails)
     EXPECT_EQ(ToControllerMultibyte(std::u16string(1, char16_t(0xD800))), std::nullopt);
 }
 
+// The code page's own answer for the euro sign is the single byte 0x80, which
+// the controller reads as the first of a pair: on either platform the text is
+// refused, naming the character.
+TEST(ToControllerMultibyte, TextTheControllerCannotShowIsRefused)
+{
+    const std::pair<std::u16string, char32_t> cases[] = {
+        {u"A€", 0x20AC}, {u"€5 OK", 0x20AC}, {u"LED \U0001F600", 0x1F600}, {u"한", 0xD55C}};
+    for (const auto& [text, refused] : cases) {
+        const protocol::MultibyteText result = protocol::ToMultibyteText(text, &ToControllerMultibyte);
+        EXPECT_EQ(result.refused, std::optional<char32_t>(refused)) << std::hex << refused;
+        EXPECT_EQ(result.bytes, "");
+    }
+    EXPECT_EQ(protocol::ToMultibyteText(u"LED屏幕 OK", &ToControllerMultibyte).bytes, "LED\xC6\xC1\xC4\xBB OK");
+}
+
 TEST(ToControllerMultibyte, ChineseMessageInBothEncodings)
 {
     const std::u16string text = u"中文";
