@@ -1500,6 +1500,11 @@ struct ScriptedServerCase {
     int connections;   // the tries the server saw
 };
 
+void PrintTo(const ScriptedServerCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
 class CliNetworkScripted : public ::testing::TestWithParam<ScriptedServerCase> {};
 
 TEST_P(CliNetworkScripted, OpensAndAnswersAsTheServerDoes)
