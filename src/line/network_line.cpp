@@ -1,7 +1,6 @@
 #include "line/network_line.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <thread>
@@ -42,7 +41,9 @@ bool StartsWithNoCase(const std::string& text, const char* prefix)
     const std::size_t length = std::strlen(prefix);
     if (text.size() < length) return false;
     for (std::size_t i = 0; i < length; ++i) {
-        if (std::tolower(static_cast<unsigned char>(text[i])) != prefix[i]) return false;
+        // ASCII only: the letters of a scheme, whatever the locale.
+        const char c = text[i] >= 'A' && text[i] <= 'Z' ? static_cast<char>(text[i] - 'A' + 'a') : text[i];
+        if (c != prefix[i]) return false;
     }
     return true;
 }

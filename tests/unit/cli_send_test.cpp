@@ -1484,12 +1484,15 @@ TEST(CliNetwork, ALineHeldByAnotherClientFailsToOpenInTheServersWords)
     EXPECT_EQ(run.status, 8) << run.out;
     const auto lines = Lines(run.out);
     ASSERT_EQ(lines.size(), 3u) << run.out;
-    EXPECT_EQ(lines[2], kBlanks + "Line in use: the server turned the connection away (\"Port's device already in use\")");
+    EXPECT_EQ(lines[2],
+              kBlanks + "Line in use: the server turned the connection away (\"Port's device already in use\")");
     EXPECT_EQ(sim.RecordedFrames().size(), 1u);
 }
 
 // What ser2net's telnet accepter says first.
-const std::string kTelnetOpening("\xFF\xFB\x03\xFF\xFD\x03\xFF\xFB\x01\xFF\xFE\x01\xFF\xFD\x00\xFF\xFB\x00\xFF\xFD\x2C", 21);
+const std::string kTelnetOpening("\xFF\xFB\x03\xFF\xFD\x03\xFF\xFB\x01\xFF\xFE\x01"
+                                 "\xFF\xFD\x00\xFF\xFB\x00\xFF\xFD\x2C",
+                                 21);
 
 struct ScriptedServerCase {
     const char* name;
