@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cstring>
 #include <thread>
 
@@ -11,19 +10,54 @@ namespace rq::platform {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
 
 constexpr char kTelnetScheme[] = "rfc2217://";
 constexpr char kRawScheme[] = "tcp://";
-constexpr int kRetryPauseMs = 5;
 
-bool StartsWith(const std::string& text, const char* prefix)
+// A server still closing its line after the previous connection turns the
+// next one away for a few milliseconds; another client may hold it for
+// long. Try again, a few times, backing off.
+constexpr int kTries = 3;
+constexpr int kRetryPauseMs[kTries - 1] = {50, 150};
+// A telnet server speaks first, at once; a raw port stays silent.
+constexpr int kServerFirstMs = 100;
+// After connect, whatever arrives is no reply to our frame: a device server
+// opens its line as the connection comes and passes on what the line held
+// (ser2net within about 10 ms on the loopback). Listen this long, and while
+// bytes still come, until they pause, up to the limit.
+constexpr int kSettleMs = 30;
+constexpr int kSettleQuietMs = 10;
+constexpr int kSettleLimitMs = 200;
+// A server that does not confirm a purge in this time is not waited for again.
+constexpr int kPurgeAckMs = 200;
+// Reads of what is already there before giving up on a server that never
+// stops sending.
+constexpr int kWaitingReads = 64;
+constexpr std::size_t kServerTextLimit = 120;
+
+bool StartsWithNoCase(const std::string& text, const char* prefix)
 {
-    return text.compare(0, std::strlen(prefix), prefix) == 0;
+    const std::size_t length = std::strlen(prefix);
+    if (text.size() < length) return false;
+    for (std::size_t i = 0; i < length; ++i) {
+        // ASCII only: the letters of a scheme, whatever the locale.
+        const char c = text[i] >= 'A' && text[i] <= 'Z' ? static_cast<char>(text[i] - 'A' + 'a') : text[i];
+        if (c != prefix[i]) return false;
+    }
+    return true;
 }
 
 int MsLeft(Clock::time_point deadline)
 {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    const auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now()).count();
+    return left > 0 ? static_cast<int>(left) : 0;
+}
+
+// Rounded up: a wait that ends short of its time point only spins.
+int MsLeftUp(Clock::time_point until)
+{
+    const auto left = std::chrono::ceil<milliseconds>(until - Clock::now()).count();
     return left > 0 ? static_cast<int>(left) : 0;
 }
 
@@ -31,17 +65,17 @@ int MsLeft(Clock::time_point deadline)
 
 bool IsNetworkPortName(const std::string& name)
 {
-    return StartsWith(name, kTelnetScheme) || StartsWith(name, kRawScheme);
+    return StartsWithNoCase(name, kTelnetScheme) || StartsWithNoCase(name, kRawScheme);
 }
 
 std::optional<NetworkAddress> ParseNetworkPortName(const std::string& name)
 {
     NetworkAddress address;
     std::string rest;
-    if (StartsWith(name, kTelnetScheme)) {
+    if (StartsWithNoCase(name, kTelnetScheme)) {
         address.telnet = true;
         rest = name.substr(std::strlen(kTelnetScheme));
-    } else if (StartsWith(name, kRawScheme)) {
+    } else if (StartsWithNoCase(name, kRawScheme)) {
         rest = name.substr(std::strlen(kRawScheme));
     } else {
         return std::nullopt;
@@ -73,56 +107,138 @@ bool NetworkLine::Open(const std::string& name, long baud)
         socket.SetError(EINVAL, "Invalid baud rate");
         return false;
     }
-    const auto deadline = Clock::now() + std::chrono::milliseconds(NETWORK_OPEN_TIMEOUT_MS);
+    const auto deadline = Clock::now() + milliseconds(NETWORK_OPEN_TIMEOUT_MS);
     telnet = address->telnet;
-    for (;;) {
+    where = name.substr(name.find("://") + 3);
+    for (int attempt = 1;; ++attempt) {
         if (!socket.Connect(address->host, address->port, std::max(MsLeft(deadline), 1))) return false;
-        codec = TelnetCodec();
-        pending.clear();
-        if (!telnet || Negotiate(baud, MsLeft(deadline))) return true;
+        const Step step = Greet(baud, deadline);
+        if (step == Step::Done) return true;
         const std::string message = socket.LastErrorMessage();
         const int code = socket.LastErrorCode();
-        // A server still closing the line after the previous connection turns
-        // the next one away before the line is set: try again while the open
-        // has time left.
-        const bool turnedAway = socket.ClosedByPeer() && codec.AcknowledgedBaud() == 0;
-        socket.Close();
+        Close();
         socket.SetError(code, message);
-        if (!turnedAway || MsLeft(deadline) <= kRetryPauseMs) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(kRetryPauseMs));
+        if (step == Step::Failed || attempt == kTries) return false;
+        const int pause = kRetryPauseMs[attempt - 1];
+        if (MsLeft(deadline) <= pause) return false;
+        std::this_thread::sleep_for(milliseconds(pause));
     }
 }
 
-bool NetworkLine::Negotiate(long baud, int timeoutMs)
+NetworkLine::Step NetworkLine::Greet(long baud, TimePoint deadline)
 {
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    const auto connected = Clock::now();
+    codec = TelnetCodec();
+    pending.clear();
+    opening.clear();
+    purgeAnswered = true;
+    if (telnet) {
+        const Step step = Negotiate(baud, connected, deadline);
+        if (step != Step::Done) return step;
+    }
+    return Settle(connected, deadline);
+}
+
+NetworkLine::Step NetworkLine::Negotiate(long baud, TimePoint connected, TimePoint deadline)
+{
+    // Our requests are recorded before the server's offers are read, so that
+    // an offer of the same option counts as the answer to ours.
     const std::vector<std::uint8_t> greeting = codec.Start();
-    if (socket.Send(greeting.data(), greeting.size(), MsLeft(deadline)) < greeting.size()) return false;
+    // What we said to a raw port would go out on its bus: let the server
+    // speak first, as a telnet server does at once.
+    const auto listenEnd = std::min(connected + milliseconds(kServerFirstMs), deadline);
+    while (opening.empty() && Clock::now() < listenEnd) {
+        if (Pump(MsLeftUp(listenEnd)) < 0) return Gone();
+    }
+    // A refusal's text and the close come right behind the first bytes.
+    if (!PumpWaiting()) return Gone();
+    if (!opening.empty() && opening[0] != telnet::IAC) return NotTelnet(connected, deadline);
+    // A server that waits for its client hears us after the pause.
+    if (socket.Send(greeting.data(), greeting.size(), MsLeft(deadline)) < greeting.size()) return Gone();
     bool settingsSent = false;
     while (codec.AcknowledgedBaud() == 0) {
+        if (!opening.empty() && opening[0] != telnet::IAC) return NotTelnet(connected, deadline);
         if (codec.PortOptionRefused()) {
             socket.SetError(EPROTONOSUPPORT, "The server does not set serial lines (RFC 2217 refused)");
-            return false;
+            return Step::Failed;
         }
         if (codec.PortOptionAgreed() && !settingsSent) {
             const std::vector<std::uint8_t> settings = TelnetCodec::LineSettings(baud);
-            if (socket.Send(settings.data(), settings.size(), MsLeft(deadline)) < settings.size()) return false;
+            if (socket.Send(settings.data(), settings.size(), MsLeft(deadline)) < settings.size()) return Gone();
             settingsSent = true;
         }
         if (MsLeft(deadline) == 0) {
+            if (opening.empty()) return NotTelnet(connected, deadline);
             socket.SetError(ETIMEDOUT, "The server did not answer the serial line settings");
-            return false;
+            return Step::Failed;
         }
-        if (!Pump(MsLeft(deadline))) return false;
+        if (Pump(MsLeft(deadline)) < 0) return Gone();
     }
     if (codec.AcknowledgedBaud() != static_cast<std::uint32_t>(baud)) {
         socket.SetError(EINVAL, "The server set " + std::to_string(codec.AcknowledgedBaud()) + " baud instead of " +
                                     std::to_string(baud));
-        return false;
+        return Step::Failed;
     }
-    // Bytes the line carried before this transaction are no reply to it.
+    return Step::Done;
+}
+
+// Data, or silence, where telnet was expected: a raw port. Its refusal (text,
+// then the close) says more than the scheme does, so it is awaited a moment.
+NetworkLine::Step NetworkLine::NotTelnet(TimePoint connected, TimePoint deadline)
+{
+    const auto until = std::min(connected + milliseconds(kSettleMs), deadline);
+    while (Clock::now() < until) {
+        if (Pump(MsLeftUp(until)) < 0) return Gone();
+    }
+    socket.SetError(EPROTONOSUPPORT, "The server does not speak telnet (RFC 2217): use tcp://" + where);
+    return Step::Failed;
+}
+
+NetworkLine::Step NetworkLine::Settle(TimePoint connected, TimePoint deadline)
+{
+    const auto limit = std::min(connected + milliseconds(kSettleLimitMs), deadline);
+    auto until = std::min(connected + milliseconds(kSettleMs), limit);
+    while (Clock::now() < until) {
+        const int received = Pump(MsLeftUp(until));
+        if (received < 0) return Gone();
+        // A telnet server opens with a command: IAC, then WILL, WONT, DO, DONT or SB.
+        if (!telnet && opening.size() >= 2 && opening[0] == telnet::IAC &&
+            (opening[1] == telnet::SB || (opening[1] >= telnet::WILL && opening[1] <= telnet::DONT))) {
+            socket.SetError(EPROTONOSUPPORT, "The server speaks telnet (RFC 2217): use rfc2217://" + where);
+            return Step::Failed;
+        }
+        if (received > 0) until = std::min(std::max(until, Clock::now() + milliseconds(kSettleQuietMs)), limit);
+    }
     pending.clear();
-    return true;
+    return Step::Done;
+}
+
+// The server closed the connection before our frame: it turns us away
+// (another client holds its line), in its own words when it gave any.
+NetworkLine::Step NetworkLine::Gone()
+{
+    if (!socket.ClosedByPeer()) return Step::Failed;
+    std::string reason = "Line in use: the server turned the connection away";
+    const std::string text = ServerText();
+    if (!text.empty()) reason += " (\"" + text + "\")";
+    socket.SetError(EBUSY, reason);
+    return Step::TurnedAway;
+}
+
+// The server's own words, from the data received: printable ASCII, each run
+// of anything else one space.
+std::string NetworkLine::ServerText() const
+{
+    std::string text;
+    for (std::uint8_t byte : pending) {
+        if (text.size() >= kServerTextLimit) break;
+        if (byte > ' ' && byte < 0x7F)
+            text += static_cast<char>(byte);
+        else if (!text.empty() && text.back() != ' ')
+            text += ' ';
+    }
+    while (!text.empty() && text.back() == ' ') text.pop_back();
+    return text;
 }
 
 bool NetworkLine::IsOpen() const
@@ -154,22 +270,49 @@ bool NetworkLine::Drain(int /*timeoutMs*/)
 
 bool NetworkLine::DiscardInput()
 {
+    bool alive = PumpWaiting();
+    if (alive && telnet && purgeAnswered && codec.PortOptionAgreed()) {
+        // The server may hold bytes from its line that it has not sent yet.
+        const unsigned confirmed = codec.PurgesAcknowledged();
+        const std::vector<std::uint8_t> purge = TelnetCodec::PurgeReceived();
+        alive = socket.Send(purge.data(), purge.size(), kPurgeAckMs) == purge.size();
+        // What comes before the confirmation left the server's line before the purge.
+        const auto until = Clock::now() + milliseconds(kPurgeAckMs);
+        while (alive && codec.PurgesAcknowledged() == confirmed) {
+            if (Clock::now() >= until) {
+                purgeAnswered = false;
+                break;
+            }
+            alive = Pump(MsLeftUp(until)) >= 0;
+        }
+    }
     pending.clear();
-    return socket.IsOpen();
+    return alive;
 }
 
-bool NetworkLine::Pump(int timeoutMs)
+int NetworkLine::Pump(int timeoutMs)
 {
     std::uint8_t buffer[512];
     const std::size_t n = socket.Receive(buffer, sizeof buffer, timeoutMs);
-    if (n == 0) return socket.LastErrorCode() == 0;
+    if (n == 0) return socket.LastErrorCode() == 0 ? 0 : -1;
+    for (std::size_t i = 0; i < n && opening.size() < 2; ++i) opening.push_back(buffer[i]);
     if (!telnet) {
         pending.insert(pending.end(), buffer, buffer + n);
-        return true;
+        return static_cast<int>(n);
     }
     std::vector<std::uint8_t> answers;
     codec.Receive(buffer, n, pending, answers);
-    if (!answers.empty() && socket.Send(answers.data(), answers.size(), 100) < answers.size()) return false;
+    if (!answers.empty() && socket.Send(answers.data(), answers.size(), 100) < answers.size()) return -1;
+    return static_cast<int>(n);
+}
+
+bool NetworkLine::PumpWaiting()
+{
+    for (int i = 0; i < kWaitingReads; ++i) {
+        const int received = Pump(0);
+        if (received < 0) return false;
+        if (received == 0) break;
+    }
     return true;
 }
 
@@ -183,7 +326,7 @@ std::size_t NetworkLine::Read(std::uint8_t* data, std::size_t length, int timeou
     while (pending.empty()) {
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
         if (left <= 0) return 0;
-        if (!Pump(static_cast<int>(left))) return 0;
+        if (Pump(static_cast<int>(left)) < 0) return 0;
     }
     const std::size_t n = std::min(length, pending.size());
     std::copy(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(n), data);

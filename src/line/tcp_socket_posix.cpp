@@ -3,9 +3,12 @@
 
 #include "line/tcp_socket.h"
 
+#include "line/bounded_call.h"
+
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <optional>
 
 #include <fcntl.h>
 #include <netdb.h>
@@ -25,6 +28,39 @@ int MsLeft(Clock::time_point deadline)
 {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
     return left > 0 ? static_cast<int>(left) : 0;
+}
+
+struct Lookup {
+    int result = 0;       // getaddrinfo's
+    int systemError = 0;  // errno, for EAI_SYSTEM
+    addrinfo* found = nullptr;
+};
+
+Lookup LookUpNow(const std::string& host, const std::string& port, int flags)
+{
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = flags;
+    Lookup lookup;
+    lookup.result = getaddrinfo(host.c_str(), port.c_str(), &hints, &lookup.found);
+    lookup.systemError = errno;
+    if (lookup.result != 0) lookup.found = nullptr;
+    return lookup;
+}
+
+// An address written as numbers is read at once; a name may wait on a name
+// server for far longer than an open may take, so it is looked up on a
+// thread of its own, given up after `timeoutMs`.
+std::optional<Lookup> LookUp(const std::string& host, const std::string& port, int timeoutMs)
+{
+    const Lookup numeric = LookUpNow(host, port, AI_NUMERICHOST);
+    if (numeric.result != EAI_NONAME) return numeric;
+    return CallWithin<Lookup>([host, port] { return LookUpNow(host, port, 0); },
+                              [](Lookup& late) {
+                                  if (late.found != nullptr) freeaddrinfo(late.found);
+                              },
+                              timeoutMs);
 }
 
 }  // namespace
@@ -58,16 +94,21 @@ bool TcpSocket::Connect(const std::string& host, const std::string& port, int ti
     impl->closedByPeer = false;
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
 
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* found = nullptr;
-    const int resolved = getaddrinfo(host.c_str(), port.c_str(), &hints, &found);
-    if (resolved != 0) {
-        SetError(resolved == EAI_SYSTEM ? errno : ENOENT, gai_strerror(resolved));
+    const std::optional<Lookup> lookup = LookUp(host, port, timeoutMs);
+    if (!lookup) {
+        SetError(ETIMEDOUT, "The name lookup of " + host + " did not finish in time");
         return false;
     }
-    for (addrinfo* address = found; address != nullptr; address = address->ai_next) {
+    if (lookup->result != 0) {
+        SetError(lookup->result == EAI_SYSTEM ? lookup->systemError : ENOENT, gai_strerror(lookup->result));
+        return false;
+    }
+    int addressesLeft = 0;
+    for (addrinfo* address = lookup->found; address != nullptr; address = address->ai_next) ++addressesLeft;
+    for (addrinfo* address = lookup->found; address != nullptr; address = address->ai_next, --addressesLeft) {
+        // The time left is shared by the addresses still to try: one that
+        // never answers (an IPv6 listener gone deaf) leaves the next its turn.
+        const auto attemptEnd = Clock::now() + std::chrono::milliseconds(MsLeft(deadline) / addressesLeft);
         const int fd = socket(address->ai_family, address->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,
                               address->ai_protocol);
         if (fd < 0) {
@@ -77,7 +118,7 @@ bool TcpSocket::Connect(const std::string& host, const std::string& port, int ti
         int result = connect(fd, address->ai_addr, address->ai_addrlen);
         if (result != 0 && errno == EINPROGRESS) {
             pollfd waiting{fd, POLLOUT, 0};
-            const int ready = poll(&waiting, 1, MsLeft(deadline));
+            const int ready = poll(&waiting, 1, MsLeft(attemptEnd));
             int error = ETIMEDOUT;
             socklen_t size = sizeof error;
             if (ready > 0) getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size);
@@ -97,7 +138,7 @@ bool TcpSocket::Connect(const std::string& host, const std::string& port, int ti
         close(fd);
         if (MsLeft(deadline) == 0) break;
     }
-    freeaddrinfo(found);
+    freeaddrinfo(lookup->found);
     return impl->fd >= 0;
 }
 

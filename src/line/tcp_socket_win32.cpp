@@ -3,11 +3,15 @@
 
 #include "line/tcp_socket.h"
 
+#include "line/bounded_call.h"
+
 #include <chrono>
 #include <mutex>
+#include <optional>
 
 #include <winsock2.h>
 #include <ws2tcpip.h>
+#include <mstcpip.h>
 #include <windows.h>
 
 namespace rq::platform {
@@ -22,18 +26,74 @@ int MsLeft(Clock::time_point deadline)
     return left > 0 ? static_cast<int>(left) : 0;
 }
 
+// The system's text for a Winsock or Windows error, in UTF-8.
 std::string SystemMessage(int code)
 {
-    char* text = nullptr;
-    const DWORD length = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                            FORMAT_MESSAGE_IGNORE_INSERTS,
-                                        nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<char*>(&text), 0,
-                                        nullptr);
-    std::string message = length > 0 && text != nullptr ? std::string(text, length) : "Error " + std::to_string(code);
-    LocalFree(text);
+    wchar_t* text = nullptr;
+    const DWORD length = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+        static_cast<DWORD>(code), MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<wchar_t*>(&text), 0,
+        nullptr);
+    std::string message;
+    if (length && text) {
+        const int size = WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
+        message.resize(static_cast<std::size_t>(size));
+        WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), message.data(), size, nullptr, nullptr);
+    }
+    if (text) LocalFree(text);
     while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == ' '))
         message.pop_back();
+    if (message.empty()) message = "Error " + std::to_string(code);
     return message;
+}
+
+struct Lookup {
+    int result = 0;  // getaddrinfo's: 0, or a Winsock error code
+    addrinfo* found = nullptr;
+};
+
+Lookup LookUpNow(const std::string& host, const std::string& port, int flags)
+{
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_protocol = IPPROTO_TCP;
+    hints.ai_flags = flags;
+    Lookup lookup;
+    lookup.result = getaddrinfo(host.c_str(), port.c_str(), &hints, &lookup.found);
+    if (lookup.result != 0) lookup.found = nullptr;
+    return lookup;
+}
+
+// An address written as numbers is read at once; a name may wait on a name
+// server for far longer than an open may take, so it is looked up on a
+// thread of its own, given up after `timeoutMs`.
+std::optional<Lookup> LookUp(const std::string& host, const std::string& port, int timeoutMs)
+{
+    const Lookup numeric = LookUpNow(host, port, AI_NUMERICHOST);
+    if (numeric.result != EAI_NONAME) return numeric;
+    return CallWithin<Lookup>([host, port] { return LookUpNow(host, port, 0); },
+                              [](Lookup& late) {
+                                  if (late.found != nullptr) freeaddrinfo(late.found);
+                              },
+                              timeoutMs);
+}
+
+// Windows answers a refused connect (a reset) by sending the SYN again for
+// about two seconds before it reports the refusal. Where the system allows,
+// ask it to report a reset at once.
+void RefuseAtOnce(SOCKET socket)
+{
+#ifdef SIO_TCP_INITIAL_RTO
+    TCP_INITIAL_RTO_PARAMETERS parameters{};
+    parameters.Rtt = TCP_INITIAL_RTO_UNSPECIFIED_RTT;
+    parameters.MaxSynRetransmissions = TCP_INITIAL_RTO_NO_SYN_RETRANSMISSIONS;
+    DWORD returned = 0;
+    // Older systems refuse the request; they keep their own behaviour.
+    WSAIoctl(socket, SIO_TCP_INITIAL_RTO, &parameters, sizeof parameters, nullptr, 0, &returned, nullptr, nullptr);
+#else
+    static_cast<void>(socket);
+#endif
 }
 
 // Winsock is started once for the process and left running until it ends.
@@ -98,16 +158,21 @@ bool TcpSocket::Connect(const std::string& host, const std::string& port, int ti
     }
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
 
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_protocol = IPPROTO_TCP;
-    addrinfo* found = nullptr;
-    if (getaddrinfo(host.c_str(), port.c_str(), &hints, &found) != 0) {
-        impl->Fail(WSAGetLastError());
+    const std::optional<Lookup> lookup = LookUp(host, port, timeoutMs);
+    if (!lookup) {
+        SetError(WSAETIMEDOUT, "The name lookup of " + host + " did not finish in time");
         return false;
     }
-    for (addrinfo* address = found; address != nullptr; address = address->ai_next) {
+    if (lookup->result != 0) {
+        impl->Fail(lookup->result);
+        return false;
+    }
+    int addressesLeft = 0;
+    for (addrinfo* address = lookup->found; address != nullptr; address = address->ai_next) ++addressesLeft;
+    for (addrinfo* address = lookup->found; address != nullptr; address = address->ai_next, --addressesLeft) {
+        // The time left is shared by the addresses still to try: one that
+        // never answers (an IPv6 listener gone deaf) leaves the next its turn.
+        const auto attemptEnd = Clock::now() + std::chrono::milliseconds(MsLeft(deadline) / addressesLeft);
         const SOCKET socket = ::socket(address->ai_family, address->ai_socktype, address->ai_protocol);
         if (socket == INVALID_SOCKET) {
             impl->Fail(WSAGetLastError());
@@ -115,11 +180,12 @@ bool TcpSocket::Connect(const std::string& host, const std::string& port, int ti
         }
         u_long nonBlocking = 1;
         ioctlsocket(socket, FIONBIO, &nonBlocking);
+        RefuseAtOnce(socket);
         bool connected = ::connect(socket, address->ai_addr, static_cast<int>(address->ai_addrlen)) == 0;
         int error = connected ? 0 : WSAGetLastError();
         if (!connected && error == WSAEWOULDBLOCK) {
             fd_set errors;
-            if (WaitFor(socket, true, MsLeft(deadline), &errors)) {
+            if (WaitFor(socket, true, MsLeft(attemptEnd), &errors)) {
                 connected = true;
                 error = 0;
             } else {
@@ -142,7 +208,7 @@ bool TcpSocket::Connect(const std::string& host, const std::string& port, int ti
         closesocket(socket);
         if (MsLeft(deadline) == 0) break;
     }
-    freeaddrinfo(found);
+    freeaddrinfo(lookup->found);
     return impl->socket != INVALID_SOCKET;
 }
 

@@ -81,6 +81,13 @@ std::vector<std::uint8_t> TelnetCodec::LineSettings(long baud)
     return out;
 }
 
+std::vector<std::uint8_t> TelnetCodec::PurgeReceived()
+{
+    std::vector<std::uint8_t> out;
+    PutPortCommand(out, PURGE_DATA, {1});  // the server's receive buffer
+    return out;
+}
+
 void TelnetCodec::Receive(const std::uint8_t* bytes, std::size_t length, std::vector<std::uint8_t>& data,
                           std::vector<std::uint8_t>& answers)
 {
@@ -171,11 +178,13 @@ void TelnetCodec::Negotiate(std::uint8_t verb, std::uint8_t option, std::vector<
 
 void TelnetCodec::Subnegotiation()
 {
-    // The only answer we read: the rate the server set, high byte first.
+    // The answers we read: the rate the server set, high byte first, and
+    // the confirmation of a purge.
     if (sub.size() == 6 && sub[0] == COM_PORT_OPTION && sub[1] == SERVER_OFFSET + SET_BAUDRATE) {
         acknowledgedBaud = (std::uint32_t{sub[2]} << 24) | (std::uint32_t{sub[3]} << 16) |
                            (std::uint32_t{sub[4]} << 8) | std::uint32_t{sub[5]};
     }
+    if (sub.size() == 3 && sub[0] == COM_PORT_OPTION && sub[1] == SERVER_OFFSET + PURGE_DATA) ++purgesAcknowledged;
 }
 
 }  // namespace rq::platform

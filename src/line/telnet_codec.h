@@ -27,6 +27,7 @@ constexpr std::uint8_t SET_DATASIZE = 2;
 constexpr std::uint8_t SET_PARITY = 3;
 constexpr std::uint8_t SET_STOPSIZE = 4;
 constexpr std::uint8_t SET_CONTROL = 5;
+constexpr std::uint8_t PURGE_DATA = 12;
 constexpr std::uint8_t SERVER_OFFSET = 100;
 }  // namespace telnet
 
@@ -44,6 +45,10 @@ public:
     // flow control on the server's line.
     static std::vector<std::uint8_t> LineSettings(long baud);
 
+    // The command that has the server drop what it received from its line
+    // and has not sent us yet.
+    static std::vector<std::uint8_t> PurgeReceived();
+
     // Takes bytes as received (they may end anywhere, even inside a command):
     // data bytes go to `data`, answers the server must get go to `answers`.
     void Receive(const std::uint8_t* bytes, std::size_t length, std::vector<std::uint8_t>& data,
@@ -54,6 +59,8 @@ public:
     bool PortOptionRefused() const { return portOptionRefused; }
     // The rate the server reported after SET-BAUDRATE; 0 until it has.
     std::uint32_t AcknowledgedBaud() const { return acknowledgedBaud; }
+    // How many PURGE-DATA commands the server has confirmed.
+    unsigned PurgesAcknowledged() const { return purgesAcknowledged; }
 
 private:
     enum class State { Data, Command, Option, Subnegotiation, SubnegotiationCommand };
@@ -73,6 +80,7 @@ private:
     bool portOptionAgreed = false;
     bool portOptionRefused = false;
     std::uint32_t acknowledgedBaud = 0;
+    unsigned purgesAcknowledged = 0;
 };
 
 }  // namespace rq::platform

@@ -1,9 +1,14 @@
 #pragma once
-// Debian's ser2net on 127.0.0.1 in front of a simulated controller's
-// terminal, started with a YAML file of its own: the serial device server a
-// network port name reaches. Linux only.
+// Serial device servers on 127.0.0.1 for the network line's tests. Linux only.
+// Debian's ser2net in front of a simulated controller's terminal, started
+// with a YAML file of its own: the server a network port name reaches. And a
+// scripted one, for what ser2net cannot be made to do on purpose.
 
+#include <atomic>
+#include <cstdint>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include <sys/types.h>
 
@@ -41,5 +46,42 @@ private:
 
 // A loopback port nobody listens on: a connect to it is refused.
 int UnusedLoopbackPort();
+
+// A device server that plays a script, serving one connection at a time.
+class ScriptedServer {
+public:
+    struct Script {
+        std::string greeting{};      // sent as soon as a connection is accepted
+        bool hangUp = false;         // then the connection is closed
+        bool telnet = false;         // answers SET-BAUDRATE and PURGE-DATA
+        std::uint32_t setBaud = 0;   // the rate it says it set; 0: the rate asked for
+        std::string held{};          // what its line received before: sent ahead of the
+                                     // next reply, or on PURGE-DATA ahead of the confirmation
+        std::string reply{};         // sent whenever data comes
+        bool neverAccept = false;    // its queue of connections is full: a connect gets no answer
+    };
+
+    explicit ScriptedServer(Script script);
+    ~ScriptedServer();
+    ScriptedServer(const ScriptedServer&) = delete;
+    ScriptedServer& operator=(const ScriptedServer&) = delete;
+
+    int TcpPort() const { return port; }
+    // Connections accepted so far.
+    int Connections() const { return connections; }
+
+private:
+    void Serve();
+    void Answer(int client, const std::uint8_t* bytes, std::size_t length);
+
+    Script script;
+    int listener = -1;
+    int port = 0;
+    int stopPipe[2] = {-1, -1};
+    std::vector<int> fillers;  // the connections that fill the queue
+    std::atomic<int> connections{0};
+    std::thread server;
+    std::string telnetInput;  // a command not yet complete
+};
 
 }  // namespace rq::test

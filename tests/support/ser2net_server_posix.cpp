@@ -13,6 +13,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <spawn.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -48,7 +49,157 @@ bool Listening(int port)
     return false;
 }
 
+void SendAll(int fd, const std::string& bytes)
+{
+    std::size_t sent = 0;
+    while (sent < bytes.size()) {
+        const ssize_t n = send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+        if (n <= 0) return;
+        sent += static_cast<std::size_t>(n);
+    }
+}
+
+constexpr std::uint8_t IAC = 255, SB = 250, SE = 240, WILL = 251, DONT = 254, COM_PORT_OPTION = 44;
+
+std::string PortAnswer(std::uint8_t command, const std::vector<std::uint8_t>& value)
+{
+    std::string answer = {char(IAC), char(SB), char(COM_PORT_OPTION), char(command + 100)};
+    for (std::uint8_t byte : value) {
+        answer += char(byte);
+        if (byte == IAC) answer += char(IAC);
+    }
+    return answer + char(IAC) + char(SE);
+}
+
 }  // namespace
+
+ScriptedServer::ScriptedServer(Script given) : script(std::move(given))
+{
+    listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    if (listener < 0 || bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size) != 0 ||
+        listen(listener, script.neverAccept ? 0 : 8) != 0 || pipe2(stopPipe, O_CLOEXEC) != 0) {
+        if (listener >= 0) close(listener);
+        throw std::runtime_error("ScriptedServer: cannot listen");
+    }
+    port = ntohs(address.sin_port);
+    if (!script.neverAccept) {
+        server = std::thread(&ScriptedServer::Serve, this);
+        return;
+    }
+    // Connections nobody takes fill the queue, until one gets no answer.
+    for (int i = 0; i < 4; ++i) {
+        const int filler = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        connect(filler, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        fillers.push_back(filler);
+        pollfd answered{filler, POLLOUT, 0};
+        if (poll(&answered, 1, 200) == 0) break;
+    }
+}
+
+ScriptedServer::~ScriptedServer()
+{
+    if (server.joinable()) {
+        const char stop = 0;
+        static_cast<void>(write(stopPipe[1], &stop, 1));
+        server.join();
+    }
+    for (int fd : fillers) close(fd);
+    for (int fd : {listener, stopPipe[0], stopPipe[1]}) close(fd);
+}
+
+void ScriptedServer::Serve()
+{
+    int client = -1;
+    for (;;) {
+        pollfd entries[2] = {{stopPipe[0], POLLIN, 0}, {client >= 0 ? client : listener, POLLIN, 0}};
+        if (poll(entries, 2, -1) < 0 && errno != EINTR) break;
+        if (entries[0].revents != 0) break;
+        if (entries[1].revents == 0) continue;
+        if (client < 0) {
+            client = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+            if (client < 0) continue;
+            ++connections;
+            telnetInput.clear();
+            SendAll(client, script.greeting);
+            if (script.hangUp) {
+                close(client);
+                client = -1;
+            }
+            continue;
+        }
+        std::uint8_t buffer[512];
+        const ssize_t n = recv(client, buffer, sizeof buffer, 0);
+        if (n <= 0) {
+            close(client);
+            client = -1;
+            continue;
+        }
+        Answer(client, buffer, static_cast<std::size_t>(n));
+    }
+    if (client >= 0) close(client);
+}
+
+// Data gets what the line held, then the reply. On telnet, commands are taken
+// whole (they may come in pieces) and only the rate and the purge answered.
+void ScriptedServer::Answer(int client, const std::uint8_t* bytes, std::size_t length)
+{
+    std::string data;
+    if (!script.telnet) {
+        data.assign(bytes, bytes + length);
+    } else {
+        telnetInput.append(bytes, bytes + length);
+        std::size_t i = 0;
+        while (i < telnetInput.size()) {
+            const auto byte = static_cast<std::uint8_t>(telnetInput[i]);
+            if (byte != IAC) {
+                data += char(byte);
+                ++i;
+                continue;
+            }
+            if (i + 1 >= telnetInput.size()) break;
+            const auto command = static_cast<std::uint8_t>(telnetInput[i + 1]);
+            if (command == IAC) {
+                data += char(IAC);
+                i += 2;
+            } else if (command >= WILL && command <= DONT) {
+                if (i + 2 >= telnetInput.size()) break;
+                i += 3;
+            } else if (command == SB) {
+                std::vector<std::uint8_t> sub;
+                std::size_t j = i + 2;
+                for (; j + 1 < telnetInput.size(); ++j) {
+                    const auto at = static_cast<std::uint8_t>(telnetInput[j]);
+                    if (at == IAC && static_cast<std::uint8_t>(telnetInput[j + 1]) == SE) break;
+                    sub.push_back(at);
+                    if (at == IAC) ++j;
+                }
+                if (j + 1 >= telnetInput.size()) break;
+                i = j + 2;
+                if (sub.size() == 6 && sub[0] == COM_PORT_OPTION && sub[1] == 1) {
+                    std::vector<std::uint8_t> rate(sub.begin() + 2, sub.end());
+                    if (script.setBaud != 0)
+                        rate = {std::uint8_t(script.setBaud >> 24), std::uint8_t(script.setBaud >> 16),
+                                std::uint8_t(script.setBaud >> 8), std::uint8_t(script.setBaud)};
+                    SendAll(client, PortAnswer(1, rate));
+                } else if (sub.size() == 3 && sub[0] == COM_PORT_OPTION && sub[1] == 12) {
+                    SendAll(client, script.held + PortAnswer(12, {sub[2]}));
+                    script.held.clear();
+                }
+            } else {
+                i += 2;
+            }
+        }
+        telnetInput.erase(0, i);
+    }
+    if (data.empty()) return;
+    SendAll(client, script.held + script.reply);
+    script.held.clear();
+}
 
 int UnusedLoopbackPort()
 {

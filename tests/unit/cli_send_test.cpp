@@ -22,6 +22,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -36,6 +37,7 @@
 #include "support/command_cases.h"
 #include "support/sim_controller.h"
 #ifndef _WIN32
+#include "line/tcp_socket.h"
 #include "support/ser2net_server.h"
 #endif
 #include "support/work_dir.h"
@@ -43,6 +45,7 @@
 using rq::test::CommandCase;
 using rq::test::SimController;
 #ifndef _WIN32
+using rq::test::ScriptedServer;
 using rq::test::Ser2netServer;
 #endif
 using rq::test::WorkDir;
@@ -1470,6 +1473,116 @@ TEST(CliNetwork, LateReplyThroughTheServerTimesOut)
     EXPECT_TRUE(Matches(lines[4], std::string(kTime) + "The request has timed out")) << lines[4];
     EXPECT_EQ(lines[5], kBlanks + "Close: " + server.PortName());
 }
+
+// True once the terminal at `path` holds bytes nobody has read (bounded).
+bool TerminalHoldsInput(const std::string& path)
+{
+    const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    int queued = 0;
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+    while (fd >= 0 && ioctl(fd, FIONREAD, &queued) == 0 && queued == 0 && std::chrono::steady_clock::now() < limit)
+        poll(nullptr, 0, 5);
+    if (fd >= 0) close(fd);
+    return queued > 0;
+}
+
+TEST(CliNetwork, ALateReplyLeftOnTheLineIsNotTakenForTheNextFramesAnswer)
+{
+    // Every reply comes after its wait, into the terminal, which keeps it
+    // until the server opens the line for the next connection.
+    SimController sim({"--delay", "600"});
+    Ser2netServer server(sim.PortPath(), Ser2netServer::Mode::Rfc2217, true);
+    for (const std::string& port : {server.PortName(), server.RawBesideName()}) {
+        for (const char* command : {"black", "reset"}) {
+            const RunResult run = RunSend({"--port", port, command});
+            EXPECT_EQ(run.status, 7) << run.out;
+            ASSERT_TRUE(TerminalHoldsInput(sim.PortPath())) << "the late reply never came";
+        }
+    }
+}
+
+TEST(CliNetwork, ALineHeldByAnotherClientFailsToOpenInTheServersWords)
+{
+    SimController sim;
+    Ser2netServer server(sim.PortPath(), Ser2netServer::Mode::Rfc2217, true);
+    // Another client has the line: its frame is answered.
+    rq::platform::TcpSocket other;
+    const std::uint8_t frame[] = {0xA1, 0x06, 0xF9, 0x63, 0x03, 0x51};
+    std::uint8_t reply = 0;
+    ASSERT_TRUE(other.Connect("127.0.0.1", server.RawBesideName().substr(16), 2000));
+    ASSERT_EQ(other.Send(frame, sizeof frame, 1000), sizeof frame);
+    ASSERT_EQ(other.Receive(&reply, 1, 2000), 1u);
+    const RunResult run = RunSend({"--port", server.PortName(), "reset"});
+    EXPECT_EQ(run.status, 8) << run.out;
+    const auto lines = Lines(run.out);
+    ASSERT_EQ(lines.size(), 3u) << run.out;
+    EXPECT_EQ(lines[2],
+              kBlanks + "Line in use: the server turned the connection away (\"Port's device already in use\")");
+    EXPECT_EQ(sim.RecordedFrames().size(), 1u);
+}
+
+// What ser2net's telnet accepter says first.
+const std::string kTelnetOpening("\xFF\xFB\x03\xFF\xFD\x03\xFF\xFB\x01\xFF\xFE\x01"
+                                 "\xFF\xFD\x00\xFF\xFB\x00\xFF\xFD\x2C",
+                                 21);
+
+struct ScriptedServerCase {
+    const char* name;
+    const char* scheme;  // as typed, in any case
+    ScriptedServer::Script script;
+    int status;
+    std::string line;  // a line of the output, after the blanks; PORT stands for the server's port
+    int connections;   // the tries the server saw
+};
+
+void PrintTo(const ScriptedServerCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
+class CliNetworkScripted : public ::testing::TestWithParam<ScriptedServerCase> {};
+
+TEST_P(CliNetworkScripted, OpensAndAnswersAsTheServerDoes)
+{
+    const ScriptedServerCase& c = GetParam();
+    ScriptedServer server(c.script);
+    const std::string number = std::to_string(server.TcpPort());
+    const std::string port = c.scheme + ("127.0.0.1:" + number);
+    const RunResult run = RunSend({"--port", port, "black"});
+    EXPECT_EQ(run.status, c.status) << run.out;
+    const std::string line = kBlanks + std::regex_replace(c.line, std::regex("PORT"), number);
+    const auto lines = Lines(run.out);
+    if (c.status == 8) {
+        ASSERT_EQ(lines.size(), 3u) << run.out;
+        EXPECT_EQ(lines[1], kBlanks + "Open Failed : " + port + " ,9600 ");
+        EXPECT_EQ(lines[2], line);
+    } else {
+        EXPECT_NE(std::find(lines.begin(), lines.end(), line), lines.end()) << run.out;
+    }
+    EXPECT_EQ(server.Connections(), c.connections);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cli, CliNetworkScripted,
+    ::testing::Values(
+        // Another client holds the line: a text, then the close; tried again a few times.
+        ScriptedServerCase{"InUse", "tcp://", {"Port already in use\r\n", true}, 8,
+                           R"(Line in use: the server turned the connection away ("Port already in use"))", 3},
+        ScriptedServerCase{"InUseTelnet", "rfc2217://", {kTelnetOpening + "Port's device already in use\r\n", true},
+                           8, R"(Line in use: the server turned the connection away ("Port's device already in use"))",
+                           3},
+        ScriptedServerCase{"TelnetServerAsRaw", "TCP://", {kTelnetOpening}, 8,
+                           "The server speaks telnet (RFC 2217): use rfc2217://127.0.0.1:PORT", 1},
+        // A raw port is silent; a sign behind it finds our telnet opening no frame.
+        ScriptedServerCase{"RawServerAsTelnet", "rfc2217://", {"", false, false, 0, "", "\xF2"}, 8,
+                           "The server does not speak telnet (RFC 2217): use tcp://127.0.0.1:PORT", 1},
+        ScriptedServerCase{"AnotherRateSet", "RFC2217://", {kTelnetOpening, false, true, 19200}, 8,
+                           "The server set 19200 baud instead of 9600", 1},
+        ScriptedServerCase{"NeverAccepts", "tcp://", {"", false, false, 0, "", "", true}, 8, "Connection timed out", 0},
+        // A checksum error the line received before: the purge drops it.
+        ScriptedServerCase{"HeldReplyPurged", "rfc2217://", {kTelnetOpening, false, true, 0, "\xF0", "\x0F"}, 0,
+                           "DATA :  0F", 1}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(CliNetwork, ServerGoneMidRunEndsTheTransactionAndFailsTheNextOpens)
 {

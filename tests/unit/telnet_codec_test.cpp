@@ -90,6 +90,11 @@ TEST(TelnetStart, OffersThePortOptionAndBinaryBothWays)
     EXPECT_EQ(ToHex(codec.Start()), "FF FB 2C FF FB 00 FF FD 00 FF FD 03");
 }
 
+TEST(TelnetPurge, AsksTheServerToDropWhatItsLineReceived)
+{
+    EXPECT_EQ(ToHex(TelnetCodec::PurgeReceived()), "FF FA 2C 0C 01 FF F0");
+}
+
 struct ReceiveCase {
     const char* name;
     std::vector<const char*> chunks;  // as the socket hands them over
