@@ -116,6 +116,8 @@ void RQ_M4TFrame::ApplyProfile(IniFile& store)
     // the level the box shows rather than automatic brightness.
     const int storedEntry = BrightCombo->FindString(brightText, true);
     if (storedEntry != wxNOT_FOUND) BrightCombo->SetSelection(storedEntry);
+    // Its entries differ from model to model: room for the longest one.
+    FitWidthsToContent();
 
     BlackButton->Enable(config.ReadLong(profile_keys::Black, 0) != 0);
 
