@@ -126,8 +126,8 @@ TEST(CommSettings, EightNoneOneWithDistinctXonXoffKeepingTheRest)
     EXPECT_EQ(dcb.ByteSize, 8);
     EXPECT_EQ(dcb.Parity, 0);
     EXPECT_EQ(dcb.StopBits, 0);
-    EXPECT_EQ(dcb.fBinary + dcb.fDtrControl + dcb.fRtsControl, 3u);
-    EXPECT_EQ(dcb.fParity + dcb.fOutxCtsFlow + dcb.fOutX + dcb.fInX + dcb.fNull + dcb.fAbortOnError, 0u);
+    EXPECT_EQ(dcb.fBinary + dcb.fDtrControl + dcb.fRtsControl, 3);
+    EXPECT_EQ(dcb.fParity + dcb.fOutxCtsFlow + dcb.fOutX + dcb.fInX + dcb.fNull + dcb.fAbortOnError, 0);
     EXPECT_EQ(dcb.fTXContinueOnXoff, 1u);
     EXPECT_EQ(dcb.XonLim, 2048);
 }
