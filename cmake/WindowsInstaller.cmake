@@ -86,6 +86,18 @@ ${remove_lines}!macroend
 ${list_lines}!macroend
 ")
 
+# uninstall.exe: runs the uninstaller proper and ends with its status.
+set(RQ_UNINSTALL_LAUNCHER ${CMAKE_BINARY_DIR}/uninstall-launcher.exe)
+add_custom_command(OUTPUT ${RQ_UNINSTALL_LAUNCHER}
+  COMMAND ${RQ_MAKENSIS_EXECUTABLE} -V2 -WX
+          -DRQ_VERSION_H=${CMAKE_SOURCE_DIR}/src/app/version.h
+          -DRQ_ICON=${RQ_ICON_DIR}/aaaa.ico
+          -DRQ_OUTFILE=${RQ_UNINSTALL_LAUNCHER}
+          ${CMAKE_SOURCE_DIR}/data/windows/uninstall-launcher.nsi
+  DEPENDS ${CMAKE_SOURCE_DIR}/data/windows/uninstall-launcher.nsi ${CMAKE_SOURCE_DIR}/src/app/version.h
+  COMMENT "Making uninstall.exe"
+  VERBATIM)
+
 add_custom_target(windows_installer
   COMMAND ${CMAKE_COMMAND} -E rm -f ${RQ_INSTALLER}
   COMMAND ${RQ_MAKENSIS_EXECUTABLE} -V2 -WX
@@ -94,8 +106,9 @@ add_custom_target(windows_installer
           -DRQ_ICON=${RQ_ICON_DIR}/aaaa.ico
           -DRQ_DEFAULT_MODEL=${RQ_DEFAULT_MODEL}
           -DRQ_OUTFILE=${RQ_INSTALLER}
+          -DRQ_LAUNCHER=${RQ_UNINSTALL_LAUNCHER}
           ${CMAKE_SOURCE_DIR}/data/windows/installer.nsi
-  DEPENDS ${CMAKE_SOURCE_DIR}/data/windows/installer.nsi ${RQ_INSTALLER_FILES}
+  DEPENDS ${CMAKE_SOURCE_DIR}/data/windows/installer.nsi ${RQ_INSTALLER_FILES} ${RQ_UNINSTALL_LAUNCHER}
   COMMENT "Making ${RQ_PACKAGE_NAME}-setup.exe"
   VERBATIM)
 add_dependencies(windows_installer windows_zip)

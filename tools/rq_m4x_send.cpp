@@ -14,6 +14,7 @@
 #include <wx/init.h>
 #include <wx/wxcrt.h>
 
+#include "app/running_mark.h"
 #include "cli/console.h"
 #include "cli/exit_status.h"
 #include "cli/human_reporter.h"
@@ -97,6 +98,9 @@ int main(int argc, char** argv)
     }
     if (arguments.json && arguments.hex) return BadArguments("--json and --hex exclude each other");
     if (arguments.log && arguments.hex) return BadArguments("--log records transactions, and --hex sends none");
+
+    // An installer started meanwhile waits instead of replacing this program.
+    const rq::app::RunningMark runningMark;
 
     // The worker posts toolkit events and the settings are toolkit INI files.
     wxInitializer toolkit;

@@ -10,6 +10,7 @@
 ;   RQ_ICON        the program's icon
 ;   RQ_DEFAULT_MODEL  the model a first start selects
 ;   RQ_OUTFILE     the installer to write
+;   RQ_LAUNCHER    uninstall.exe, made from uninstall-launcher.nsi
 
 ; 64-bit, like the program: Wine and Windows run it without a 32-bit layer.
 Target amd64-unicode
@@ -33,6 +34,7 @@ RequestExecutionLevel user
 ; files it installed, and the bundled profiles as it installed them.
 !define SETUP_DIR "$INSTDIR\Setup"
 !define FILE_LIST "${SETUP_DIR}\installed-files.txt"
+!define REMOVER "${SETUP_DIR}\remove.exe"
 
 Name "${PRODUCT}"
 OutFile "${RQ_OUTFILE}"
@@ -82,13 +84,19 @@ LangString ProfileKept ${LANG_SIMPCHINESE} "保留了您修改过的配置文件
 ; Neither the installer nor the uninstaller touches a running program's
 ; files: Windows would refuse to replace the executable, and a half-done
 ; update or removal is worse than none. Silent, they end with status 2.
+; A mark made by a copy started as administrator exists but may not be
+; opened (ERROR_ACCESS_DENIED, 5): that copy is running too.
 !macro RQ_WAIT_UNTIL_CLOSED
   ${Do}
-    System::Call 'kernel32::OpenMutexW(i 0x00100000, i 0, w "${RUNNING_MARK}") p .r0'
+    System::Call 'kernel32::OpenMutexW(i 0x00100000, i 0, w "${RUNNING_MARK}") p .r0 ?e'
+    Pop $1
     ${If} $0 P= 0
+    ${AndIf} $1 <> 5
       ${Break}
     ${EndIf}
-    System::Call 'kernel32::CloseHandle(p r0)'
+    ${If} $0 P<> 0
+      System::Call 'kernel32::CloseHandle(p r0)'
+    ${EndIf}
     ${If} ${Silent}
       SetErrorLevel 2
       Quit
@@ -206,6 +214,9 @@ FunctionEnd
 
 Section "Install"
   SetShellVarContext current
+  ; Again, now: the program may have been started while the pages were open,
+  ; and nothing is removed while it runs.
+  !insertmacro RQ_WAIT_UNTIL_CLOSED
   Call RemovePreviousFiles
   !insertmacro RQ_INSTALL_FILES
   CreateDirectory "${SETUP_DIR}"
@@ -227,7 +238,11 @@ Section "Install"
     FileClose $0
   settings_done:
 
-  WriteUninstaller "$INSTDIR\${UNINSTALLER}"
+  ; The uninstaller proper, and the program that runs it and waits for it
+  ; (data/windows/uninstall-launcher.nsi).
+  WriteUninstaller "${REMOVER}"
+  SetOutPath "$INSTDIR"
+  File "/oname=${UNINSTALLER}" "${RQ_LAUNCHER}"
 
   ; The shortcut takes the output path as its working directory.
   SetOutPath "$INSTDIR"
@@ -254,8 +269,19 @@ Section "Uninstall"
   ; settings in Config\ stay, and so do their folders.
   !insertmacro RQ_REMOVE_FILES
   Delete "${FILE_LIST}"
+  ; This runs from a temporary copy; the installed one can go.
+  Delete "${REMOVER}"
   RMDir "${SETUP_DIR}"
+  ; uninstall.exe waits for this to end: a running program's file may be
+  ; moved but not deleted, so it goes to the temporary folder and from
+  ; there at the next restart.
   Delete "$INSTDIR\${UNINSTALLER}"
+  ${If} ${FileExists} "$INSTDIR\${UNINSTALLER}"
+    GetTempFileName $R0
+    Delete "$R0"
+    Rename "$INSTDIR\${UNINSTALLER}" "$R0"
+    Delete /REBOOTOK "$R0"
+  ${EndIf}
   RMDir "$INSTDIR"
   DeleteRegKey HKCU "${UNINSTALL_KEY}"
 SectionEnd

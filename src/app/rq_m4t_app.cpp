@@ -62,12 +62,13 @@ wxString StartupSettingsMessage(const IniFile& settings)
     return text;
 }
 
-// The folder whose settings this start reads and writes, as one text for
-// every way of reaching it (relative, "..", letter case on Windows).
-wxString SettingsFolder()
+// The folder whose settings this start reads and writes, absolute. As the
+// lock's key (`asKey`) one text for every way of reaching it (relative, "..",
+// letter case on Windows); otherwise in the letters the user gave it.
+wxString SettingsFolder(bool asKey)
 {
     wxFileName folder = wxFileName::DirName(wxFileName(kSettingsPath).GetPath());
-    folder.Normalize(wxPATH_NORM_DOTS | wxPATH_NORM_ABSOLUTE | wxPATH_NORM_CASE | wxPATH_NORM_LONG);
+    folder.Normalize(wxPATH_NORM_DOTS | wxPATH_NORM_ABSOLUTE | wxPATH_NORM_LONG | (asKey ? wxPATH_NORM_CASE : 0));
     return folder.GetFullPath();
 }
 
@@ -94,11 +95,8 @@ bool RQ_M4TApp::OnInit()
     // The base OnInit would parse the command line; arguments are ignored.
     if (!wxImage::FindHandler(wxBITMAP_TYPE_PNG)) wxImage::AddHandler(new wxPNGHandler);
 
-    const wxString settingsFolder = SettingsFolder();
-    folderInstance = std::make_unique<wxSingleInstanceChecker>();
-    if (folderInstance->Create(InstanceName(settingsFolder)) && folderInstance->IsAnotherRunning()) {
-        alreadyRunningHere = true;
-    }
+    folderLock = std::make_unique<rq::app::FolderLock>(InstanceName(SettingsFolder(true)).utf8_string());
+    alreadyRunningHere = folderLock->AnotherCopyRunning();
 
     IniFile startupSettings(kSettingsPath);
     language = ResolveLanguageNumber(startupSettings.config->ReadLong(keys::Lang, kLanguageEnglish), language);
@@ -116,8 +114,8 @@ bool RQ_M4TApp::OnInit()
 
     if (alreadyRunningHere) {
         // Its settings would be overwritten by whichever window closed last.
-        folderInstance.reset();
-        wxMessageBox(wxString::Format(_("The program is already running with the settings in %s"), settingsFolder),
+        folderLock.reset();
+        wxMessageBox(wxString::Format(_("The program is already running with the settings in %s"), SettingsFolder(false)),
                      RQ_PRODUCT_NAME, wxOK | wxICON_INFORMATION | wxCENTRE, nullptr);
         return true;
     }

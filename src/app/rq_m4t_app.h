@@ -7,7 +7,6 @@
 
 #include <wx/app.h>
 #include <wx/intl.h>
-#include <wx/snglinst.h>
 
 #include "app/running_mark.h"
 
@@ -23,7 +22,7 @@ public:
 private:
     // Held while the window is open: one window per settings folder, so two
     // windows never overwrite each other's settings at exit.
-    std::unique_ptr<wxSingleInstanceChecker> folderInstance;
+    std::unique_ptr<rq::app::FolderLock> folderLock;
     bool alreadyRunningHere = false;
     std::unique_ptr<rq::app::RunningMark> runningMark;
 };

@@ -1,9 +1,15 @@
 #include "dialogs/commun_set.h"
 
 #include <algorithm>
+#include <chrono>
 #include <climits>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 
+#include <wx/app.h>
 #include <wx/bmpbndl.h>
+#include <wx/utils.h>
 #include <wx/display.h>
 #include <wx/filename.h>
 #include <wx/font.h>
@@ -154,9 +160,16 @@ _CommunSet::_CommunSet(wxWindow* parent, const wxString& title, const wxString& 
     // Quit's own Close() would then be swallowed and leave the dialog open.
     Bind(wxEVT_CHAR_HOOK, [this](wxKeyEvent& event) {
         if (event.GetKeyCode() != WXK_ESCAPE) return event.Skip();
+        if (testOpenRunning) return;
         wxCommandEvent quit(wxEVT_BUTTON, QuitButtonId);
         quit.SetEventObject(QuitButton);
         QuitButton->GetEventHandler()->ProcessEvent(quit);
+    });
+
+    // The port being test-opened is the dialog's: it stays until the open ends.
+    Bind(wxEVT_CLOSE_WINDOW, [this](wxCloseEvent& event) {
+        if (testOpenRunning && event.CanVeto()) return event.Veto();
+        event.Skip();
     });
 
     ApplyButton->SetDefault();
@@ -166,6 +179,11 @@ _CommunSet::_CommunSet(wxWindow* parent, const wxString& title, const wxString& 
     Bind(wxEVT_SIZE, [this](wxSizeEvent& event) {
         event.Skip();
         FitToContent();
+    });
+    // Moved to a monitor of another scale: placed again in the new sizes.
+    Bind(wxEVT_DPI_CHANGED, [this](wxDPIChangedEvent& event) {
+        event.Skip();
+        CallAfter([this] { FitToContent(); });
     });
 }
 
@@ -217,10 +235,55 @@ void _CommunSet::ClosePort()
     activePort = nullptr;
 }
 
+bool _CommunSet::OpenAwayFromTheWindow()
+{
+    // A Bluetooth port can take 20 s to open, a device server 2 s: the open
+    // runs on a thread of its own while this one goes on handling events, so
+    // the dialog repaints and moves. Nothing that could start another test or
+    // close the dialog is allowed meanwhile.
+    std::mutex lock;
+    std::condition_variable finished;
+    bool done = false;
+    bool opened = false;
+    rq::platform::SerialLine& line = *serialPort;
+    const std::string name = portName;
+    std::thread opener([&] {
+        const bool result = line.Open(name, kTestBaudRate);
+        {
+            std::lock_guard<std::mutex> guard(lock);
+            opened = result;
+            done = true;
+        }
+        finished.notify_all();
+        wxWakeUpIdle();
+    });
+    testOpenRunning = true;
+    const bool okWasEnabled = OkButton->IsEnabled();
+    for (wxWindow* button : {static_cast<wxWindow*>(ApplyButton), static_cast<wxWindow*>(OkButton),
+                             static_cast<wxWindow*>(QuitButton)})
+        button->Disable();
+    {
+        wxBusyCursor busy;
+        std::unique_lock<std::mutex> guard(lock);
+        while (!done) {
+            guard.unlock();
+            wxTheApp->Yield(true);
+            guard.lock();
+            finished.wait_for(guard, std::chrono::milliseconds(20), [&] { return done; });
+        }
+    }
+    opener.join();
+    ApplyButton->Enable();
+    OkButton->Enable(okWasEnabled);
+    QuitButton->Enable();
+    testOpenRunning = false;
+    return opened;
+}
+
 bool _CommunSet::TestOpen()
 {
     serialPort = rq::platform::MakeSerialLine(portName);
-    if (serialPort->Open(portName, kTestBaudRate)) {
+    if (OpenAwayFromTheWindow()) {
         portIsOpen = true;
         activePort = serialPort.get();
         ClosePort();

@@ -34,7 +34,9 @@ public:
     void SetPortFromName(const wxString& name);
     void ClosePort();
     // Opens `portName` at 9600 and closes it again; on failure tells the
-    // operator in a message box and returns false.
+    // operator in a message box and returns false. The open runs off the
+    // window's thread, under a busy cursor with the buttons disabled, while
+    // the dialog keeps handling its events.
     bool TestOpen();
     // Fills PortChoice: where the system lists its ports (Windows), with
     // those, described and opening none; elsewhere with the candidate ports
@@ -73,6 +75,7 @@ public:
     rq::platform::SerialLine* activePort = nullptr;
     std::unique_ptr<rq::platform::SerialLine> serialPort;
     bool portIsOpen = false;
+    bool testOpenRunning = false;
 
     // Shown below the port list only when a port exists but the operator may
     // not open it and joining its group would help; none otherwise.
@@ -88,6 +91,7 @@ private:
     // Apply and OK share this: take the selected port, test it, and set the
     // buttons by the result.
     bool ApplySelectedPort();
+    bool OpenAwayFromTheWindow();
     wxStaticText* MakeLabel(const wxString& text, const wxPoint& position);
     wxBitmapButton* MakeButton(wxWindowID id, const wxString& imageFile, const wxString& label, const wxPoint& position);
 

@@ -3,6 +3,7 @@
 
 #include "line/serial_port.h"
 
+#include "line/comm_settings.h"
 #include "line/output_drain.h"
 
 #define WIN32_LEAN_AND_MEAN
@@ -13,6 +14,14 @@
 #include <string>
 
 namespace rq::platform {
+
+// MinGW's winerror.h lacks it: "A device which does not exist was specified."
+#ifndef ERROR_NO_SUCH_DEVICE
+#define ERROR_NO_SUCH_DEVICE 433L
+#endif
+
+static_assert(kNoParity == NOPARITY && kOneStopBit == ONESTOPBIT && kDtrControlEnable == DTR_CONTROL_ENABLE &&
+              kRtsControlEnable == RTS_CONTROL_ENABLE);
 
 namespace {
 
@@ -142,29 +151,18 @@ bool SerialPort::Open(const std::string& name, long baud)
     impl->originalDcb = dcb;
     impl->haveOriginal = true;
 
-    dcb.BaudRate = static_cast<DWORD>(baud);
-    dcb.ByteSize = 8;
-    dcb.Parity = NOPARITY;
-    dcb.StopBits = ONESTOPBIT;
-    dcb.fBinary = TRUE;
-    dcb.fParity = FALSE;
-    dcb.fOutxCtsFlow = FALSE;
-    dcb.fOutxDsrFlow = FALSE;
-    dcb.fDtrControl = DTR_CONTROL_ENABLE;
-    dcb.fDsrSensitivity = FALSE;
-    dcb.fOutX = FALSE;
-    dcb.fInX = FALSE;
-    dcb.fErrorChar = FALSE;
-    dcb.fNull = FALSE;
-    dcb.fRtsControl = RTS_CONTROL_ENABLE;
-    dcb.fAbortOnError = FALSE;
+    const DWORD driverRate = dcb.BaudRate;
+    SetEightNoneOne(dcb, baud);
     if (!SetCommState(handle, &dcb)) {
-        // The driver refuses rates it cannot make rather than using another.
+        // A driver refuses rates it cannot make rather than using another; the
+        // rate is the cause only if the same settings pass at its own rate.
         const DWORD code = GetLastError();
+        DCB atDriverRate = dcb;
+        atDriverRate.BaudRate = driverRate;
+        const bool rateIsTheCause = driverRate != dcb.BaudRate && SetCommState(handle, &atDriverRate);
         Close();
         impl->Fail(code);
-        impl->lastMessage = "Baud rate " + std::to_string(baud) + " is not supported by this port: " +
-                            impl->lastMessage;
+        impl->lastMessage = CommStateRefusedMessage(baud, rateIsTheCause, impl->lastMessage);
         return false;
     }
     // Bytes left over from an earlier session must not pass for a reply.

@@ -190,4 +190,16 @@ std::string PermissionHintGroup(const DeviceAccess& access)
     return access.groupName;
 }
 
+std::vector<std::string> EnumeratedStrings(const std::function<EnumeratedValue(unsigned long index)>& next)
+{
+    std::vector<std::string> found;
+    for (unsigned long index = 0;; ++index) {
+        const EnumeratedValue value = next(index);
+        if (value.result == kEnumMoreData) continue;
+        if (value.result != kEnumSuccess) break;
+        if (value.text && !value.text->empty()) found.push_back(*value.text);
+    }
+    return found;
+}
+
 }  // namespace rq::platform

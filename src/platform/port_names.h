@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -93,6 +94,21 @@ bool PortHeldByAnotherProgram(int openErrorCode);
 std::string GroupGrantingAccess(const std::string& name, int openErrorCode);
 
 // ---- plain functions, no OS calls ----
+
+// One step of a walk through a registry key's values: RegEnumValueW's result
+// code and, on success, the value's data when it is a string.
+struct EnumeratedValue {
+    long result = 0;
+    std::optional<std::string> text;
+};
+inline constexpr long kEnumSuccess = 0;     // ERROR_SUCCESS
+inline constexpr long kEnumMoreData = 234;  // ERROR_MORE_DATA: this value did not fit
+inline constexpr long kEnumNoMoreItems = 259;
+
+// The non-empty strings `next` gives for index 0, 1, 2 ... A value too big
+// for the buffer is passed over; any other error ends the walk, so a key
+// deleted under it, say, cannot keep it going for ever.
+std::vector<std::string> EnumeratedStrings(const std::function<EnumeratedValue(unsigned long index)>& next);
 
 // Text order in which runs of decimal digits compare by their value:
 // "ttyUSB2" before "ttyUSB10", "ttyS9" before "ttyS10". Equal values with

@@ -49,19 +49,20 @@ std::vector<std::string> SystemPortNames()
     std::vector<std::string> names;
     HKEY key = nullptr;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSerialCommKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return names;
-    for (DWORD index = 0;; ++index) {
+    static_assert(kEnumSuccess == ERROR_SUCCESS && kEnumMoreData == ERROR_MORE_DATA &&
+                  kEnumNoMoreItems == ERROR_NO_MORE_ITEMS);
+    names = EnumeratedStrings([key](unsigned long index) {
         wchar_t valueName[256];
         DWORD nameLength = 256;
         wchar_t data[256] = {};
         DWORD size = sizeof data - sizeof(wchar_t);
         DWORD type = 0;
-        const LONG result =
-            RegEnumValueW(key, index, valueName, &nameLength, nullptr, &type, reinterpret_cast<BYTE*>(data), &size);
-        if (result == ERROR_NO_MORE_ITEMS) break;
-        if (result != ERROR_SUCCESS || type != REG_SZ) continue;
-        const std::string name = Utf8(data, size / sizeof(wchar_t));
-        if (!name.empty()) names.push_back(name);
-    }
+        EnumeratedValue value;
+        value.result = RegEnumValueW(key, static_cast<DWORD>(index), valueName, &nameLength, nullptr, &type,
+                                     reinterpret_cast<BYTE*>(data), &size);
+        if (value.result == ERROR_SUCCESS && type == REG_SZ) value.text = Utf8(data, size / sizeof(wchar_t));
+        return value;
+    });
     RegCloseKey(key);
     SortPortNames(names, {"COM"});
     return names;

@@ -121,6 +121,8 @@ void RQ_M4TFrame::ApplyProfile(IniFile& store)
         BrightCombo->SetSelection(storedEntry);
     else if (BrightCombo->GetCount() > 0)
         BrightCombo->SetSelection(0);
+    // Its entries differ from model to model: room for the longest one.
+    FitWidthsToContent();
 
     BlackButton->Enable(config.ReadLong(profile_keys::Black, 0) != 0);
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include <wx/settings.h>
 #include <wx/statbox.h>
 
 namespace {
@@ -302,7 +303,18 @@ int ContentWidth(wxWindow* control)
         return button->GetTextExtent(button->GetLabelText()).GetWidth() + 2 * button->GetCharWidth();
 #endif
     control->InvalidateBestSize();
-    return control->GetBestSize().GetWidth();
+    int width = control->GetBestSize().GetWidth();
+    // A combo box's best size can leave its longest entry too little room
+    // beside the drop button at 150 % or 200 % ("Autc"): measured here, in
+    // the box's own font and the button's width at its scale.
+    if (auto* combo = dynamic_cast<wxComboBox*>(control)) {
+        int longest = combo->GetTextExtent(combo->GetValue()).GetWidth();
+        for (unsigned k = 0; k < combo->GetCount(); ++k)
+            longest = std::max(longest, combo->GetTextExtent(combo->GetString(k)).GetWidth());
+        const int button = wxSystemSettings::GetMetric(wxSYS_VSCROLL_X, combo);
+        width = std::max(width, longest + button + 2 * combo->GetCharWidth());
+    }
+    return width;
 }
 
 // The fixed width unless the content needs more. Measured without the size
@@ -355,6 +367,12 @@ std::vector<wxWindow*> GUIFrame::OneLineFields() const
 void GUIFrame::BindHandlers()
 {
     Bind(wxEVT_CLOSE_WINDOW, &GUIFrame::OnClose, this);
+    // Moved to a monitor of another scale: fonts and fixed widths change, so
+    // every width is measured again once the toolkit has rescaled them.
+    Bind(wxEVT_DPI_CHANGED, [this](wxDPIChangedEvent& event) {
+        event.Skip();
+        CallAfter([this] { FitWidthsToContent(); });
+    });
     Bind(wxEVT_MENU, &GUIFrame::OnQuit, this, idMenuQuit);
     Bind(wxEVT_MENU, &GUIFrame::OnEnglish, this, idMenuEnglish);
     Bind(wxEVT_MENU, &GUIFrame::OnChinese, this, idMenuChinese);

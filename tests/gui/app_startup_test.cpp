@@ -169,3 +169,14 @@ TEST(AppStartup, GbkSettingsFileIsReadSaidOnceKeptAndSavedAsUtf8)
     EXPECT_EQ(saved.rfind(rq::test::NativeLines("; 三号工位的设置\n[Setting]\nlang=58\n"), 0), 0u) << saved;
     EXPECT_EQ(started.dir.ReadFile("Config/Config.ini.bad"), bytes);
 }
+
+// A copy started as administrator makes the names with an access list that a
+// normal start cannot open: the refusal means a copy is running, as an
+// existing name does. Only a fresh name, or another failure, means alone.
+TEST(AppStartup, ANameHeldOrBarredByAnotherCopyCountsAsRunning)
+{
+    EXPECT_TRUE(rq::app::HeldByAnotherCopy(false, 5));    // ERROR_ACCESS_DENIED
+    EXPECT_TRUE(rq::app::HeldByAnotherCopy(true, 183));   // ERROR_ALREADY_EXISTS
+    EXPECT_FALSE(rq::app::HeldByAnotherCopy(true, 0));
+    EXPECT_FALSE(rq::app::HeldByAnotherCopy(false, 123)); // ERROR_INVALID_NAME
+}

@@ -6,9 +6,11 @@
 #include <type_traits>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <future>
 #include <memory>
 #include <string>
 #include <tuple>
@@ -335,6 +337,58 @@ TEST_F(CommunSetTest, ListingOpensNoPortWhereTheSystemListsThem)
     withApply.push_back("COM4");
     EXPECT_EQ(opened, withApply);
     EXPECT_EQ(dialog->portName, "COM4");
+}
+
+// A Bluetooth port takes seconds to open. The line here opens after 3 s, or
+// as soon as the dialog has handled an event queued before Apply: that
+// happens only if the window's thread is not the one waiting.
+class SlowLine : public CountingLine {
+public:
+    SlowLine(std::vector<std::string>& opened, std::atomic<bool>& opening, std::promise<void>& go)
+        : CountingLine(opened), opening(opening), go(go.get_future().share())
+    {
+    }
+    bool Open(const std::string& name, long rate) override
+    {
+        opening = true;
+        go.wait_for(std::chrono::seconds(3));
+        opening = false;
+        return CountingLine::Open(name, rate);
+    }
+
+private:
+    std::atomic<bool>& opening;
+    std::shared_future<void> go;
+};
+
+TEST_F(CommunSetTest, ASlowTestOpenLeavesTheDialogHandlingEvents)
+{
+    std::vector<std::string> opened;
+    std::atomic<bool> opening{false};
+    std::promise<void> go;
+    rq::platform::SetSerialLineMaker([&](const std::string&) { return std::make_unique<CountingLine>(opened); });
+    rq::platform::SetCandidatePortNames({"COM4"});
+    auto dialog = Make("COM4");
+    rq::platform::SetSerialLineMaker(
+        [&](const std::string&) { return std::make_unique<SlowLine>(opened, opening, go); });
+    dialog->Show();
+    bool handledDuringOpen = false;
+    bool busyWithButtonsOff = false;
+    dialog->CallAfter([&] {
+        handledDuringOpen = opening.load();
+        busyWithButtonsOff = wxIsBusy() && !dialog->ApplyButton->IsEnabled() && !dialog->OkButton->IsEnabled() &&
+                             !dialog->QuitButton->IsEnabled();
+        dialog->Move(dialog->GetPosition() + wxPoint(8, 8));
+        go.set_value();
+    });
+    Press(dialog->ApplyButton);
+    EXPECT_TRUE(handledDuringOpen) << "the dialog handled no event while the port was opening";
+    EXPECT_TRUE(busyWithButtonsOff);
+    EXPECT_FALSE(wxIsBusy());
+    EXPECT_EQ(dialog->portName, "COM4");
+    EXPECT_TRUE(dialog->OkButton->IsEnabled());
+    EXPECT_TRUE(dialog->QuitButton->IsEnabled());
+    EXPECT_EQ(dialog->GetDefaultItem(), dialog->OkButton);
 }
 
 // Windows: the entries show the ports' friendly names, nothing is opened to

@@ -12,6 +12,7 @@
 #include <wx/dcscreen.h>
 #include <wx/display.h>
 #include <wx/image.h>
+#include <wx/settings.h>
 #include <wx/statbox.h>
 #include <wx/statusbr.h>
 
@@ -121,6 +122,14 @@ TEST(DisplayScale, MainWindowAndBothDialogsShowWholeAtTheDisplaysScale)
     }
     EXPECT_EQ(LayoutFaults(frame), "");
     Screenshot(frame, "main-window");
+    // Each brightness entry has its room beside the drop button, at every scale.
+    wxComboBox* bright = frame->BrightCombo;
+    ASSERT_GT(bright->GetCount(), 0u);
+    for (unsigned k = 0; k < bright->GetCount(); ++k) {
+        EXPECT_GE(bright->GetSize().GetWidth(), bright->GetTextExtent(bright->GetString(k)).GetWidth() +
+                                                    wxSystemSettings::GetMetric(wxSYS_VSCROLL_X, bright))
+            << bright->GetString(k).utf8_string();
+    }
 
     {
         _CommunSet serial(frame, "Serial port settings", "COM3", 9600, "img//devices64.png", 2);

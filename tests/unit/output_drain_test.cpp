@@ -4,6 +4,7 @@
 // empty, one that never empties (the bound holds), and a driver that fails.
 
 #include "line/output_drain.h"
+#include "line/comm_settings.h"
 
 #include <gtest/gtest.h>
 
@@ -101,6 +102,45 @@ INSTANTIATE_TEST_SUITE_P(
         // A device that vanished: no waiting on a dead line.
         DrainCase{"DriverRefuses", {100, -1}, {kUnknown}, 419, DrainResult::Failed, 2, 1}),
     [](const testing::TestParamInfo<DrainCase>& info) { return std::string(info.param.name); });
+
+// The Windows line settings over a struct laid out like DCB, as a USB CDC
+// driver may report it: XON and XOFF both 0, flow control and parity on.
+namespace comm {
+struct FakeDcb {
+    unsigned long BaudRate = 115200;
+    unsigned fBinary : 1, fParity : 1, fOutxCtsFlow : 1, fOutxDsrFlow : 1, fDtrControl : 2, fDsrSensitivity : 1,
+        fTXContinueOnXoff : 1, fOutX : 1, fInX : 1, fErrorChar : 1, fNull : 1, fRtsControl : 2, fAbortOnError : 1;
+    unsigned short XonLim = 2048;
+    unsigned char ByteSize = 7, Parity = 2, StopBits = 2;
+    char XonChar = 0, XoffChar = 0;
+};
+}  // namespace comm
+
+TEST(CommSettings, EightNoneOneWithDistinctXonXoffKeepingTheRest)
+{
+    comm::FakeDcb dcb{};
+    dcb.fParity = dcb.fOutxCtsFlow = dcb.fOutX = dcb.fInX = dcb.fNull = dcb.fAbortOnError = 1;
+    dcb.fTXContinueOnXoff = 1;
+    dcb.fRtsControl = 2;
+    SetEightNoneOne(dcb, 9600);
+    EXPECT_EQ(dcb.BaudRate, 9600u);
+    EXPECT_EQ(dcb.XonChar, 0x11);
+    EXPECT_EQ(dcb.XoffChar, 0x13);
+    EXPECT_EQ(dcb.ByteSize, 8);
+    EXPECT_EQ(dcb.Parity, 0);
+    EXPECT_EQ(dcb.StopBits, 0);
+    EXPECT_EQ(dcb.fBinary + dcb.fDtrControl + dcb.fRtsControl, 3);
+    EXPECT_EQ(dcb.fParity + dcb.fOutxCtsFlow + dcb.fOutX + dcb.fInX + dcb.fNull + dcb.fAbortOnError, 0);
+    EXPECT_EQ(dcb.fTXContinueOnXoff, 1u);
+    EXPECT_EQ(dcb.XonLim, 2048);
+}
+
+TEST(CommSettings, RateNamedOnlyWhenItIsTheCause)
+{
+    EXPECT_EQ(CommStateRefusedMessage(9600, false, "The parameter is incorrect."), "The parameter is incorrect.");
+    EXPECT_EQ(CommStateRefusedMessage(250000, true, "The parameter is incorrect."),
+              "Baud rate 250000 is not supported by this port: The parameter is incorrect.");
+}
 
 }  // namespace
 }  // namespace rq::platform

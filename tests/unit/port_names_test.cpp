@@ -73,6 +73,26 @@ TEST(SortPortNames, FamiliesInGivenOrderNumbersNaturally)
     EXPECT_EQ(names, expected);
 }
 
+// The registry walk behind the Windows list: a value too long for the buffer
+// is passed over; a key deleted mid-walk answers with an error for ever, and
+// the walk must end there (the enumerator gives up after 50 questions so a
+// walk that does not stop fails instead of hanging).
+TEST(EnumeratedStrings, EndsOnAnyErrorButMoreData)
+{
+    unsigned long asked = 0;
+    const std::vector<std::string> names = rq::platform::EnumeratedStrings([&asked](unsigned long index) {
+        ++asked;
+        rq::platform::EnumeratedValue value;
+        if (asked > 50) value.result = rq::platform::kEnumNoMoreItems;
+        else if (index == 1) value.result = rq::platform::kEnumMoreData;
+        else if (index >= 3) value.result = 1018;  // ERROR_KEY_DELETED
+        else value.text = "COM" + std::to_string(index + 1);
+        return value;
+    });
+    EXPECT_EQ(names, (std::vector<std::string>{"COM1", "COM3"}));
+    EXPECT_EQ(asked, 4u) << "the walk went on past a persistent error";
+}
+
 // The scan of /dev and the kernel's console list are Linux's.
 #ifndef _WIN32
 TEST(SystemPortNames, OnlySerialCharacterDevicesInStableOrder)

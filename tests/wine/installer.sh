@@ -8,7 +8,9 @@
 # to the simulated controller. A silent uninstall removes the program files
 # and keeps the settings file and a profile of the user's own; a new install
 # over them keeps the settings. While the program runs, the installer and
-# the uninstaller refuse (non-zero, nothing changed); an upgrade removes what
+# the uninstaller refuse (non-zero, nothing changed), an upgrade whose pages
+# were open when the program started among them; `uninstall.exe /S` waits and
+# ends with the real status; an upgrade removes what
 # only an older version installed and keeps an edited bundled profile (the
 # new one beside it as .new); a first install on a Chinese Windows starts the
 # program in Chinese.
@@ -223,6 +225,11 @@ check "rq-m4x-led-test.exe has its own manifest (amd64, Common Controls 6, PerMo
 # ---- the shortcut starts the window ----
 # The port the operator would have chosen in the serial settings dialog.
 printf '[SerialPort]\r\nCOM=COM1\r\nBSP=9600\r\n' >>"$install_dir/Config/Config.ini"
+# An upgrade whose pages are open while the program starts: the installer
+# was started first, so its first check found nothing running.
+wine "$installer" >"$out/install-mid.log" 2>&1 &
+mid_installer=$!
+check "an upgrade's pages are open before the program starts" wine "$driver" wait "$title Setup" 60
 # Started as Explorer starts it: start.exe opens the shortcut and returns.
 program_started=1
 check "the shortcut is opened" eval 'wine start /unix "$shortcut" >"$out/program.log" 2>&1'
@@ -240,16 +247,26 @@ installation_state() {
   wine reg query "$uninstall_key" 2>/dev/null | tr -d '\r'
 }
 installation_state >"$out/state-before.txt"
+# "Install" checks again before removing anything: the box that says the
+# program runs (the only window of that title with a Retry button, and above
+# the pages it belongs to) comes up, and Cancel leaves all as it was.
+check "\"Install\" is pressed on the open upgrade's pages" wine "$driver" click "$title Setup" "Install"
+running_box_shown() { wine "$driver" click "$title Setup" "Retry" >/dev/null 2>&1; }
+check "the upgrade says the program runs before it removes anything" wait_for 300 running_box_shown
+check "the upgrade removed nothing meanwhile" cmp -s "$out/state-before.txt" <(installation_state)
+cancel_box() { wine "$driver" click "$title Setup" "Cancel" >/dev/null 2>&1; }
+mid_installer_ended() { ! kill -0 "$mid_installer" 2>/dev/null; }
+check "Cancel ends the upgrade" eval 'wait_for 300 cancel_box && wait_for 300 mid_installer_ended'
+check "the cancelled upgrade changed nothing" cmp -s "$out/state-before.txt" <(installation_state)
 status=0
 wine "$installer" /S >"$out/install-running.log" 2>&1 || status=$?
 check "an upgrade while the program runs ends with a non-zero status ($status)" test "$status" -ne 0
 check "the refused upgrade changed nothing" cmp -s "$out/state-before.txt" <(installation_state)
-# Run in place (_?=) so that its exit status is the uninstaller's own; the
-# short path, as the uninstaller reads _?= only when no quote comes before it.
+# The documented command, without _?=: it waits for the uninstaller proper
+# and ends with its status, 2 for "program running".
 status=0
-short_dir_win=$(winepath -s "$install_dir_win" 2>/dev/null | tr -d '\r')
-wine "$short_dir_win\\uninstall.exe" /S "_?=$short_dir_win" >"$out/uninstall-running.log" 2>&1 || status=$?
-check "an uninstall while the program runs ends with a non-zero status ($status)" test "$status" -ne 0
+wine "$install_dir_win\\uninstall.exe" /S >"$out/uninstall-running.log" 2>&1 || status=$?
+check "an uninstall while the program runs ends with status 2 ($status)" test "$status" -eq 2
 check "the refused uninstall changed nothing" cmp -s "$out/state-before.txt" <(installation_state)
 
 # "Bright Set" sends only for the model RQ-M4T: a frame at the controller
@@ -297,8 +314,7 @@ rm -f "$install_dir/img/mine.png"
 # ---- uninstall ----
 cp "$install_dir/Config/Config.ini" "$out/Config.ini.before-uninstall"
 printf '[Model]\r\nModel=Own\r\n' >"$install_dir/Modes/Own.ini"
-# The uninstaller copies itself elsewhere and returns at once: wait until the
-# copy has done its work.
+# uninstall.exe returns once the uninstaller proper has done its work.
 program_files_gone() {
   local file
   [ ! -e "$install_dir/uninstall.exe" ] || return 1
@@ -310,11 +326,11 @@ program_files_gone() {
 run_uninstaller() { wine "$install_dir_win\\uninstall.exe" /S >"$out/uninstall.log" 2>&1; }
 t0=$SECONDS
 check "the uninstaller runs silently" run_uninstaller
-check "the uninstall removes the program files" wait_for 600 program_files_gone
+check "the uninstall has removed the program files when it returns" program_files_gone
 echo "       (uninstall: $((SECONDS - t0)) s)"
 # The last steps after the files: the entry goes last.
 entry_gone() { ! wine reg query "$uninstall_key" >/dev/null 2>&1; }
-check "the uninstall entry is gone" wait_for 300 entry_gone
+check "the uninstall entry is gone" entry_gone
 check "the Start-menu shortcut is gone" test ! -e "$shortcut"
 check "the emptied folders are gone" eval '[ ! -e "$install_dir/img" ] && [ ! -e "$install_dir/locale" ]'
 check "the settings file is kept as it was" cmp -s "$out/Config.ini.before-uninstall" "$install_dir/Config/Config.ini"

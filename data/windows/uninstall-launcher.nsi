@@ -1,0 +1,61 @@
+; uninstall.exe in the installation folder. An NSIS uninstaller started
+; without _?= copies itself to a temporary folder, starts the copy and ends
+; at once with status 0, so `uninstall.exe /S` could never report that the
+; program was running (status 2). This small program is no uninstaller and
+; copies nothing: it runs the real one (Setup\remove.exe, from a temporary
+; copy, so that it can remove the folder), waits for it and ends with its
+; status. The real one moves this file out of the folder it removes.
+;
+; The build (cmake/WindowsInstaller.cmake) passes RQ_VERSION_H, RQ_ICON and
+; RQ_OUTFILE.
+
+Target amd64-unicode
+SetCompressor /SOLID lzma
+RequestExecutionLevel user
+
+!searchparse /file "${RQ_VERSION_H}" '#define RQ_PRODUCT_NAME "' PRODUCT '"'
+!searchparse /file "${RQ_VERSION_H}" '#define RQ_MAKER_NAME "' MAKER '"'
+!searchparse /file "${RQ_VERSION_H}" '#define RQ_MAKER_NOTICE "' NOTICE '"'
+!searchparse /file "${RQ_VERSION_H}" '#define RQ_VERSION_TEXT "' VERSION '"'
+
+Name "${PRODUCT}"
+OutFile "${RQ_OUTFILE}"
+Icon "${RQ_ICON}"
+
+VIProductVersion "${VERSION}"
+VIFileVersion "${VERSION}"
+VIAddVersionKey /LANG=0 "ProductName" "${PRODUCT}"
+VIAddVersionKey /LANG=0 "ProductVersion" "${VERSION}"
+VIAddVersionKey /LANG=0 "CompanyName" "${MAKER}"
+VIAddVersionKey /LANG=0 "LegalCopyright" "${NOTICE}"
+VIAddVersionKey /LANG=0 "FileDescription" "${PRODUCT} uninstaller"
+VIAddVersionKey /LANG=0 "FileVersion" "${VERSION}"
+
+!include "LogicLib.nsh"
+
+; It shows nothing of its own: it ends in .onInit, before any page.
+Function .onInit
+  InitPluginsDir
+  ClearErrors
+  CopyFiles /SILENT "$EXEDIR\Setup\remove.exe" "$PLUGINSDIR\remove.exe"
+  ${If} ${Errors}
+    SetErrorLevel 1
+    Quit
+  ${EndIf}
+  StrCpy $1 ""
+  ${If} ${Silent}
+    StrCpy $1 "/S "
+  ${EndIf}
+  ; _?= last and unquoted: the uninstaller reads the rest of the line as the
+  ; folder, spaces and all, and then runs in place without copying itself.
+  ClearErrors
+  ExecWait '"$PLUGINSDIR\remove.exe" $1_?=$EXEDIR' $0
+  ${If} ${Errors}
+    StrCpy $0 1
+  ${EndIf}
+  SetErrorLevel $0
+  Quit
+FunctionEnd
+
+Section
+SectionEnd
