@@ -8,7 +8,8 @@
 // answer other bytes, or hang up. With --ids it is a bus of controllers, each
 // answering to its own ID, as the signs of one RS-485 line do. With --paced
 // bytes take their time on the wire both ways, as on a real line: a
-// pseudo-terminal passes them at once.
+// pseudo-terminal passes them at once. Each sign keeps what its commands set
+// (tools/sim/sign.*): --state, --snapshot and --show let one see it.
 
 #include <algorithm>
 #include <cctype>
@@ -23,6 +24,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <fcntl.h>
@@ -31,6 +33,10 @@
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
+
+#include "sim/board.h"
+#include "sim/panel.h"
+#include "sim/sign.h"
 
 namespace {
 
@@ -80,6 +86,10 @@ struct Options {
     std::map<int, std::uint8_t> failures;  // --fail ID:HEX
     bool paced = false;  // --paced: bytes take their time on the wire
     long pacedRate = 0;  // --paced RATE; 0: the rate set on the terminal
+    std::string statePath;  // --state FILE
+    std::string snapshotDir;  // --snapshot DIR
+    bool show = false;  // --show
+    std::string fontPath = "/usr/share/unifont/unifont.hex";  // --font FILE
 };
 
 int signalPipe[2] = {-1, -1};
@@ -121,6 +131,13 @@ const char USAGE[] =
     "  --reply HEX...   answer every frame with these bytes\n"
     "  --hangup-before  hang up when the first frame arrives, without answering\n"
     "  --hangup-after   hang up after answering the first frame\n"
+    "  --state FILE     after every frame, append each sign's state to FILE as one\n"
+    "                   JSON line (\"t\": the time in ms since 1970)\n"
+    "  --snapshot DIR   after every frame, write a PNG of each sign's panel into DIR\n"
+    "                   (sign-ID-N.png, or sign-N.png without --ids; N counts frames)\n"
+    "  --show           open a window with one panel per sign\n"
+    "  --font FILE      the 16-dot font in Unifont's hex format (default\n"
+    "                   /usr/share/unifont/unifont.hex)\n"
     "  -h, --help       print this help\n"
     "  --version        print the version\n"
     "\n"
@@ -223,6 +240,14 @@ bool ParseOptions(int argc, char** argv, Options& options)
             if (!ParseHexBytes(argv[i + 1], status) || status.size() != 1) return false;
             options.status = status[0];
             ++i;
+        } else if (arg == "--state" && hasValue) {
+            options.statePath = argv[++i];
+        } else if (arg == "--snapshot" && hasValue) {
+            options.snapshotDir = argv[++i];
+        } else if (arg == "--font" && hasValue) {
+            options.fontPath = argv[++i];
+        } else if (arg == "--show") {
+            options.show = true;
         } else if (arg == "--ids" && hasValue) {
             Bus bus;
             if (!ParseIdList(argv[++i], bus)) return false;
@@ -348,14 +373,21 @@ bool PayloadFits(std::uint8_t code, std::size_t length)
 
 // The address of a frame that passed Judge, if it carries one. The envelope
 // does not say whether an address is there, so the frame is read both ways
-// and the reading whose command code and payload length agree wins; a frame
-// that reads well both ways (a text that happens to look like a command
-// after an address) is taken as addressed, as a bus controller would.
+// and the reading whose command code and payload length agree wins. When
+// both agree, a command whose payload has a fixed length beats a text of any
+// length ("Bright Set" with level 1 also reads as an empty message to ID
+// 0x43); otherwise the frame is taken as addressed, as a bus controller would.
 std::optional<std::uint8_t> AddressOf(const Bytes& frame)
 {
     const std::size_t size = frame.size();
-    if (size > MIN_FRAME && PayloadFits(frame[4], size - MIN_FRAME - 1)) return frame[3];
-    return std::nullopt;
+    if (size <= MIN_FRAME || !PayloadFits(frame[4], size - MIN_FRAME - 1)) return std::nullopt;
+    const auto fixed = [](std::uint8_t code) {
+        for (const Payload& payload : PAYLOADS)
+            if (payload.code == code) return payload.length >= 0;
+        return false;
+    };
+    if (PayloadFits(frame[3], size - MIN_FRAME) && fixed(frame[3]) && !fixed(frame[4])) return std::nullopt;
+    return frame[3];
 }
 
 std::string HexLine(const Bytes& frame)
@@ -370,9 +402,18 @@ std::string HexLine(const Bytes& frame)
     return line;
 }
 
+std::int64_t WallMs()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
 class Simulator {
 public:
-    explicit Simulator(const Options& options) : options(options), bus(options.bus) {}
+    Simulator(const Options& options, rq::sim::Board& board, const rq::sim::BitmapFont& font)
+        : options(options), bus(options.bus), board(board), font(font)
+    {
+    }
     ~Simulator() { Shutdown(); }
 
     bool Start();
@@ -396,6 +437,10 @@ private:
     };
 
     bool Record(const Bytes& frame);
+    // The signs take a frame as the bus answered it (`status`: the first
+    // reply byte, -1 for none) and show what it set.
+    void TakeIntoSigns(const Bytes& frame, int status);
+    void Observe();
     // The status the bus answers a frame with; none when no controller answers.
     std::optional<std::uint8_t> BusAnswer(const Bytes& frame);
     // Each returns false when the simulator is to stop.
@@ -426,6 +471,9 @@ private:
     Clock::time_point replyLineFree{};  // when the last reply byte went out
     long frames = 0;
     std::optional<Bus> bus;
+    rq::sim::Board& board;
+    const rq::sim::BitmapFont& font;
+    FILE* stateFile = nullptr;
 };
 
 bool Simulator::Start()
@@ -456,6 +504,22 @@ bool Simulator::Start()
         if (!record) {
             std::perror(("rq-m4x-sim: " + options.recordPath).c_str());
             return false;
+        }
+    }
+    if (!options.statePath.empty()) {
+        stateFile = std::fopen(options.statePath.c_str(), "a");
+        if (!stateFile) {
+            std::perror(("rq-m4x-sim: " + options.statePath).c_str());
+            return false;
+        }
+    }
+    {
+        const std::int64_t now = WallMs();
+        std::lock_guard lock(board.mutex);
+        if (bus) {
+            for (const auto& entry : *bus) board.signs[entry.first] = rq::sim::FactorySign(entry.first, now);
+        } else {
+            board.signs[-1] = rq::sim::FactorySign(-1, now);
         }
     }
     if (!options.linkPath.empty()) {
@@ -491,6 +555,10 @@ void Simulator::Shutdown()
     if (record) {
         std::fclose(record);
         record = nullptr;
+    }
+    if (stateFile) {
+        std::fclose(stateFile);
+        stateFile = nullptr;
     }
     if (slave >= 0) close(slave);
     if (master >= 0) close(master);
@@ -590,17 +658,24 @@ bool Simulator::HandleFrame(const Bytes& frame, Clock::time_point complete)
     if (options.hangupBefore) return false;
 
     const bool last = options.hangupAfter || (options.count > 0 && frames >= options.count);
-    if (options.silent) return !last;
+    if (options.silent) {
+        TakeIntoSigns(frame, -1);
+        return !last;
+    }
 
     std::uint8_t status = Judge(frame);
     if (bus) {
         const std::optional<std::uint8_t> answer = BusAnswer(frame);
-        if (!answer) return !last;
+        if (!answer) {
+            TakeIntoSigns(frame, -1);
+            return !last;
+        }
         status = *answer;
     }
     Bytes reply;
     if (options.reply) reply = *options.reply;
     else reply.push_back(options.status ? *options.status : status);
+    TakeIntoSigns(frame, reply[0]);
     pending.push_back({complete + std::chrono::milliseconds(options.delayMs), reply, last, ByteTime()});
     return true;
 }
@@ -624,6 +699,66 @@ std::optional<std::uint8_t> Simulator::BusAnswer(const Bytes& frame)
         (*bus)[newId] = std::nullopt;
     }
     return status;
+}
+
+void Simulator::TakeIntoSigns(const Bytes& frame, int status)
+{
+    const std::int64_t now = WallMs();
+    const bool good = Judge(frame) == STATUS_SUCCESS;
+    const std::optional<std::uint8_t> address = good ? AddressOf(frame) : std::nullopt;
+    const int addressed = address ? *address : -1;
+    {
+        std::lock_guard lock(board.mutex);
+        // The signs the frame is for: the lone sign takes every frame; on a
+        // bus the addressed one, or all of them when there is no address.
+        std::vector<int> takers;
+        if (!bus) {
+            takers.push_back(-1);
+        } else if (good) {
+            if (addressed < 0) {
+                for (const auto& entry : board.signs) takers.push_back(entry.first);
+            } else if (board.signs.count(addressed)) {
+                takers.push_back(addressed);
+            }
+        }
+        for (const int id : takers) {
+            rq::sim::SignState& sign = board.signs[id];
+            sign.lastFrame = HexLine(frame);
+            sign.lastStatus = status;
+            // Only a frame the sign judged good changes it.
+            if (status != STATUS_SUCCESS || !good) continue;
+            const std::size_t code = address ? 4 : 3;
+            ApplyCommand(sign, frame.data() + code, frame.size() - 2 - code, now);
+            // Without an address the bus does not move its signs (see BusAnswer).
+            if (bus && !address) sign.id = id;
+            if (bus && sign.id != id) {
+                // "Change ID" moved it: the state goes with it.
+                rq::sim::SignState moved = sign;
+                board.signs.erase(id);
+                board.signs[moved.id] = moved;
+            }
+        }
+    }
+    ++board.changes;
+    Observe();
+}
+
+// The state lines and snapshots of every sign after a frame.
+void Simulator::Observe()
+{
+    if (!stateFile && options.snapshotDir.empty()) return;
+    const std::int64_t now = WallMs();
+    std::lock_guard lock(board.mutex);
+    for (const auto& [id, sign] : board.signs) {
+        if (stateFile) std::fprintf(stateFile, "%s\n", rq::sim::StateJson(sign, now).c_str());
+        if (!options.snapshotDir.empty()) {
+            const std::string name = options.snapshotDir + "/sign-" + (id < 0 ? "" : std::to_string(id) + "-") +
+                                     std::to_string(frames) + ".png";
+            if (!rq::sim::WritePng(rq::sim::DrawPanel(sign, font, now), name))
+                std::fprintf(stderr, "rq-m4x-sim: cannot write %s\n", name.c_str());
+        }
+    }
+    if (stateFile) std::fflush(stateFile);
 }
 
 // When the next reply byte goes out: a reply's first byte one byte time
@@ -769,7 +904,25 @@ int main(int argc, char** argv)
     sigaction(SIGHUP, &action, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 
-    Simulator simulator(options);
+    rq::sim::BitmapFont font;
+    const bool drawing = options.show || !options.snapshotDir.empty();
+    if (drawing && !font.Load(options.fontPath))
+        std::fprintf(stderr, "rq-m4x-sim: cannot read the font %s: characters are drawn as boxes\n",
+                     options.fontPath.c_str());
+    rq::sim::Board board;
+    Simulator simulator(options, board, font);
     if (!simulator.Start()) return 1;
-    return simulator.Run();
+    if (!options.show) return simulator.Run();
+
+    // The line on a thread of its own; the window on the main thread, as the
+    // toolkit wants. Closing the window stops the line, and a stopped line
+    // closes the window.
+    int status = 0;
+    std::thread line([&] {
+        status = simulator.Run();
+        rq::sim::CloseWindow();
+    });
+    const int shown = rq::sim::ShowWindow(argc, argv, board, font, [] { OnSignal(0); });
+    line.join();
+    return shown != 0 ? shown : status;
 }
