@@ -1,6 +1,7 @@
 #include "sim/panel.h"
 
 #include <algorithm>
+#include <cstring>
 #include <fstream>
 
 namespace rq::sim {
@@ -113,7 +114,11 @@ PanelDots LightDots(const SignState& sign, const BitmapFont& font, std::int64_t 
 
 PanelImage DrawPanel(const SignState& sign, const BitmapFont& font, std::int64_t nowMs)
 {
-    const PanelDots dots = LightDots(sign, font, nowMs);
+    return DrawPanel(LightDots(sign, font, nowMs), sign);
+}
+
+PanelImage DrawPanel(const PanelDots& dots, const SignState& sign)
+{
     PanelImage image;
     image.width = dots.width * kCellPixels;
     image.height = dots.height * kCellPixels;
@@ -125,21 +130,22 @@ PanelImage DrawPanel(const SignState& sign, const BitmapFont& font, std::int64_t
     const std::uint8_t on[3] = {static_cast<std::uint8_t>(255 * scale / 255), static_cast<std::uint8_t>(176 * scale / 255),
                                 0};
     const std::uint8_t off[3] = {40, 26, 8};
-    // A round LED in its cell: a 4 x 4 disc without its corners, one pixel apart.
+    // A round LED in its cell: a 4 x 4 disc without its corners, one pixel
+    // apart. Each cell row is copied whole from a lit or a dark pattern.
     static const char DISC[kCellPixels][kCellPixels + 1] = {".XX..", "XXXX.", "XXXX.", ".XX..", "....."};
+    std::uint8_t cells[2][kCellPixels][kCellPixels * 3];
+    for (int lit = 0; lit < 2; ++lit)
+        for (int py = 0; py < kCellPixels; ++py)
+            for (int px = 0; px < kCellPixels; ++px)
+                for (int c = 0; c < 3; ++c)
+                    cells[lit][py][px * 3 + c] = DISC[py][px] == 'X' ? (lit ? on : off)[c] : 12;
+    const std::size_t rowBytes = static_cast<std::size_t>(image.width) * 3;
     for (int y = 0; y < dots.height; ++y) {
-        for (int x = 0; x < dots.width; ++x) {
-            const std::uint8_t* colour = dots.lit[static_cast<std::size_t>(y * dots.width + x)] ? on : off;
-            for (int py = 0; py < kCellPixels; ++py) {
-                std::uint8_t* pixel =
-                    &image.rgb[(static_cast<std::size_t>(y * kCellPixels + py) * static_cast<std::size_t>(image.width) +
-                                static_cast<std::size_t>(x * kCellPixels)) * 3];
-                for (int px = 0; px < kCellPixels; ++px, pixel += 3) {
-                    if (DISC[py][px] != 'X') continue;
-                    pixel[0] = colour[0];
-                    pixel[1] = colour[1];
-                    pixel[2] = colour[2];
-                }
+        for (int py = 0; py < kCellPixels; ++py) {
+            std::uint8_t* pixel = &image.rgb[static_cast<std::size_t>(y * kCellPixels + py) * rowBytes];
+            for (int x = 0; x < dots.width; ++x, pixel += kCellPixels * 3) {
+                const bool lit = dots.lit[static_cast<std::size_t>(y * dots.width + x)];
+                std::memcpy(pixel, cells[lit ? 1 : 0][py], kCellPixels * 3);
             }
         }
     }
@@ -150,7 +156,8 @@ int NextChangeMs(const SignState& sign, const BitmapFont& font, std::int64_t now
 {
     if (sign.blank || sign.message.empty()) return -1;
     int next = -1;
-    if (font.TextWidth(sign.message) > sign.widthDots) next = std::max(1, 1000 / ScrollDotsPerSecond(sign));
+    // A scroll faster than 20 steps a second moves several dots a step.
+    if (font.TextWidth(sign.message) > sign.widthDots) next = std::max(50, 1000 / ScrollDotsPerSecond(sign));
     if (sign.blinking && sign.blinkOnMs > 0 && sign.blinkOffMs > 0) {
         const std::int64_t period = sign.blinkOnMs + sign.blinkOffMs;
         const std::int64_t phase = ((nowMs - sign.shownSinceMs) % period + period) % period;

@@ -49,6 +49,7 @@ struct PanelImage {
 // Each dot is a round LED in a cell of kCellPixels; lit ones in amber at the
 // sign's brightness ("auto" is the middle level), dark ones a dim brown.
 constexpr int kCellPixels = 5;
+PanelImage DrawPanel(const PanelDots& dots, const SignState& sign);
 PanelImage DrawPanel(const SignState& sign, const BitmapFont& font, std::int64_t nowMs);
 
 // How soon the picture may change again (scrolling, blinking), in ms; -1: not

@@ -23,8 +23,8 @@ namespace {
 
 std::atomic<bool> closeRequested{false};
 
-// Poll for new frames this often; an animation asks for its own pace.
-constexpr int POLL_MS = 50;
+// The window looks for new frames and animation steps this often.
+constexpr int TICK_MS = 20;
 constexpr int MARGIN = 12;
 
 std::int64_t NowMs()
@@ -46,6 +46,9 @@ wxString StatusText(int status)
     }
 }
 
+// Redraws a panel only when its lit dots or its brightness changed, and
+// repaints only that panel: a scrolling text costs one panel's picture per
+// step, a still one nothing.
 class BoardCanvas : public wxScrolledWindow {
 public:
     BoardCanvas(wxWindow* parent, Board& board, const BitmapFont& font)
@@ -55,10 +58,26 @@ public:
         SetScrollRate(10, 10);
         Bind(wxEVT_PAINT, &BoardCanvas::OnPaint, this);
         Bind(wxEVT_TIMER, &BoardCanvas::OnTimer, this);
-        timer.Start(POLL_MS);
+        timer.Start(TICK_MS);
+    }
+
+    // Lays the panels out now; the size they need.
+    wxSize Settle()
+    {
+        seenChanges = board.changes;
+        Update(NowMs(), true);
+        return GetVirtualSize();
     }
 
 private:
+    struct Panel {
+        PanelDots dots;
+        int brightness = -1;
+        wxBitmap bitmap;
+        wxRect rect;  // in the canvas's virtual coordinates
+        std::vector<wxString> lines;
+    };
+
     void OnTimer(wxTimerEvent&)
     {
         if (closeRequested) {
@@ -66,53 +85,107 @@ private:
             return;
         }
         const std::int64_t now = NowMs();
-        if (board.changes != seenChanges || (nextChange >= 0 && now >= nextChange)) Refresh(false);
+        const unsigned changes = board.changes;
+        if (changes != seenChanges) {
+            seenChanges = changes;
+            Update(now, true);
+            Refresh(false);
+            return;
+        }
+        if (now < nextChange || nextChange < 0) return;
+        for (const std::size_t index : Update(now, false)) {
+            wxRect rect = panels[index].rect;
+            CalcScrolledPosition(rect.x, rect.y, &rect.x, &rect.y);
+            RefreshRect(rect, false);
+        }
     }
+
+    // Brings the panels up to date; returns the indexes of those whose picture changed.
+    std::vector<std::size_t> Update(std::int64_t now, bool relayout)
+    {
+        std::vector<std::size_t> changed;
+        std::lock_guard lock(board.mutex);
+        if (panels.size() != board.signs.size()) {
+            panels.assign(board.signs.size(), Panel{});
+            relayout = true;
+        }
+        wxClientDC dc(this);
+        dc.SetFont(TextFont());
+        nextChange = -1;
+        int y = MARGIN;
+        int widest = 0;
+        std::size_t index = 0;
+        for (const auto& [key, sign] : board.signs) {
+            Panel& panel = panels[index];
+            PanelDots dots = LightDots(sign, font, now);
+            if (relayout || dots.lit != panel.dots.lit || dots.width != panel.dots.width ||
+                sign.brightness != panel.brightness) {
+                const PanelImage image = DrawPanel(dots, sign);
+                panel.bitmap = image.width > 0 && image.height > 0
+                                   ? wxBitmap(wxImage(image.width, image.height,
+                                                      const_cast<unsigned char*>(image.rgb.data()), true))
+                                   : wxBitmap();
+                panel.dots = std::move(dots);
+                panel.brightness = sign.brightness;
+                changed.push_back(index);
+            }
+            if (relayout) {
+                const wxString id = sign.id < 0 ? wxString("any") : wxString::Format("%d", sign.id);
+                panel.lines = {"ID " + id + ": " + wxString::FromUTF8(SettingsText(sign)),
+                               sign.lastFrame.empty() ? wxString("no frame yet")
+                                                      : wxString(sign.lastFrame) + "  ->  " +
+                                                            StatusText(sign.lastStatus)};
+                const int width = panel.bitmap.IsOk() ? panel.bitmap.GetWidth() : 0;
+                const int height = panel.bitmap.IsOk() ? panel.bitmap.GetHeight() : 0;
+                panel.rect = wxRect(MARGIN, y, width, height);
+                y += height + 4;
+                widest = std::max(widest, width);
+                for (const wxString& line : panel.lines) {
+                    const wxSize size = dc.GetTextExtent(line);
+                    widest = std::max(widest, size.x);
+                    y += size.y + 2;
+                }
+                y += MARGIN;
+            }
+            const int next = NextChangeMs(sign, font, now);
+            if (next >= 0 && (nextChange < 0 || now + next < nextChange)) nextChange = now + next;
+            ++index;
+        }
+        if (relayout) SetVirtualSize(widest + 2 * MARGIN, y);
+        return changed;
+    }
+
+    static wxFont TextFont() { return wxFont(wxFontInfo(9).Family(wxFONTFAMILY_TELETYPE)); }
 
     void OnPaint(wxPaintEvent&)
     {
         wxAutoBufferedPaintDC dc(this);
         DoPrepareDC(dc);
+        // A step of an animation repaints within one panel, whose picture
+        // covers it whole: no need to clear first.
+        wxRect box = GetUpdateRegion().GetBox();
+        CalcUnscrolledPosition(box.x, box.y, &box.x, &box.y);
+        const bool withinPanel = std::any_of(panels.begin(), panels.end(), [&](const Panel& panel) {
+            return panel.bitmap.IsOk() && panel.rect.Contains(box);
+        });
         dc.SetBackground(wxBrush(wxColour(32, 32, 32)));
-        dc.Clear();
+        if (!withinPanel) dc.Clear();
         dc.SetTextForeground(wxColour(220, 220, 220));
-        dc.SetFont(wxFont(wxFontInfo(9).Family(wxFONTFAMILY_TELETYPE)));
-        const std::int64_t now = NowMs();
-        seenChanges = board.changes;
-        nextChange = -1;
-        std::lock_guard lock(board.mutex);
-        int y = MARGIN;
-        int widest = 0;
-        for (const auto& [key, sign] : board.signs) {
-            PanelImage image = DrawPanel(sign, font, now);
-            if (image.width > 0 && image.height > 0) {
-                wxImage picture(image.width, image.height, image.rgb.data(), true);
-                dc.DrawBitmap(wxBitmap(picture), MARGIN, y);
-            }
-            y += image.height + 4;
-            widest = std::max(widest, image.width);
-            const wxString id = sign.id < 0 ? wxString("any") : wxString::Format("%d", sign.id);
-            std::vector<wxString> lines = {
-                "ID " + id + ": " + wxString::FromUTF8(SettingsText(sign)),
-                sign.lastFrame.empty() ? wxString("no frame yet")
-                                       : wxString(sign.lastFrame) + "  ->  " + StatusText(sign.lastStatus)};
-            for (const wxString& line : lines) {
+        dc.SetFont(TextFont());
+        for (const Panel& panel : panels) {
+            if (panel.bitmap.IsOk()) dc.DrawBitmap(panel.bitmap, panel.rect.GetPosition());
+            int y = panel.rect.GetBottom() + 1 + 4;
+            for (const wxString& line : panel.lines) {
                 dc.DrawText(line, MARGIN, y);
-                const wxSize size = dc.GetTextExtent(line);
-                widest = std::max(widest, size.x);
-                y += size.y + 2;
+                y += dc.GetTextExtent(line).y + 2;
             }
-            y += MARGIN;
-            const int next = NextChangeMs(sign, font, now);
-            if (next >= 0 && (nextChange < 0 || now + next < nextChange)) nextChange = now + next;
         }
-        const wxSize wanted(widest + 2 * MARGIN, y);
-        if (wanted != GetVirtualSize()) SetVirtualSize(wanted);
     }
 
     Board& board;
     const BitmapFont& font;
     wxTimer timer;
+    std::vector<Panel> panels;
     unsigned seenChanges = ~0u;
     std::int64_t nextChange = -1;
 };
@@ -122,8 +195,11 @@ public:
     BoardFrame(Board& board, const BitmapFont& font, void (*stop)())
         : wxFrame(nullptr, wxID_ANY, "rq-m4x-sim"), stop(stop)
     {
-        new BoardCanvas(this, board, font);
-        SetClientSize(FromDIP(wxSize(1360, 480)));
+        auto* canvas = new BoardCanvas(this, board, font);
+        // Room for every panel, within the screen.
+        const wxRect screen = wxGetClientDisplayRect();
+        const wxSize wanted = canvas->Settle();
+        SetClientSize(std::min(wanted.x, screen.width * 9 / 10), std::min(wanted.y, screen.height * 9 / 10));
         Bind(wxEVT_CLOSE_WINDOW, [this](wxCloseEvent& event) {
             this->stop();
             event.Skip();
