@@ -912,7 +912,11 @@ int main(int argc, char** argv)
     rq::sim::Board board;
     Simulator simulator(options, board, font);
     if (!simulator.Start()) return 1;
-    if (!options.show) return simulator.Run();
+    // The toolkit aborts without a display: serve on without the window.
+    const bool display = std::getenv("DISPLAY") || std::getenv("WAYLAND_DISPLAY");
+    if (options.show && !display)
+        std::fputs("rq-m4x-sim: no display for --show; serving without the window\n", stderr);
+    if (!options.show || !display) return simulator.Run();
 
     // The line on a thread of its own; the window on the main thread, as the
     // toolkit wants. Closing the window stops the line, and a stopped line
@@ -923,6 +927,7 @@ int main(int argc, char** argv)
         rq::sim::CloseWindow();
     });
     const int shown = rq::sim::ShowWindow(argc, argv, board, font, [] { OnSignal(0); });
+    if (shown < 0) std::fputs("rq-m4x-sim: the window did not open; serving without it\n", stderr);
     line.join();
-    return shown != 0 ? shown : status;
+    return shown > 0 ? shown : status;
 }

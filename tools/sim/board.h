@@ -22,7 +22,8 @@ struct PanelImage;
 bool WritePng(const PanelImage& image, const std::string& path);
 
 // Shows one panel per sign of the board until the window is closed; then
-// calls `stop`. Returns the program's exit status.
+// calls `stop`. Returns the program's exit status, or -1 when no window could
+// be opened (no display): then `stop` is not called.
 class BitmapFont;
 int ShowWindow(int argc, char** argv, Board& board, const BitmapFont& font, void (*stop)());
 // Asks the window to close (from any thread); harmless without one.

@@ -22,6 +22,7 @@ namespace rq::sim {
 namespace {
 
 std::atomic<bool> closeRequested{false};
+bool windowOpened = false;
 
 // The window looks for new frames and animation steps this often.
 constexpr int TICK_MS = 20;
@@ -222,6 +223,7 @@ public:
         if (closeRequested) return false;
         auto* frame = new BoardFrame(*shownBoard, *shownFont, stopLine);
         frame->Show();
+        windowOpened = true;
         return true;
     }
 };
@@ -252,7 +254,8 @@ int ShowWindow(int argc, char** argv, Board& board, const BitmapFont& font, void
     // The toolkit gets the program's name only: the options are the simulator's.
     int toolkitArgc = argc > 0 ? 1 : 0;
     const int status = wxEntry(toolkitArgc, argv);
-    // A window that never opened (no display) still stops the line.
+    // Without a display the line goes on serving, without its window.
+    if (!windowOpened && !closeRequested) return -1;
     stop();
     return status;
 }
