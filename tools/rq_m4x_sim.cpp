@@ -27,8 +27,12 @@
 #include <thread>
 #include <vector>
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/socket.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -90,6 +94,7 @@ struct Options {
     std::string snapshotDir;  // --snapshot DIR
     bool show = false;  // --show
     std::string fontPath = "/usr/share/unifont/unifont.hex";  // --font FILE
+    std::optional<sockaddr_in> listen;  // --listen tcp://HOST:PORT
 };
 
 int signalPipe[2] = {-1, -1};
@@ -135,6 +140,11 @@ const char USAGE[] =
     "                   JSON line (\"t\": the time in ms since 1970)\n"
     "  --snapshot DIR   after every frame, write a PNG of each sign's panel into DIR\n"
     "                   (sign-ID-N.png, or sign-N.png without --ids; N counts frames)\n"
+    "  --listen tcp://HOST:PORT\n"
+    "                   serve the line on a TCP port (one client at a time, as a\n"
+    "                   serial device server does) instead of a pseudo-terminal;\n"
+    "                   HOST is an IPv4 address, PORT 0 picks a free port. Prints\n"
+    "                   tcp://HOST:PORT\n"
     "  --show           open a window with one panel per sign\n"
     "  --font FILE      the 16-dot font in Unifont's hex format (default\n"
     "                   /usr/share/unifont/unifont.hex)\n"
@@ -246,6 +256,18 @@ bool ParseOptions(int argc, char** argv, Options& options)
             options.snapshotDir = argv[++i];
         } else if (arg == "--font" && hasValue) {
             options.fontPath = argv[++i];
+        } else if (arg == "--listen" && hasValue) {
+            // tcp://HOST:PORT, HOST an IPv4 address.
+            const std::string url = argv[++i];
+            const std::size_t colon = url.rfind(':');
+            if (url.rfind("tcp://", 0) != 0 || colon == std::string::npos || colon < 6) return false;
+            sockaddr_in address{};
+            address.sin_family = AF_INET;
+            if (inet_pton(AF_INET, url.substr(6, colon - 6).c_str(), &address.sin_addr) != 1 ||
+                !ParseNumber(url.substr(colon + 1).c_str(), number) || number > 65535)
+                return false;
+            address.sin_port = htons(static_cast<std::uint16_t>(number));
+            options.listen = address;
         } else if (arg == "--show") {
             options.show = true;
         } else if (arg == "--ids" && hasValue) {
@@ -273,6 +295,8 @@ bool ParseOptions(int argc, char** argv, Options& options)
             return false;
         }
     }
+    // A link points at a terminal, which a TCP line has not.
+    if (options.listen && !options.linkPath.empty()) return false;
     // A failing controller must be one of the bus.
     if (!options.failures.empty() && !options.bus) return false;
     for (const auto& [id, status] : options.failures) {
@@ -437,6 +461,10 @@ private:
     };
 
     bool Record(const Bytes& frame);
+    bool OpenListener();
+    bool OpenTerminal();
+    bool Prepare();
+    bool DropClient();
     // The signs take a frame as the bus answered it (`status`: the first
     // reply byte, -1 for none) and show what it set.
     void TakeIntoSigns(const Bytes& frame, int status);
@@ -458,8 +486,9 @@ private:
     std::optional<Bytes> TakeFrame(bool gapElapsed);
 
     const Options& options;
-    int master = -1;
+    int master = -1;  // the pseudo-terminal, or the TCP client while one is connected
     int slave = -1;
+    int listener = -1;
     std::string slavePath;
     bool linkMade = false;
     FILE* record = nullptr;
@@ -476,7 +505,35 @@ private:
     FILE* stateFile = nullptr;
 };
 
+bool Simulator::OpenListener()
+{
+    listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int one = 1;
+    sockaddr_in address = *options.listen;
+    socklen_t size = sizeof address;
+    if (listener < 0 || setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) != 0 ||
+        bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(listener, 4) != 0 ||
+        getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
+        std::perror("rq-m4x-sim: --listen");
+        return false;
+    }
+    char host[INET_ADDRSTRLEN] = "";
+    inet_ntop(AF_INET, &address.sin_addr, host, sizeof host);
+    slavePath = std::string("tcp://") + host + ":" + std::to_string(ntohs(address.sin_port));
+    return true;
+}
+
 bool Simulator::Start()
+{
+    if (options.listen) {
+        if (!OpenListener()) return false;
+    } else if (!OpenTerminal()) {
+        return false;
+    }
+    return Prepare();
+}
+
+bool Simulator::OpenTerminal()
 {
     master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {
@@ -498,7 +555,11 @@ bool Simulator::Start()
     }
     const int flags = fcntl(master, F_GETFL);
     fcntl(master, F_SETFL, flags | O_NONBLOCK);
+    return true;
+}
 
+bool Simulator::Prepare()
+{
     if (!options.recordPath.empty()) {
         record = std::fopen(options.recordPath.c_str(), "a");
         if (!record) {
@@ -562,7 +623,8 @@ void Simulator::Shutdown()
     }
     if (slave >= 0) close(slave);
     if (master >= 0) close(master);
-    slave = master = -1;
+    if (listener >= 0) close(listener);
+    slave = master = listener = -1;
 }
 
 bool Simulator::Record(const Bytes& frame)
@@ -773,6 +835,7 @@ Clock::time_point Simulator::NextReplyByte() const
 
 void Simulator::WriteReply(const std::uint8_t* bytes, std::size_t count)
 {
+    if (master < 0) return;  // the TCP client has gone
     std::size_t done = 0;
     while (done < count) {
         const ssize_t n = write(master, bytes + done, count - done);
@@ -822,6 +885,8 @@ bool Simulator::SendDueReplies()
 // client to take it.
 void Simulator::WaitUntilReplyRead()
 {
+    // A socket sends what was written before it closes.
+    if (listener >= 0) return;
     const auto start = Clock::now();
     const auto limit = start + std::chrono::milliseconds(DRAIN_LIMIT_MS);
     // The reply reaches the slave's queue a moment after the write; a queue
@@ -838,16 +903,38 @@ void Simulator::WaitUntilReplyRead()
     }
 }
 
+// A TCP client that went away: the line waits for the next one. False on a
+// pseudo-terminal.
+bool Simulator::DropClient()
+{
+    if (listener < 0) return false;
+    close(master);
+    master = -1;
+    return true;
+}
+
 int Simulator::Run()
 {
     for (;;) {
-        pollfd entries[2] = {{master, POLLIN, 0}, {signalPipe[0], POLLIN, 0}};
+        // A TCP line waits for its client; one at a time, as a device server serves.
+        const bool waiting = listener >= 0 && master < 0;
+        pollfd entries[2] = {{waiting ? listener : master, POLLIN, 0}, {signalPipe[0], POLLIN, 0}};
         const int ready = poll(entries, 2, TimeoutMs());
         if (ready < 0 && errno != EINTR) {
             std::perror("rq-m4x-sim: poll");
             return 1;
         }
         if (ready > 0 && (entries[1].revents & POLLIN)) return 0;
+        if (waiting) {
+            if (ready > 0 && (entries[0].revents & POLLIN)) {
+                master = accept4(listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+                const int one = 1;
+                if (master >= 0) setsockopt(master, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+            }
+            if (!Deliver()) return 0;
+            if (!SendDueReplies()) return 0;
+            continue;
+        }
 
         if (ready > 0 && (entries[0].revents & POLLIN)) {
             std::uint8_t buffer[512];
@@ -855,10 +942,12 @@ int Simulator::Run()
             if (n > 0) {
                 Receive(buffer, static_cast<std::size_t>(n));
             } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
+                if (DropClient()) continue;
                 pollfd entry{signalPipe[0], POLLIN, 0};
                 if (poll(&entry, 1, 10) > 0) return 0;
             }
         } else if (ready > 0 && (entries[0].revents & (POLLHUP | POLLERR | POLLNVAL))) {
+            if (DropClient()) continue;
             // Not expected while the slave is held open; never spin on it.
             pollfd entry{signalPipe[0], POLLIN, 0};
             if (poll(&entry, 1, 10) > 0) return 0;

@@ -259,6 +259,9 @@ TEST(SimController, RefusesUnknownOptions)
     EXPECT_THROW(SimController({"--ids", "256"}), std::runtime_error);
     EXPECT_THROW(SimController({"--paced", "0"}), std::runtime_error);
     EXPECT_THROW(SimController({"--paced", "96x"}), std::runtime_error);
+    EXPECT_THROW(SimController({"--listen", "tcp://localhost:0"}), std::runtime_error);
+    EXPECT_THROW(SimController({"--listen", "tcp://127.0.0.1:65536"}), std::runtime_error);
+    EXPECT_THROW(SimController({"--listen", "tcp://127.0.0.1:0", "--link", "/tmp/rq-never"}), std::runtime_error);
 }
 
 // A reply later than the client's wait stays on the line for whoever opens
@@ -800,6 +803,17 @@ INSTANTIATE_TEST_SUITE_P(
                   json{{"width", 128}, {"height", 32}, {"pitch", "P10"}, {"brightness", 15}, {"message", ""},
                        {"scroll_speed", 3}}}),
     [](const testing::TestParamInfo<StateCase>& info) { return std::string(info.param.name); });
+
+// Over TCP, as a serial device server: one client after another.
+TEST(SimListen, AnswersEachConnectionInTurn)
+{
+    SimController sim({"--listen", "tcp://127.0.0.1:0"});
+    ASSERT_EQ(sim.PortPath().rfind("tcp://127.0.0.1:", 0), 0u) << sim.PortPath();
+    EXPECT_EQ(RunSend({"--port", sim.PortPath(), "--quiet", "bright", "8"}), 0);
+    EXPECT_EQ(RunSend({"--port", sim.PortPath(), "--quiet", "--id", "1", "bright", "8"}), 0);
+    ASSERT_TRUE(sim.WaitForFrames(2));
+    EXPECT_EQ(sim.RecordedFrames(), (std::vector<std::string>{"A1 07 F8 43 08 EB 51", "A1 08 F7 01 43 08 EC 51"}));
+}
 
 TEST(SignState, ChangeIdMovesTheState)
 {
