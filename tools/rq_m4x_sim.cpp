@@ -560,6 +560,10 @@ bool Simulator::OpenTerminal()
 
 bool Simulator::Prepare()
 {
+    if (!options.snapshotDir.empty() && mkdir(options.snapshotDir.c_str(), 0777) != 0 && errno != EEXIST) {
+        std::perror(("rq-m4x-sim: " + options.snapshotDir).c_str());
+        return false;
+    }
     if (!options.recordPath.empty()) {
         record = std::fopen(options.recordPath.c_str(), "a");
         if (!record) {
