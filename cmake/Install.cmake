@@ -85,9 +85,10 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER "TELVO <support@telvo.example>")
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # Library packages come from the executables; the Chinese interface needs a
-# CJK font that no library asks for.
+# CJK font that no library asks for, and the simulator's signs read GNU
+# Unifont's 16-dot glyphs at run time.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-wqy-microhei")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-wqy-microhei, unifont")
 include(CPack)
 
 # ---- the package, tested as an operator would meet it ----

@@ -8,7 +8,8 @@
 // answer other bytes, or hang up. With --ids it is a bus of controllers, each
 // answering to its own ID, as the signs of one RS-485 line do. With --paced
 // bytes take their time on the wire both ways, as on a real line: a
-// pseudo-terminal passes them at once.
+// pseudo-terminal passes them at once. Each sign keeps what its commands set
+// (tools/sim/sign.*): --state, --snapshot and --show let one see it.
 
 #include <algorithm>
 #include <cctype>
@@ -23,14 +24,23 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/socket.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
+
+#include "sim/board.h"
+#include "sim/panel.h"
+#include "sim/sign.h"
 
 namespace {
 
@@ -80,6 +90,11 @@ struct Options {
     std::map<int, std::uint8_t> failures;  // --fail ID:HEX
     bool paced = false;  // --paced: bytes take their time on the wire
     long pacedRate = 0;  // --paced RATE; 0: the rate set on the terminal
+    std::string statePath;  // --state FILE
+    std::string snapshotDir;  // --snapshot DIR
+    bool show = false;  // --show
+    std::string fontPath = "/usr/share/unifont/unifont.hex";  // --font FILE
+    std::optional<sockaddr_in> listen;  // --listen tcp://HOST:PORT
 };
 
 int signalPipe[2] = {-1, -1};
@@ -121,6 +136,18 @@ const char USAGE[] =
     "  --reply HEX...   answer every frame with these bytes\n"
     "  --hangup-before  hang up when the first frame arrives, without answering\n"
     "  --hangup-after   hang up after answering the first frame\n"
+    "  --state FILE     after every frame, append each sign's state to FILE as one\n"
+    "                   JSON line (\"t\": the time in ms since 1970)\n"
+    "  --snapshot DIR   after every frame, write a PNG of each sign's panel into DIR\n"
+    "                   (sign-ID-N.png, or sign-N.png without --ids; N counts frames)\n"
+    "  --listen tcp://HOST:PORT\n"
+    "                   serve the line on a TCP port (one client at a time, as a\n"
+    "                   serial device server does) instead of a pseudo-terminal;\n"
+    "                   HOST is an IPv4 address, PORT 0 picks a free port. Prints\n"
+    "                   tcp://HOST:PORT\n"
+    "  --show           open a window with one panel per sign\n"
+    "  --font FILE      the 16-dot font in Unifont's hex format (default\n"
+    "                   /usr/share/unifont/unifont.hex)\n"
     "  -h, --help       print this help\n"
     "  --version        print the version\n"
     "\n"
@@ -223,6 +250,26 @@ bool ParseOptions(int argc, char** argv, Options& options)
             if (!ParseHexBytes(argv[i + 1], status) || status.size() != 1) return false;
             options.status = status[0];
             ++i;
+        } else if (arg == "--state" && hasValue) {
+            options.statePath = argv[++i];
+        } else if (arg == "--snapshot" && hasValue) {
+            options.snapshotDir = argv[++i];
+        } else if (arg == "--font" && hasValue) {
+            options.fontPath = argv[++i];
+        } else if (arg == "--listen" && hasValue) {
+            // tcp://HOST:PORT, HOST an IPv4 address.
+            const std::string url = argv[++i];
+            const std::size_t colon = url.rfind(':');
+            if (url.rfind("tcp://", 0) != 0 || colon == std::string::npos || colon < 6) return false;
+            sockaddr_in address{};
+            address.sin_family = AF_INET;
+            if (inet_pton(AF_INET, url.substr(6, colon - 6).c_str(), &address.sin_addr) != 1 ||
+                !ParseNumber(url.substr(colon + 1).c_str(), number) || number > 65535)
+                return false;
+            address.sin_port = htons(static_cast<std::uint16_t>(number));
+            options.listen = address;
+        } else if (arg == "--show") {
+            options.show = true;
         } else if (arg == "--ids" && hasValue) {
             Bus bus;
             if (!ParseIdList(argv[++i], bus)) return false;
@@ -248,6 +295,8 @@ bool ParseOptions(int argc, char** argv, Options& options)
             return false;
         }
     }
+    // A link points at a terminal, which a TCP line has not.
+    if (options.listen && !options.linkPath.empty()) return false;
     // A failing controller must be one of the bus.
     if (!options.failures.empty() && !options.bus) return false;
     for (const auto& [id, status] : options.failures) {
@@ -348,14 +397,21 @@ bool PayloadFits(std::uint8_t code, std::size_t length)
 
 // The address of a frame that passed Judge, if it carries one. The envelope
 // does not say whether an address is there, so the frame is read both ways
-// and the reading whose command code and payload length agree wins; a frame
-// that reads well both ways (a text that happens to look like a command
-// after an address) is taken as addressed, as a bus controller would.
+// and the reading whose command code and payload length agree wins. When
+// both agree, a command whose payload has a fixed length beats a text of any
+// length ("Bright Set" with level 1 also reads as an empty message to ID
+// 0x43); otherwise the frame is taken as addressed, as a bus controller would.
 std::optional<std::uint8_t> AddressOf(const Bytes& frame)
 {
     const std::size_t size = frame.size();
-    if (size > MIN_FRAME && PayloadFits(frame[4], size - MIN_FRAME - 1)) return frame[3];
-    return std::nullopt;
+    if (size <= MIN_FRAME || !PayloadFits(frame[4], size - MIN_FRAME - 1)) return std::nullopt;
+    const auto fixed = [](std::uint8_t code) {
+        for (const Payload& payload : PAYLOADS)
+            if (payload.code == code) return payload.length >= 0;
+        return false;
+    };
+    if (PayloadFits(frame[3], size - MIN_FRAME) && fixed(frame[3]) && !fixed(frame[4])) return std::nullopt;
+    return frame[3];
 }
 
 std::string HexLine(const Bytes& frame)
@@ -370,9 +426,18 @@ std::string HexLine(const Bytes& frame)
     return line;
 }
 
+std::int64_t WallMs()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
 class Simulator {
 public:
-    explicit Simulator(const Options& options) : options(options), bus(options.bus) {}
+    Simulator(const Options& options, rq::sim::Board& board, const rq::sim::BitmapFont& font)
+        : options(options), bus(options.bus), board(board), font(font)
+    {
+    }
     ~Simulator() { Shutdown(); }
 
     bool Start();
@@ -396,6 +461,14 @@ private:
     };
 
     bool Record(const Bytes& frame);
+    bool OpenListener();
+    bool OpenTerminal();
+    bool Prepare();
+    bool DropClient();
+    // The signs take a frame as the bus answered it (`status`: the first
+    // reply byte, -1 for none) and show what it set.
+    void TakeIntoSigns(const Bytes& frame, int status);
+    void Observe();
     // The status the bus answers a frame with; none when no controller answers.
     std::optional<std::uint8_t> BusAnswer(const Bytes& frame);
     // Each returns false when the simulator is to stop.
@@ -413,8 +486,9 @@ private:
     std::optional<Bytes> TakeFrame(bool gapElapsed);
 
     const Options& options;
-    int master = -1;
+    int master = -1;  // the pseudo-terminal, or the TCP client while one is connected
     int slave = -1;
+    int listener = -1;
     std::string slavePath;
     bool linkMade = false;
     FILE* record = nullptr;
@@ -426,9 +500,40 @@ private:
     Clock::time_point replyLineFree{};  // when the last reply byte went out
     long frames = 0;
     std::optional<Bus> bus;
+    rq::sim::Board& board;
+    const rq::sim::BitmapFont& font;
+    FILE* stateFile = nullptr;
 };
 
+bool Simulator::OpenListener()
+{
+    listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int one = 1;
+    sockaddr_in address = *options.listen;
+    socklen_t size = sizeof address;
+    if (listener < 0 || setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) != 0 ||
+        bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(listener, 4) != 0 ||
+        getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
+        std::perror("rq-m4x-sim: --listen");
+        return false;
+    }
+    char host[INET_ADDRSTRLEN] = "";
+    inet_ntop(AF_INET, &address.sin_addr, host, sizeof host);
+    slavePath = std::string("tcp://") + host + ":" + std::to_string(ntohs(address.sin_port));
+    return true;
+}
+
 bool Simulator::Start()
+{
+    if (options.listen) {
+        if (!OpenListener()) return false;
+    } else if (!OpenTerminal()) {
+        return false;
+    }
+    return Prepare();
+}
+
+bool Simulator::OpenTerminal()
 {
     master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {
@@ -450,12 +555,36 @@ bool Simulator::Start()
     }
     const int flags = fcntl(master, F_GETFL);
     fcntl(master, F_SETFL, flags | O_NONBLOCK);
+    return true;
+}
 
+bool Simulator::Prepare()
+{
+    if (!options.snapshotDir.empty() && mkdir(options.snapshotDir.c_str(), 0777) != 0 && errno != EEXIST) {
+        std::perror(("rq-m4x-sim: " + options.snapshotDir).c_str());
+        return false;
+    }
     if (!options.recordPath.empty()) {
         record = std::fopen(options.recordPath.c_str(), "a");
         if (!record) {
             std::perror(("rq-m4x-sim: " + options.recordPath).c_str());
             return false;
+        }
+    }
+    if (!options.statePath.empty()) {
+        stateFile = std::fopen(options.statePath.c_str(), "a");
+        if (!stateFile) {
+            std::perror(("rq-m4x-sim: " + options.statePath).c_str());
+            return false;
+        }
+    }
+    {
+        const std::int64_t now = WallMs();
+        std::lock_guard lock(board.mutex);
+        if (bus) {
+            for (const auto& entry : *bus) board.signs[entry.first] = rq::sim::FactorySign(entry.first, now);
+        } else {
+            board.signs[-1] = rq::sim::FactorySign(-1, now);
         }
     }
     if (!options.linkPath.empty()) {
@@ -492,9 +621,14 @@ void Simulator::Shutdown()
         std::fclose(record);
         record = nullptr;
     }
+    if (stateFile) {
+        std::fclose(stateFile);
+        stateFile = nullptr;
+    }
     if (slave >= 0) close(slave);
     if (master >= 0) close(master);
-    slave = master = -1;
+    if (listener >= 0) close(listener);
+    slave = master = listener = -1;
 }
 
 bool Simulator::Record(const Bytes& frame)
@@ -590,17 +724,24 @@ bool Simulator::HandleFrame(const Bytes& frame, Clock::time_point complete)
     if (options.hangupBefore) return false;
 
     const bool last = options.hangupAfter || (options.count > 0 && frames >= options.count);
-    if (options.silent) return !last;
+    if (options.silent) {
+        TakeIntoSigns(frame, -1);
+        return !last;
+    }
 
     std::uint8_t status = Judge(frame);
     if (bus) {
         const std::optional<std::uint8_t> answer = BusAnswer(frame);
-        if (!answer) return !last;
+        if (!answer) {
+            TakeIntoSigns(frame, -1);
+            return !last;
+        }
         status = *answer;
     }
     Bytes reply;
     if (options.reply) reply = *options.reply;
     else reply.push_back(options.status ? *options.status : status);
+    TakeIntoSigns(frame, reply[0]);
     pending.push_back({complete + std::chrono::milliseconds(options.delayMs), reply, last, ByteTime()});
     return true;
 }
@@ -626,6 +767,66 @@ std::optional<std::uint8_t> Simulator::BusAnswer(const Bytes& frame)
     return status;
 }
 
+void Simulator::TakeIntoSigns(const Bytes& frame, int status)
+{
+    const std::int64_t now = WallMs();
+    const bool good = Judge(frame) == STATUS_SUCCESS;
+    const std::optional<std::uint8_t> address = good ? AddressOf(frame) : std::nullopt;
+    const int addressed = address ? *address : -1;
+    {
+        std::lock_guard lock(board.mutex);
+        // The signs the frame is for: the lone sign takes every frame; on a
+        // bus the addressed one, or all of them when there is no address.
+        std::vector<int> takers;
+        if (!bus) {
+            takers.push_back(-1);
+        } else if (good) {
+            if (addressed < 0) {
+                for (const auto& entry : board.signs) takers.push_back(entry.first);
+            } else if (board.signs.count(addressed)) {
+                takers.push_back(addressed);
+            }
+        }
+        for (const int id : takers) {
+            rq::sim::SignState& sign = board.signs[id];
+            sign.lastFrame = HexLine(frame);
+            sign.lastStatus = status;
+            // Only a frame the sign judged good changes it.
+            if (status != STATUS_SUCCESS || !good) continue;
+            const std::size_t code = address ? 4 : 3;
+            ApplyCommand(sign, frame.data() + code, frame.size() - 2 - code, now);
+            // Without an address the bus does not move its signs (see BusAnswer).
+            if (bus && !address) sign.id = id;
+            if (bus && sign.id != id) {
+                // "Change ID" moved it: the state goes with it.
+                rq::sim::SignState moved = sign;
+                board.signs.erase(id);
+                board.signs[moved.id] = moved;
+            }
+        }
+    }
+    ++board.changes;
+    Observe();
+}
+
+// The state lines and snapshots of every sign after a frame.
+void Simulator::Observe()
+{
+    if (!stateFile && options.snapshotDir.empty()) return;
+    const std::int64_t now = WallMs();
+    std::lock_guard lock(board.mutex);
+    for (const auto& [id, sign] : board.signs) {
+        if (stateFile) std::fprintf(stateFile, "%s\n", rq::sim::StateJson(sign, now).c_str());
+        if (!options.snapshotDir.empty()) {
+            const std::string name = options.snapshotDir + "/sign-" + (id < 0 ? "" : std::to_string(id) + "-") +
+                                     std::to_string(frames) + ".png";
+            if (!rq::sim::WritePng(rq::sim::DrawPanel(sign, font, now), name))
+                std::fprintf(stderr, "rq-m4x-sim: cannot write %s\n", name.c_str());
+        }
+    }
+    if (stateFile) std::fflush(stateFile);
+}
+
 // When the next reply byte goes out: a reply's first byte one byte time
 // after it is due and the line is free, each other one byte time after the
 // one before.
@@ -638,6 +839,7 @@ Clock::time_point Simulator::NextReplyByte() const
 
 void Simulator::WriteReply(const std::uint8_t* bytes, std::size_t count)
 {
+    if (master < 0) return;  // the TCP client has gone
     std::size_t done = 0;
     while (done < count) {
         const ssize_t n = write(master, bytes + done, count - done);
@@ -687,6 +889,8 @@ bool Simulator::SendDueReplies()
 // client to take it.
 void Simulator::WaitUntilReplyRead()
 {
+    // A socket sends what was written before it closes.
+    if (listener >= 0) return;
     const auto start = Clock::now();
     const auto limit = start + std::chrono::milliseconds(DRAIN_LIMIT_MS);
     // The reply reaches the slave's queue a moment after the write; a queue
@@ -703,16 +907,38 @@ void Simulator::WaitUntilReplyRead()
     }
 }
 
+// A TCP client that went away: the line waits for the next one. False on a
+// pseudo-terminal.
+bool Simulator::DropClient()
+{
+    if (listener < 0) return false;
+    close(master);
+    master = -1;
+    return true;
+}
+
 int Simulator::Run()
 {
     for (;;) {
-        pollfd entries[2] = {{master, POLLIN, 0}, {signalPipe[0], POLLIN, 0}};
+        // A TCP line waits for its client; one at a time, as a device server serves.
+        const bool waiting = listener >= 0 && master < 0;
+        pollfd entries[2] = {{waiting ? listener : master, POLLIN, 0}, {signalPipe[0], POLLIN, 0}};
         const int ready = poll(entries, 2, TimeoutMs());
         if (ready < 0 && errno != EINTR) {
             std::perror("rq-m4x-sim: poll");
             return 1;
         }
         if (ready > 0 && (entries[1].revents & POLLIN)) return 0;
+        if (waiting) {
+            if (ready > 0 && (entries[0].revents & POLLIN)) {
+                master = accept4(listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+                const int one = 1;
+                if (master >= 0) setsockopt(master, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+            }
+            if (!Deliver()) return 0;
+            if (!SendDueReplies()) return 0;
+            continue;
+        }
 
         if (ready > 0 && (entries[0].revents & POLLIN)) {
             std::uint8_t buffer[512];
@@ -720,10 +946,12 @@ int Simulator::Run()
             if (n > 0) {
                 Receive(buffer, static_cast<std::size_t>(n));
             } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
+                if (DropClient()) continue;
                 pollfd entry{signalPipe[0], POLLIN, 0};
                 if (poll(&entry, 1, 10) > 0) return 0;
             }
         } else if (ready > 0 && (entries[0].revents & (POLLHUP | POLLERR | POLLNVAL))) {
+            if (DropClient()) continue;
             // Not expected while the slave is held open; never spin on it.
             pollfd entry{signalPipe[0], POLLIN, 0};
             if (poll(&entry, 1, 10) > 0) return 0;
@@ -769,7 +997,30 @@ int main(int argc, char** argv)
     sigaction(SIGHUP, &action, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 
-    Simulator simulator(options);
+    rq::sim::BitmapFont font;
+    const bool drawing = options.show || !options.snapshotDir.empty();
+    if (drawing && !font.Load(options.fontPath))
+        std::fprintf(stderr, "rq-m4x-sim: cannot read the font %s: characters are drawn as boxes\n",
+                     options.fontPath.c_str());
+    rq::sim::Board board;
+    Simulator simulator(options, board, font);
     if (!simulator.Start()) return 1;
-    return simulator.Run();
+    // The toolkit aborts without a display: serve on without the window.
+    const bool display = std::getenv("DISPLAY") || std::getenv("WAYLAND_DISPLAY");
+    if (options.show && !display)
+        std::fputs("rq-m4x-sim: no display for --show; serving without the window\n", stderr);
+    if (!options.show || !display) return simulator.Run();
+
+    // The line on a thread of its own; the window on the main thread, as the
+    // toolkit wants. Closing the window stops the line, and a stopped line
+    // closes the window.
+    int status = 0;
+    std::thread line([&] {
+        status = simulator.Run();
+        rq::sim::CloseWindow();
+    });
+    const int shown = rq::sim::ShowWindow(argc, argv, board, font, [] { OnSignal(0); });
+    if (shown < 0) std::fputs("rq-m4x-sim: the window did not open; serving without it\n", stderr);
+    line.join();
+    return shown > 0 ? shown : status;
 }

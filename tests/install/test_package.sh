@@ -46,7 +46,7 @@ deb=${debs[0]}
 
 [ "$(dpkg-deb -f "$deb" Package)" = rq-m4x-led-test ] || fail "package name: $(dpkg-deb -f "$deb" Package)"
 depends=$(dpkg-deb -f "$deb" Depends)
-for needed in libwxgtk3.2-1 libwxbase3.2-1 fonts-wqy-microhei; do
+for needed in libwxgtk3.2-1 libwxbase3.2-1 fonts-wqy-microhei unifont; do
     # a whole package name in the comma-separated list, version optional
     grep -Eq "(^|, )$needed( \\(|,|$)" <<<"$depends" || fail "Depends lacks $needed: $depends"
 done

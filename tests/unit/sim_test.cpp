@@ -1,5 +1,7 @@
 // The simulated controller, driven through the real serial layer the way one
-// transaction does it: open, write a hand-written frame, read, close.
+// transaction does it: open, write a hand-written frame, read, close. Its
+// signs are observed as a user sees them: the pixels of its snapshots and the
+// lines of its state file, after commands sent through rq-m4x-send.
 
 #include "line/serial_port.h"
 #include "support/sim_controller.h"
@@ -11,13 +13,22 @@
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include <fcntl.h>
 #include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <unistd.h>
+#include <zlib.h>
+
+#include <nlohmann/json.hpp>
+
+extern char** environ;
 
 namespace {
 
@@ -248,6 +259,9 @@ TEST(SimController, RefusesUnknownOptions)
     EXPECT_THROW(SimController({"--ids", "256"}), std::runtime_error);
     EXPECT_THROW(SimController({"--paced", "0"}), std::runtime_error);
     EXPECT_THROW(SimController({"--paced", "96x"}), std::runtime_error);
+    EXPECT_THROW(SimController({"--listen", "tcp://localhost:0"}), std::runtime_error);
+    EXPECT_THROW(SimController({"--listen", "tcp://127.0.0.1:65536"}), std::runtime_error);
+    EXPECT_THROW(SimController({"--listen", "tcp://127.0.0.1:0", "--link", "/tmp/rq-never"}), std::runtime_error);
 }
 
 // A reply later than the client's wait stays on the line for whoever opens
@@ -387,6 +401,429 @@ TEST(SimBus, ChangeIdMovesTheController)
     EXPECT_EQ(Answer(sim, kChange5To9), Bytes{0x0F});
     EXPECT_EQ(Answer(sim, kBlackTo5), Bytes{});
     EXPECT_EQ(Answer(sim, kBlackTo9), Bytes{0x0F});
+}
+
+// ---- what the signs show (--state, --snapshot) ----
+
+// A PNG read back: 8-bit RGB or RGBA, without interlace.
+struct Picture {
+    int width = 0;
+    int height = 0;
+    std::vector<std::uint8_t> rgb;
+    // Amber well above a dark LED's glow.
+    bool Lit(int x, int y) const
+    {
+        const std::uint8_t* p = &rgb[(static_cast<std::size_t>(y) * width + x) * 3];
+        return p[0] > 56 && p[1] > 36;
+    }
+};
+
+std::uint32_t BigEndian(const std::uint8_t* p)
+{
+    return (std::uint32_t(p[0]) << 24) | (p[1] << 16) | (p[2] << 8) | p[3];
+}
+
+bool ReadPng(const std::string& path, Picture& picture)
+{
+    std::ifstream in(path, std::ios::binary);
+    const std::string file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(file.data());
+    if (file.size() < 8 || file.compare(1, 3, "PNG") != 0) return false;
+    std::string packed;
+    int channels = 0;
+    for (std::size_t pos = 8; pos + 12 <= file.size();) {
+        const std::uint32_t length = BigEndian(bytes + pos);
+        const std::string type = file.substr(pos + 4, 4);
+        const std::uint8_t* data = bytes + pos + 8;
+        if (pos + 12 + length > file.size()) return false;
+        if (type == "IHDR") {
+            picture.width = static_cast<int>(BigEndian(data));
+            picture.height = static_cast<int>(BigEndian(data + 4));
+            if (data[8] != 8 || data[12] != 0) return false;
+            channels = data[9] == 2 ? 3 : data[9] == 6 ? 4 : 0;
+        } else if (type == "IDAT") {
+            packed.append(reinterpret_cast<const char*>(data), length);
+        }
+        pos += 12 + length;
+    }
+    if (channels == 0) return false;
+    const std::size_t stride = static_cast<std::size_t>(picture.width) * channels;
+    std::vector<std::uint8_t> raw((stride + 1) * picture.height);
+    uLongf rawSize = raw.size();
+    if (uncompress(raw.data(), &rawSize, reinterpret_cast<const Bytef*>(packed.data()), packed.size()) != Z_OK ||
+        rawSize != raw.size())
+        return false;
+    std::vector<std::uint8_t> rows(stride * picture.height);
+    for (int y = 0; y < picture.height; ++y) {
+        const std::uint8_t filter = raw[y * (stride + 1)];
+        const std::uint8_t* src = &raw[y * (stride + 1) + 1];
+        std::uint8_t* row = &rows[y * stride];
+        const std::uint8_t* up = y ? row - stride : nullptr;
+        for (std::size_t i = 0; i < stride; ++i) {
+            const int a = i >= static_cast<std::size_t>(channels) ? row[i - channels] : 0;
+            const int b = up ? up[i] : 0;
+            const int c = up && i >= static_cast<std::size_t>(channels) ? up[i - channels] : 0;
+            int predicted = 0;
+            if (filter == 1) predicted = a;
+            else if (filter == 2) predicted = b;
+            else if (filter == 3) predicted = (a + b) / 2;
+            else if (filter == 4) {
+                const int p = a + b - c, pa = std::abs(p - a), pb = std::abs(p - b), pc = std::abs(p - c);
+                predicted = pa <= pb && pa <= pc ? a : pb <= pc ? b : c;
+            }
+            row[i] = static_cast<std::uint8_t>(src[i] + predicted);
+        }
+    }
+    picture.rgb.clear();
+    for (std::size_t i = 0; i < rows.size(); i += channels) picture.rgb.insert(picture.rgb.end(), &rows[i], &rows[i] + 3);
+    return true;
+}
+
+// Runs rq-m4x-send with `args` and returns its exit status; its output goes
+// nowhere. A run that outlives a generous bound fails the test.
+int RunSend(std::vector<std::string> args)
+{
+    args.insert(args.begin(), RQ_SEND_EXECUTABLE);
+    std::vector<char*> argv;
+    for (std::string& arg : args) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    pid_t child = -1;
+    const int spawned = posix_spawn(&child, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0) {
+        ADD_FAILURE() << "cannot start " << RQ_SEND_EXECUTABLE;
+        return -1;
+    }
+    const auto start = Clock::now();
+    int status = 0;
+    while (waitpid(child, &status, WNOHANG) == 0) {
+        if (MsSince(start) > 30000) {
+            kill(child, SIGKILL);
+            waitpid(child, &status, 0);
+            ADD_FAILURE() << "rq-m4x-send did not finish";
+            return -1;
+        }
+        poll(nullptr, 0, 5);
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// A simulator whose signs write their state and snapshots into a folder of
+// the test's own; commands go through rq-m4x-send (to ID 5 on a bus of one
+// with `bus`, else to the lone sign) or as hand-written frames.
+class Signs {
+public:
+    explicit Signs(bool bus = false) : folder(MakeFolder()), onBus(bus)
+    {
+        std::vector<std::string> args = {"--state", (folder / "state.jsonl").string(), "--snapshot", folder.string()};
+        if (bus) args.insert(args.end(), {"--ids", "5"});
+        sim = std::make_unique<SimController>(args);
+    }
+    ~Signs()
+    {
+        sim.reset();
+        fs::remove_all(folder);
+    }
+
+    void Send(std::vector<std::string> command)
+    {
+        std::vector<std::string> args = {"--port", sim->PortPath(), "--quiet"};
+        if (onBus) args.insert(args.end(), {"--id", "5"});
+        args.insert(args.end(), command.begin(), command.end());
+        ASSERT_EQ(RunSend(args), 0) << "rq-m4x-send " << ::testing::PrintToString(command);
+        ++frames;
+    }
+    void SendFrame(const std::string& hex)
+    {
+        ASSERT_EQ(Transact(sim->PortPath(), hex), Bytes{0x0F}) << hex;
+        ++frames;
+    }
+
+    // The panel after the last frame; the snapshot is written before the answer.
+    Picture Snapshot() const
+    {
+        Picture picture;
+        const fs::path path = folder / ((onBus ? "sign-5-" : "sign-") + std::to_string(frames) + ".png");
+        EXPECT_TRUE(ReadPng(path.string(), picture)) << path;
+        return picture;
+    }
+
+    std::vector<nlohmann::json> States() const
+    {
+        std::vector<nlohmann::json> states;
+        std::ifstream in(folder / "state.jsonl");
+        std::string line;
+        while (std::getline(in, line)) states.push_back(nlohmann::json::parse(line));
+        return states;
+    }
+
+private:
+    static fs::path MakeFolder()
+    {
+        std::string pattern = (fs::temp_directory_path() / "rq-signs-XXXXXX").string();
+        if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+        return pattern;
+    }
+
+    fs::path folder;
+    bool onBus;
+    std::unique_ptr<SimController> sim;
+    long frames = 0;
+};
+
+// The columns of the picture with a lit LED, leftmost and rightmost; -1 when none.
+std::pair<int, int> LitColumns(const Picture& picture)
+{
+    int first = -1, last = -1;
+    for (int x = 0; x < picture.width; ++x)
+        for (int y = 0; y < picture.height; ++y)
+            if (picture.Lit(x, y)) {
+                if (first < 0) first = x;
+                last = x;
+                break;
+            }
+    return {first, last};
+}
+
+int BrightestRed(const Picture& picture)
+{
+    int red = 0;
+    for (std::size_t i = 0; i < picture.rgb.size(); i += 3) red = std::max<int>(red, picture.rgb[i]);
+    return red;
+}
+
+using Commands = std::vector<std::vector<std::string>>;
+
+struct PictureCase {
+    const char* name;
+    Commands commands;
+    // Checks the picture after the last command; a panel 128 x 32 dots is 640 x 160 pixels.
+    std::function<void(const Picture&)> check;
+};
+
+class SignPictureTest : public testing::TestWithParam<PictureCase> {};
+
+TEST_P(SignPictureTest, ShowsWhatTheCommandsSet)
+{
+    Signs signs;
+    for (const auto& command : GetParam().commands) ASSERT_NO_FATAL_FAILURE(signs.Send(command));
+    const Picture picture = signs.Snapshot();
+    ASSERT_GT(picture.width, 0);
+    GetParam().check(picture);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Pictures, SignPictureTest,
+    testing::Values(
+        PictureCase{"BlackLightsNothing",
+                    {{"led", "128", "32", "P10", "0", "3"}, {"message", "--unicode", "HELLO"}, {"black"}},
+                    [](const Picture& p) { EXPECT_EQ(LitColumns(p).first, -1); }},
+        PictureCase{"MessageLightsBeforeBlack",
+                    {{"led", "128", "32", "P10", "0", "3"}, {"black"}, {"message", "--unicode", "HELLO"}},
+                    [](const Picture& p) { EXPECT_NE(LitColumns(p).first, -1); }},
+        PictureCase{"LeftOnlyAtTheLeftEdge",
+                    {{"led", "128", "32", "P10", "0", "3"}, {"align", "left"}, {"message", "AB"}},
+                    [](const Picture& p) {
+                        const auto [first, last] = LitColumns(p);
+                        EXPECT_GE(first, 0);
+                        EXPECT_LT(first, 10);
+                        EXPECT_LT(last, p.width / 4);
+                    }},
+        PictureCase{"RightOnlyAtTheRightEdge",
+                    {{"led", "128", "32", "P10", "0", "3"}, {"align", "right"}, {"message", "AB"}},
+                    [](const Picture& p) {
+                        const auto [first, last] = LitColumns(p);
+                        EXPECT_GT(first, p.width * 3 / 4);
+                        EXPECT_GT(last, p.width - 10);
+                    }},
+        PictureCase{"PanelSizeInDots",
+                    {{"led", "64", "16", "P10", "0", "3"}},
+                    [](const Picture& p) {
+                        EXPECT_EQ(p.width, 64 * 5);
+                        EXPECT_EQ(p.height, 16 * 5);
+                    }}),
+    [](const testing::TestParamInfo<PictureCase>& info) { return std::string(info.param.name); });
+
+TEST(SignPicture, BrightnessOneIsDimmerThanFifteen)
+{
+    Signs signs;
+    signs.Send({"message", "AB"});
+    signs.Send({"bright", "1"});
+    const int dim = BrightestRed(signs.Snapshot());
+    signs.Send({"bright", "15"});
+    const int bright = BrightestRed(signs.Snapshot());
+    EXPECT_LT(dim, bright);
+    signs.Send({"bright", "auto"});
+    const int automatic = BrightestRed(signs.Snapshot());
+    EXPECT_LT(dim, automatic);
+    EXPECT_LT(automatic, bright);
+}
+
+// 中文 in GBK, to the lone sign: two different glyphs, both inside a 64 x 16 panel.
+TEST(SignPicture, ChineseMessageInGbkLightsItsPanelOnly)
+{
+    Signs signs;
+    signs.Send({"led", "64", "16", "P10", "0", "3"});
+    signs.SendFrame("A1 0A F5 01 D6 D0 CE C4 D9 51");
+    EXPECT_EQ(signs.States().back()["message"], "\u4E2D\u6587");
+    const Picture p = signs.Snapshot();
+    ASSERT_EQ(p.width, 64 * 5);
+    ASSERT_EQ(p.height, 16 * 5);
+    // Centred: 32 dots of text from dot 16 to dot 47.
+    const auto [first, last] = LitColumns(p);
+    EXPECT_GE(first, 16 * 5);
+    EXPECT_LT(last, 48 * 5);
+    std::vector<bool> left, right;
+    for (int y = 0; y < p.height; ++y)
+        for (int x = 0; x < 16 * 5; ++x) {
+            left.push_back(p.Lit(16 * 5 + x, y));
+            right.push_back(p.Lit(32 * 5 + x, y));
+        }
+    EXPECT_NE(std::count(left.begin(), left.end(), true), 0);
+    EXPECT_NE(left, right) << "both characters drawn alike (a missing glyph?)";
+}
+
+// Sends the same brightness again and again until `done` holds for the new
+// state line or picture, at most `limitMs`.
+bool SendUntil(Signs& signs, const std::function<bool()>& done, int limitMs = 8000)
+{
+    const auto start = Clock::now();
+    while (MsSince(start) < limitMs) {
+        signs.Send({"bright", "15"});
+        if (done()) return true;
+    }
+    return false;
+}
+
+TEST(SignPicture, WiderThanThePanelScrolls)
+{
+    Signs signs;
+    signs.Send({"led", "64", "16", "P10", "0", "15"});
+    signs.Send({"message", "a message wider than its panel"});
+    const Picture first = signs.Snapshot();
+    EXPECT_TRUE(SendUntil(signs, [&] { return signs.Snapshot().rgb != first.rgb; })) << "the text stands still";
+}
+
+TEST(SignPicture, ShortTextStandsStill)
+{
+    Signs signs;
+    signs.Send({"led", "64", "16", "P10", "0", "15"});
+    signs.Send({"message", "ab"});
+    const Picture first = signs.Snapshot();
+    const auto start = Clock::now();
+    // Long enough for a scroll at this speed to have moved several dots.
+    while (MsSince(start) < 400) {
+        signs.Send({"bright", "15"});
+        ASSERT_EQ(signs.Snapshot().rgb, first.rgb);
+    }
+}
+
+TEST(SignState, BlinkingShowsInTheTimestamps)
+{
+    Signs signs;
+    signs.Send({"message", "AB"});
+    signs.Send({"blinking", "on", "300", "300"});
+    std::vector<std::pair<std::int64_t, bool>> seen;
+    const auto both = [&] {
+        const auto line = signs.States().back();
+        seen.emplace_back(line["t"].get<std::int64_t>(), line["lit"].get<bool>());
+        return std::any_of(seen.begin(), seen.end(), [](auto s) { return s.second; }) &&
+               std::any_of(seen.begin(), seen.end(), [](auto s) { return !s.second; });
+    };
+    ASSERT_TRUE(SendUntil(signs, both)) << "the text never went dark (or never lit)";
+    // A phase lasts 300 ms: lines less than 300 ms apart see at most one change.
+    for (std::size_t i = 0; i + 2 < seen.size(); ++i) {
+        if (seen[i + 2].first - seen[i].first < 300) {
+            EXPECT_FALSE(seen[i].second != seen[i + 1].second && seen[i + 1].second != seen[i + 2].second)
+                << "two changes within 300 ms at " << seen[i].first;
+        }
+    }
+    signs.Send({"blinking", "off", "300", "300"});
+    const auto start = Clock::now();
+    while (MsSince(start) < 700) {
+        signs.Send({"bright", "15"});
+        ASSERT_TRUE(signs.States().back()["lit"].get<bool>());
+    }
+}
+
+// ---- each command's effect on the sign, sent through rq-m4x-send ----
+
+struct StateCase {
+    const char* name;
+    Commands commands;  // to ID 5 on a bus of one
+    nlohmann::json expected;  // fields of the last state line
+};
+
+class SignStateTest : public testing::TestWithParam<StateCase> {};
+
+TEST_P(SignStateTest, LastStateLineHoldsWhatWasSet)
+{
+    Signs signs(true);
+    for (const auto& command : GetParam().commands) ASSERT_NO_FATAL_FAILURE(signs.Send(command));
+    const auto states = signs.States();
+    ASSERT_EQ(states.size(), GetParam().commands.size());
+    for (const auto& [key, value] : GetParam().expected.items()) EXPECT_EQ(states.back()[key], value) << key;
+    EXPECT_EQ(states.back()["status"], 0x0F);
+}
+
+using nlohmann::json;
+
+INSTANTIATE_TEST_SUITE_P(
+    Commands, SignStateTest,
+    testing::Values(
+        StateCase{"Factory", {{"bright", "15"}},
+                  json{{"id", 5}, {"width", 128}, {"height", 32}, {"pitch", "P10"}, {"align", "center"},
+                       {"blank", false}, {"blinking", false}, {"message", ""}}},
+        StateCase{"LedParameters", {{"led", "64", "16", "P10", "2", "7"}},
+                  json{{"width", 64}, {"height", 16}, {"pitch", "P10"}, {"scroll_level", 2}, {"scroll_speed", 7}}},
+        StateCase{"LedOtherPitch", {{"led", "96", "24", "P7.62", "0", "0"}},
+                  json{{"width", 96}, {"height", 24}, {"pitch", "other"}}},
+        StateCase{"Brightness8", {{"bright", "8"}}, json{{"brightness", 8}}},
+        StateCase{"BrightnessAuto", {{"bright", "auto"}}, json{{"brightness", "auto"}}},
+        StateCase{"AlignLeft", {{"align", "left"}}, json{{"align", "left"}}},
+        StateCase{"AlignRight", {{"align", "right"}}, json{{"align", "right"}}},
+        StateCase{"Black", {{"message", "abc"}, {"black"}}, json{{"blank", true}, {"lit", false}}},
+        StateCase{"MessageUnblanks", {{"black"}, {"message", "abc"}},
+                  json{{"blank", false}, {"message", "abc"}, {"encoding", 1}, {"lit", true}}},
+        StateCase{"MessageUnicode", {{"message", "--unicode", "Platform 3"}},
+                  json{{"message", "Platform 3"}, {"encoding", 2}}},
+        StateCase{"Blinking", {{"blinking", "on", "300", "700"}},
+                  json{{"blinking", true}, {"blink_on_ms", 300}, {"blink_off_ms", 700}}},
+        StateCase{"TimedScroll", {{"scroll", "3000", "50"}}, json{{"timed_elapsed", 3000}, {"timed_speed", 50}}},
+        StateCase{"DefaultMessageWaits", {{"message", "now"}, {"default-message", "Welcome"}},
+                  json{{"default_message", "Welcome"}, {"message", "now"}}},
+        StateCase{"ResetShowsTheDefault",
+                  {{"bright", "3"}, {"default-message", "--unicode", "Welcome"}, {"black"}, {"reset"}},
+                  json{{"message", "Welcome"}, {"encoding", 2}, {"blank", false}, {"brightness", 3}}},
+        StateCase{"FactoryDefaults",
+                  {{"led", "64", "16", "P7.62", "1", "1"}, {"bright", "2"}, {"message", "x"}, {"defaults"}},
+                  json{{"width", 128}, {"height", 32}, {"pitch", "P10"}, {"brightness", 15}, {"message", ""},
+                       {"scroll_speed", 3}}}),
+    [](const testing::TestParamInfo<StateCase>& info) { return std::string(info.param.name); });
+
+// Over TCP, as a serial device server: one client after another.
+TEST(SimListen, AnswersEachConnectionInTurn)
+{
+    SimController sim({"--listen", "tcp://127.0.0.1:0"});
+    ASSERT_EQ(sim.PortPath().rfind("tcp://127.0.0.1:", 0), 0u) << sim.PortPath();
+    EXPECT_EQ(RunSend({"--port", sim.PortPath(), "--quiet", "bright", "8"}), 0);
+    EXPECT_EQ(RunSend({"--port", sim.PortPath(), "--quiet", "--id", "1", "bright", "8"}), 0);
+    ASSERT_TRUE(sim.WaitForFrames(2));
+    EXPECT_EQ(sim.RecordedFrames(), (std::vector<std::string>{"A1 07 F8 43 08 EB 51", "A1 08 F7 01 43 08 EC 51"}));
+}
+
+TEST(SignState, ChangeIdMovesTheState)
+{
+    Signs signs(true);
+    signs.Send({"bright", "4"});
+    signs.Send({"change-id", "9"});
+    const auto states = signs.States();
+    ASSERT_EQ(states.size(), 2u);
+    EXPECT_EQ(states.back()["id"], 9);
+    EXPECT_EQ(states.back()["brightness"], 4);
 }
 
 }  // namespace

@@ -1,0 +1,32 @@
+#pragma once
+// The signs of the simulated bus, shared between the line's thread and the
+// window: the line changes them under the lock and counts each change.
+
+#include <atomic>
+#include <map>
+#include <mutex>
+#include <string>
+
+#include "sim/sign.h"
+
+namespace rq::sim {
+
+struct Board {
+    std::mutex mutex;
+    std::map<int, SignState> signs;  // by ID; -1 for the lone sign without --ids
+    std::atomic<unsigned> changes{0};
+};
+
+// A PNG of a panel; false when it could not be written.
+struct PanelImage;
+bool WritePng(const PanelImage& image, const std::string& path);
+
+// Shows one panel per sign of the board until the window is closed; then
+// calls `stop`. Returns the program's exit status, or -1 when no window could
+// be opened (no display): then `stop` is not called.
+class BitmapFont;
+int ShowWindow(int argc, char** argv, Board& board, const BitmapFont& font, void (*stop)());
+// Asks the window to close (from any thread); harmless without one.
+void CloseWindow();
+
+}  // namespace rq::sim
