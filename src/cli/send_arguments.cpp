@@ -107,6 +107,13 @@ ParsedArguments ParseArguments(const std::vector<std::string>& args)
             continue;
         }
 
+        // How the run uses its lines.
+        if (name == "--reopen" || name == "--parallel") {
+            if (inlineValue) return fail(name + " takes no value");
+            (name == "--reopen" ? out.reopen : out.parallel) = true;
+            continue;
+        }
+
         // Options with a value.
         struct Valued {
             const char* name;

@@ -271,11 +271,14 @@ class FakeTransactor : public Transactor {
 public:
     std::vector<std::pair<int, Outcome>> outcomes;  // ID -> outcome; others succeed
     std::vector<int> asked;
+    std::vector<bool> lastOnLine;  // what each transaction was told
+    int ended = 0;
 
-    TransactionRecord Transact(const PlannedTransaction& transaction) override
+    TransactionRecord Transact(const PlannedTransaction& transaction, bool last) override
     {
         const int id = transaction.request.address ? *transaction.request.address : -1;
         asked.push_back(id);
+        lastOnLine.push_back(last);
         TransactionRecord record;
         record.outcome = Outcome::Success;
         for (const auto& [failing, outcome] : outcomes) {
@@ -284,6 +287,7 @@ public:
         record.milliseconds = 10.0;
         return record;
     }
+    void EndRun() override { ++ended; }
 };
 
 // Keeps the summary and the order of the calls.
