@@ -184,10 +184,12 @@ RunResult RunSend(const std::vector<std::string>& args, bool onTerminal = false,
 #else
 // Runs rq-m4x-send with `args`; its standard output is a pipe, or a
 // pseudo-terminal when `onTerminal` is set, or the file `outputPath` when
-// one is given; `input`, when given, is its standard input. A run that
-// outlives a generous bound is killed and fails the test.
+// one is given; `input`, when given, is its standard input. With
+// `errorOnTerminal`, standard error goes to the terminal too, into `out`. A
+// run that outlives a generous bound is killed and fails the test.
 RunResult RunSend(const std::vector<std::string>& args, bool onTerminal = false,
-                  const std::optional<std::string>& input = std::nullopt, const std::string& outputPath = {})
+                  const std::optional<std::string>& input = std::nullopt, const std::string& outputPath = {},
+                  bool errorOnTerminal = false)
 {
     RunResult result;
     std::vector<std::string> words = {RQ_SEND_EXECUTABLE};
@@ -235,7 +237,7 @@ RunResult RunSend(const std::vector<std::string>& args, bool onTerminal = false,
         const int output = outputPath.empty() ? outWrite : open(outputPath.c_str(), O_WRONLY);
         if (output < 0) _exit(126);
         dup2(output, STDOUT_FILENO);
-        dup2(errPipe[1], STDERR_FILENO);
+        dup2(errorOnTerminal ? outWrite : errPipe[1], STDERR_FILENO);
         execv(argv[0], argv.data());
         _exit(127);
     }
@@ -1184,6 +1186,29 @@ TEST(CliFleet, AnAbsentIdStopsTheRunUnlessKeepGoing)
     const RunResult checksum = RunSend({"--quiet", "--port", sim.PortPath(), "--ids", "4,1", "black"});
     EXPECT_EQ(checksum.status, 3) << checksum.out;
 }
+
+#ifndef _WIN32
+TEST(CliFleet, ALongRunShowsItsProgressOnATerminalOnly)
+{
+    SimController sim({"--ids", "1-21"});
+    const RunResult shown = RunSend({"--port", sim.PortPath(), "--ids", "1-21", "black"}, true, std::nullopt, {}, true);
+    EXPECT_EQ(shown.status, 0) << shown.out;
+    // Written over after each transaction, then blanked before the summary.
+    EXPECT_NE(shown.out.find("\r1/21  failed 0  elapsed 0:00  left 0:0"), std::string::npos) << shown.out;
+    const std::string last = "\r21/21  failed 0  elapsed 0:00";
+    const auto at = shown.out.find(last);
+    ASSERT_NE(at, std::string::npos) << shown.out;
+    EXPECT_EQ(shown.out.substr(at + last.size(), last.size() + 1), "\r" + std::string(last.size() - 1, ' ') + "\r");
+    EXPECT_NE(shown.out.find("\rTransactions: 21"), std::string::npos) << shown.out;
+
+    // Not in a pipe, and not for 20 transactions.
+    const RunResult piped = RunSend({"--port", sim.PortPath(), "--ids", "1-21", "black"});
+    EXPECT_EQ(piped.status, 0);
+    EXPECT_EQ(piped.err.find("/21"), std::string::npos) << piped.err;
+    const RunResult short20 = RunSend({"--port", sim.PortPath(), "--ids", "1-20", "black"}, true, std::nullopt, {}, true);
+    EXPECT_EQ(short20.out.find("/20  failed"), std::string::npos) << short20.out;
+}
+#endif
 
 TEST(CliFleet, ChangeIdMovesASignOnTheBus)
 {
