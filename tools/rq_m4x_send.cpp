@@ -20,6 +20,7 @@
 #include "cli/human_reporter.h"
 #include "cli/json_reporter.h"
 #include "cli/log_reporter.h"
+#include "cli/progress_reporter.h"
 #include "cli/reporter.h"
 #include "cli/saved_setup.h"
 #include "cli/script_text.h"
@@ -152,7 +153,7 @@ int main(int argc, char** argv)
         words.insert(words.end(), commandLine.begin(), commandLine.end());
         const std::string header =
             LogHeader(wxDateTime::Now().FormatISOCombined(' ').utf8_string(), first.port, first.baud, JoinQuoted(words));
-        logReporter = std::make_unique<LogFileReporter>(file, header, plan.fleet, scriptName);
+        logReporter = std::make_unique<LogFileReporter>(file, header, plan.fleet, scriptName, plan.PortCount() > 1);
         // A log that takes not even its header (a full disk) records nothing.
         if (!logReporter->WrittenSoFar()) {
             logReporter->Close();
@@ -161,7 +162,14 @@ int main(int argc, char** argv)
         }
     }
 
+    // A long run shows how far it has got, where someone watches.
+    constexpr std::size_t kProgressAbove = 20;
+    std::unique_ptr<ProgressReporter> progress;
+    if (plan.Total() > kProgressAbove && IsTerminal(stderr) && !arguments.quiet && !(arguments.json && IsTerminal(stdout)))
+        progress = std::make_unique<ProgressReporter>(stderr, plan.Total());
+
     Reporters reporters;
+    if (progress) reporters.Add(progress->Eraser());
     std::unique_ptr<Reporter> output;
     if (arguments.json) {
         output = std::make_unique<JsonReporter>(stdout, stderr);
@@ -171,13 +179,23 @@ int main(int argc, char** argv)
         style.quiet = arguments.quiet;
         style.headings = plan.fleet;
         style.scriptName = scriptName;
+        style.ports = plan.PortCount() > 1;
         output = std::make_unique<HumanReporter>(stdout, style);
     }
     reporters.Add(*output);
     if (logReporter) reporters.Add(*logReporter);
+    if (progress) reporters.Add(*progress);
 
-    SendSession session(reporters);
-    int status = RunPlan(plan, session, reporters);
+    const bool keepOpen = !arguments.reopen;
+    int status;
+    if (plan.parallel) {
+        status = RunPlanInParallel(
+            plan, [keepOpen](Reporter& reporter) { return std::make_unique<SendSession>(reporter, keepOpen); },
+            reporters);
+    } else {
+        SendSession session(reporters, keepOpen);
+        status = RunPlan(plan, session, reporters);
+    }
     if (logReporter && !logReporter->Close()) {
         SayLogLost(*arguments.log);
         if (status == kExitSuccess) status = kExitOutputFailed;

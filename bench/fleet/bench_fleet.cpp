@@ -7,6 +7,11 @@
 // Debian's ser2net on the loopback (RFC 2217 and raw TCP), beside a plain
 // client that replays the very frames through the same server with nothing
 // of ours in it: the difference is the tool's own cost on a network line.
+// Then side by side, directly and through ser2net: a line opened for each
+// transaction (--reopen), the kept-open run, and a plain C++ client that opens
+// its line once and loops (drop waiting input, write, wait for the status
+// byte), as a pyserial loop would; and 4 buses of 32 signs, one after the
+// other and with --parallel.
 //
 // usage: bench_fleet [runs]     (default 3; the median run is printed)
 
@@ -21,6 +26,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <termios.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -79,12 +85,15 @@ double Sum(const std::vector<double>& v)
 
 // Runs rq-m4x-send with the script on its standard input and the records on
 // its standard output; the wall time spans process start to exit.
-Run RunSend(const std::string& port, bool json, bool keepGoing)
+Run RunSend(const std::string& port, bool json, bool keepGoing, const std::vector<std::string>& extra = {},
+            const std::string& script = SCRIPT, std::size_t transactions = TRANSACTIONS)
 {
     Run run;
-    std::vector<std::string> args = {RQ_SEND_EXECUTABLE, "--port", port, "--script", "-"};
+    std::vector<std::string> args = {RQ_SEND_EXECUTABLE, "--script", "-"};
+    if (!port.empty()) args.insert(args.end(), {"--port", port});
     args.push_back(json ? "--json" : "--quiet");
     if (keepGoing) args.push_back("--keep-going");
+    args.insert(args.end(), extra.begin(), extra.end());
     std::vector<char*> argv;
     for (auto& arg : args) argv.push_back(arg.data());
     argv.push_back(nullptr);
@@ -108,7 +117,7 @@ Run RunSend(const std::string& port, bool json, bool keepGoing)
         close(out[0]);
         return run;
     }
-    [[maybe_unused]] ssize_t written = write(in[1], SCRIPT, sizeof SCRIPT - 1);
+    [[maybe_unused]] ssize_t written = write(in[1], script.data(), script.size());
     close(in[1]);
 
     std::string text;
@@ -135,7 +144,7 @@ Run RunSend(const std::string& port, bool json, bool keepGoing)
             run.frames.push_back(record["frame"].get<std::string>());
             begin = end + 1;
         }
-        run.ok = run.answeredMs.size() + run.absentMs.size() == TRANSACTIONS;
+        run.ok = run.answeredMs.size() + run.absentMs.size() == transactions;
     } else {
         run.ok = true;
     }
@@ -145,7 +154,8 @@ Run RunSend(const std::string& port, bool json, bool keepGoing)
 enum class Line { Direct, Rfc2217, Raw };
 
 // The run whose wall time is the median of `runs`.
-Run MedianRun(const std::vector<std::string>& simArgs, bool json, bool keepGoing, int runs, Line line = Line::Direct)
+Run MedianRun(const std::vector<std::string>& simArgs, bool json, bool keepGoing, int runs, Line line = Line::Direct,
+              const std::vector<std::string>& extra = {})
 {
     std::vector<Run> all;
     for (int i = 0; i < runs; ++i) {
@@ -155,7 +165,7 @@ Run MedianRun(const std::vector<std::string>& simArgs, bool json, bool keepGoing
             server = std::make_unique<rq::test::Ser2netServer>(
                 sim.PortPath(), line == Line::Rfc2217 ? rq::test::Ser2netServer::Mode::Rfc2217
                                                       : rq::test::Ser2netServer::Mode::Raw);
-        all.push_back(RunSend(server ? server->PortName() : sim.PortPath(), json, keepGoing));
+        all.push_back(RunSend(server ? server->PortName() : sim.PortPath(), json, keepGoing, extra));
         if (!all.back().ok) {
             std::fprintf(stderr, "bench_fleet: run %d failed (exit %d)\n", i, all.back().status);
             std::exit(1);
@@ -212,6 +222,94 @@ double MedianPlainRun(const std::vector<std::string>& simArgs, const std::vector
     return walls[walls.size() / 2];
 }
 
+// The plain client that keeps its line: a pseudo-terminal opened once (raw),
+// or one TCP connection to a raw ser2net; per frame it drops what waits,
+// writes, and waits for the status byte. The median wall time of `runs`, the
+// open included.
+double MedianKeptPlainRun(const std::vector<std::string>& simArgs, const std::vector<std::string>& frames, int runs,
+                          bool throughServer, int& failures)
+{
+    std::vector<double> walls;
+    failures = 0;
+    for (int i = 0; i < runs; ++i) {
+        rq::test::SimController sim(simArgs);
+        std::unique_ptr<rq::test::Ser2netServer> server;
+        if (throughServer)
+            server = std::make_unique<rq::test::Ser2netServer>(sim.PortPath(), rq::test::Ser2netServer::Mode::Raw);
+        const auto start = Clock::now();
+        int fd = -1;
+        if (server) {
+            fd = socket(AF_INET, SOCK_STREAM, 0);
+            sockaddr_in address{};
+            address.sin_family = AF_INET;
+            address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            address.sin_port = htons(static_cast<std::uint16_t>(server->TcpPort()));
+            const int on = 1;
+            setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+            if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) fd = -1;
+        } else {
+            fd = open(sim.PortPath().c_str(), O_RDWR | O_NOCTTY);
+            termios raw{};
+            tcgetattr(fd, &raw);
+            cfmakeraw(&raw);
+            cfsetspeed(&raw, B9600);
+            tcsetattr(fd, TCSANOW, &raw);
+        }
+        for (const std::string& hex : frames) {
+            const std::vector<std::uint8_t> frame = FromHex(hex);
+            if (server) {
+                std::uint8_t stale[64];
+                while (recv(fd, stale, sizeof stale, MSG_DONTWAIT) > 0) {
+                }
+            } else {
+                tcflush(fd, TCIFLUSH);
+            }
+            std::uint8_t status = 0;
+            pollfd waiting{fd, POLLIN, 0};
+            const bool ok = fd >= 0 && write(fd, frame.data(), frame.size()) == static_cast<ssize_t>(frame.size()) &&
+                            poll(&waiting, 1, static_cast<int>(NOMINAL_TIMEOUT_MS)) > 0 && read(fd, &status, 1) == 1 &&
+                            status == 0x0F;
+            failures += ok ? 0 : 1;
+        }
+        if (fd >= 0) close(fd);
+        walls.push_back(Ms(Clock::now() - start));
+    }
+    std::sort(walls.begin(), walls.end());
+    return walls[walls.size() / 2];
+}
+
+// 4 buses of 32 signs, one script line each; the median run's wall time.
+double MedianFourBuses(int runs, bool parallel, const std::string& delay, int& status)
+{
+    std::vector<double> walls;
+    for (int i = 0; i < runs; ++i) {
+        std::vector<std::unique_ptr<rq::test::SimController>> sims;
+        std::string script;
+        for (int bus = 0; bus < 4; ++bus) {
+            sims.push_back(std::make_unique<rq::test::SimController>(
+                std::vector<std::string>{"--ids", "1-32", "--delay", delay}));
+            script += "--port " + sims.back()->PortPath() + " --ids 1-32 bright 8\n";
+        }
+        const std::vector<std::string> extra =
+            parallel ? std::vector<std::string>{"--parallel"} : std::vector<std::string>{};
+        const Run run = RunSend("", true, false, extra, script, 128);
+        if (!run.ok) {
+            std::fprintf(stderr, "bench_fleet: a 4-bus run failed (exit %d)\n", run.status);
+            std::exit(1);
+        }
+        status = run.status;
+        walls.push_back(run.wallMs);
+    }
+    std::sort(walls.begin(), walls.end());
+    return walls[walls.size() / 2];
+}
+
+void PrintSideBySide(const char* label, double wallMs, double delays)
+{
+    std::printf("    %-30s: %9.1f ms   %6.2f ms per transaction beyond the sign's\n", label, wallMs,
+                (wallMs - delays) / TRANSACTIONS);
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -258,7 +356,7 @@ int main(int argc, char** argv)
     const Run raw = MedianRun(bus, true, false, runs, Line::Raw);
     int plainFailures = 0;
     const double plain = MedianPlainRun(bus, json.frames, runs, plainFailures);
-    std::printf("\n  through ser2net on 127.0.0.1 (a connection per transaction)\n");
+    std::printf("\n  through ser2net on 127.0.0.1 (one connection a run)\n");
     std::printf("    direct pseudo-terminal       : %9.1f ms   overhead %6.2f ms per transaction\n", json.wallMs,
                 (json.wallMs - delays) / TRANSACTIONS);
     std::printf("    rfc2217://, --json           : %9.1f ms   overhead %6.2f ms per transaction (exit %d)\n",
@@ -271,5 +369,36 @@ int main(int argc, char** argv)
                 (rfc2217.wallMs - plain) / TRANSACTIONS, (raw.wallMs - plain) / TRANSACTIONS);
     std::printf("    one transaction (JSON ms)    : rfc2217 median %7.2f ms   tcp median %7.2f ms\n",
                 Percentile(rfc2217.answeredMs, 0.5), Percentile(raw.answeredMs, 0.5));
+
+    // Side by side: a line opened per transaction, kept open, a plain loop.
+    const Run reopenDirect = MedianRun(bus, true, false, runs, Line::Direct, {"--reopen"});
+    const Run reopenRfc2217 = MedianRun(bus, true, false, runs, Line::Rfc2217, {"--reopen"});
+    const Run reopenRaw = MedianRun(bus, true, false, runs, Line::Raw, {"--reopen"});
+    int keptFailures = 0, keptNetFailures = 0;
+    const double keptPlain = MedianKeptPlainRun(bus, json.frames, runs, false, keptFailures);
+    const double keptPlainNet = MedianKeptPlainRun(bus, json.frames, runs, true, keptNetFailures);
+    std::printf("\n  one open per transaction (--reopen), kept open, a plain client that keeps its line\n");
+    std::printf("  (the plain client: C++, open once, then per frame drop input, write, wait for 0F)\n");
+    std::printf("   pseudo-terminal\n");
+    PrintSideBySide("--reopen", reopenDirect.wallMs, delays);
+    PrintSideBySide("kept open", json.wallMs, delays);
+    PrintSideBySide("plain client, kept open", keptPlain, delays);
+    std::printf("   ser2net on 127.0.0.1\n");
+    PrintSideBySide("rfc2217://, --reopen", reopenRfc2217.wallMs, delays);
+    PrintSideBySide("rfc2217://, kept open", rfc2217.wallMs, delays);
+    PrintSideBySide("tcp://, --reopen", reopenRaw.wallMs, delays);
+    PrintSideBySide("tcp://, kept open", raw.wallMs, delays);
+    PrintSideBySide("plain client, tcp, kept open", keptPlainNet, delays);
+    std::printf("    kept open against the plain client: direct %.3f, rfc2217 %.3f, tcp %.3f (%d + %d not 0F)\n",
+                json.wallMs / keptPlain, rfc2217.wallMs / keptPlainNet, raw.wallMs / keptPlainNet, keptFailures,
+                keptNetFailures);
+
+    int sequentialStatus = -1, parallelStatus = -1;
+    const double sequential = MedianFourBuses(runs, false, delay, sequentialStatus);
+    const double parallel = MedianFourBuses(runs, true, delay, parallelStatus);
+    std::printf("\n  4 buses x 32 signs (128 transactions, a pseudo-terminal each)\n");
+    std::printf("    one after the other          : %9.1f ms (exit %d)\n", sequential, sequentialStatus);
+    std::printf("    --parallel                   : %9.1f ms (exit %d)   %.2f of the sequential run\n", parallel,
+                parallelStatus, parallel / sequential);
     return 0;
 }

@@ -33,6 +33,9 @@ bool PrintText(std::FILE* stream, const std::string& text);
 // this also switches the console to escape sequences.
 bool PrepareColourOutput();
 
+// Whether `stream` goes to a terminal (a console on Windows).
+bool IsTerminal(std::FILE* stream);
+
 // The program's arguments, without its name, as UTF-8 text.
 std::vector<std::string> CommandLineArguments(int argc, char** argv);
 

@@ -62,6 +62,11 @@ bool PrintText(std::FILE* stream, const std::string& text)
     return std::fputs(text.c_str(), stream) >= 0;
 }
 
+bool IsTerminal(std::FILE* stream)
+{
+    return isatty(fileno(stream)) == 1;
+}
+
 bool PrepareColourOutput()
 {
     return isatty(STDOUT_FILENO) == 1;

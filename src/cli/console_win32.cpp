@@ -104,6 +104,11 @@ bool PrintText(std::FILE* stream, const std::string& text)
     return WriteConsoleW(handle, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr) != 0;
 }
 
+bool IsTerminal(std::FILE* stream)
+{
+    return _isatty(_fileno(stream)) != 0;
+}
+
 bool PrepareColourOutput()
 {
     if (!_isatty(_fileno(stdout))) return false;

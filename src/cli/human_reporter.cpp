@@ -9,7 +9,7 @@ HumanReporter::HumanReporter(std::FILE* out, Style style) : out(out), style(std:
 
 void HumanReporter::TransactionStarted(const PlannedTransaction& transaction)
 {
-    if (style.headings && !style.quiet) Print(TransactionHeading(transaction, style.scriptName), rq::serial::PLUM, true);
+    if (style.headings && !style.quiet) Print(TransactionHeading(transaction, style.scriptName, style.ports), rq::serial::PLUM, true);
 }
 
 void HumanReporter::Line(const std::string& text, rq::serial::Rgb colour, bool bold)
@@ -22,7 +22,7 @@ void HumanReporter::TransactionFinished(const PlannedTransaction& transaction, c
     if (!style.quiet || record.resultLine.empty()) return;
     // One line per transaction: with its heading when there are many.
     std::string line = record.resultLine;
-    if (style.headings) line = TransactionHeading(transaction, style.scriptName) + "  " + line;
+    if (style.headings) line = TransactionHeading(transaction, style.scriptName, style.ports) + "  " + line;
     Print(line, record.resultColour, false);
 }
 

@@ -17,6 +17,7 @@ public:
         bool quiet = false;
         bool headings = false;   // a fleet run
         std::string scriptName;  // for the headings of script lines
+        bool ports = false;      // the headings name the port (many ports)
     };
     HumanReporter(std::FILE* out, Style style);
 

@@ -46,6 +46,9 @@ std::string JsonReporter::Record(const PlannedTransaction& transaction, const Tr
     object["reply"] = record.reply ? nlohmann::ordered_json(HexBytes(*record.reply)) : nlohmann::ordered_json(nullptr);
     object["outcome"] = OutcomeKey(record.outcome);
     object["exit_status"] = ExitStatusOf(record.outcome);
+    // Why the line failed, in the system's words: a missing adapter, a
+    // refused connection, a port in use.
+    object["reason"] = record.reason.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(record.reason);
     object["started"] = record.started;
     object["ms"] = std::round(record.milliseconds * 1000.0) / 1000.0;
     // A port name need not be UTF-8; never let it break the line.

@@ -6,9 +6,10 @@ namespace rq::cli {
 
 namespace {
 
-HumanReporter::Style LogStyle(bool headings, const std::string& scriptName)
+HumanReporter::Style LogStyle(bool headings, const std::string& scriptName, bool ports)
 {
     HumanReporter::Style style;
+    style.ports = ports;
     style.headings = headings;
     style.scriptName = scriptName;
     return style;
@@ -22,8 +23,8 @@ std::string LogHeader(const std::string& localTime, const std::string& port, int
 }
 
 LogFileReporter::LogFileReporter(std::FILE* file, const std::string& header, bool headings,
-                                 const std::string& scriptName)
-    : HumanReporter(file, LogStyle(headings, scriptName)), file(file)
+                                 const std::string& scriptName, bool ports)
+    : HumanReporter(file, LogStyle(headings, scriptName, ports)), file(file)
 {
     std::fputs((header + "\n").c_str(), file);
     std::fflush(file);

@@ -16,7 +16,8 @@ std::string LogHeader(const std::string& localTime, const std::string& port, int
 class LogFileReporter : public HumanReporter {
 public:
     // Takes the open file and writes the header at once.
-    LogFileReporter(std::FILE* file, const std::string& header, bool headings, const std::string& scriptName);
+    LogFileReporter(std::FILE* file, const std::string& header, bool headings, const std::string& scriptName,
+                    bool ports = false);
     ~LogFileReporter() override;
     LogFileReporter(const LogFileReporter&) = delete;
     LogFileReporter& operator=(const LogFileReporter&) = delete;

@@ -30,10 +30,11 @@ bool CloseWritten(std::FILE* file)
     return flushed && clean && closed;
 }
 
-std::string TransactionHeading(const PlannedTransaction& transaction, const std::string& scriptName)
+std::string TransactionHeading(const PlannedTransaction& transaction, const std::string& scriptName, bool withPort)
 {
     std::string heading;
-    if (transaction.line > 0) heading = scriptName + ":" + std::to_string(transaction.line);
+    if (withPort) heading = transaction.request.port;
+    if (transaction.line > 0) heading += (heading.empty() ? "" : "  ") + scriptName + ":" + std::to_string(transaction.line);
     if (transaction.request.address) {
         if (!heading.empty()) heading += "  ";
         heading += "ID " + std::to_string(*transaction.request.address);

@@ -25,6 +25,8 @@ struct TransactionRecord {
     // The status line, or else the last red line: what --quiet prints.
     std::string resultLine;
     rq::serial::Rgb resultColour{0, 0, 0};
+    // The system's reason after a failed open or a lost line, else empty.
+    std::string reason;
 };
 
 class Reporter {
@@ -55,7 +57,9 @@ private:
 // or the close did: a record lost on a full disk must not pass for success.
 bool CloseWritten(std::FILE* file);
 
-// "ID 3", "jobs.txt:4", "jobs.txt:4  ID 3": what heads a transaction of a fleet run.
-std::string TransactionHeading(const PlannedTransaction& transaction, const std::string& scriptName);
+// "ID 3", "jobs.txt:4", "jobs.txt:4  ID 3": what heads a transaction of a fleet
+// run; with `withPort`, its port first ("/dev/ttyUSB1  ID 3").
+std::string TransactionHeading(const PlannedTransaction& transaction, const std::string& scriptName,
+                               bool withPort = false);
 
 }  // namespace rq::cli

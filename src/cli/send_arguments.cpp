@@ -107,6 +107,13 @@ ParsedArguments ParseArguments(const std::vector<std::string>& args)
             continue;
         }
 
+        // How the run uses its lines.
+        if (name == "--reopen" || name == "--parallel") {
+            if (inlineValue) return fail(name + " takes no value");
+            (name == "--reopen" ? out.reopen : out.parallel) = true;
+            continue;
+        }
+
         // Options with a value.
         struct Valued {
             const char* name;
@@ -162,7 +169,9 @@ Commands (one per button of the window):
 
 Options:
   --port PATH     serial port (/dev/ttyUSB0, COM3, ...), or a serial device
-                  server: rfc2217://HOST:PORT or tcp://HOST:PORT
+                  server: rfc2217://HOST:PORT or tcp://HOST:PORT. A comma-
+                  separated list (COM3,COM4) sends the command to every port,
+                  all at once, as --parallel does
   --baud N        baud rate (default 9600)
   --id N          controller ID 0..255: the frame carries it as its address;
                   without --id the frame carries no address
@@ -170,6 +179,20 @@ Options:
                   each; LIST is IDs 0..255 and ranges, e.g. 1-16,20,255. Each
                   transaction is headed by its ID, and a summary follows with
                   the count of each outcome and the IDs that did not succeed
+  --reopen        open and close the port for each transaction, as the
+                  window does. Without it a run opens each port once: the
+                  first transaction's log shows the "Open" line, the last
+                  one's the "Close" line, and what waits on the line is
+                  dropped before each frame. A line lost mid-run is opened
+                  again once, for the next transaction, with a line that says
+                  so
+  --parallel      run the lines of a script that name different ports at the
+                  same time, each port's lines in their order on a thread of
+                  its own. Each transaction's lines are printed together,
+                  headed by its port, and the summary counts every port and
+                  names the failures by port and ID. Without --keep-going a
+                  failure on any port stops them all after the transactions
+                  under way
   --keep-going    go on after a transaction that did not succeed (by default
                   a run over --ids or a script stops at the first one)
   --script FILE   run the commands of FILE (- for standard input), one per
@@ -186,8 +209,9 @@ Options:
   --json          print one JSON object per transaction (JSON Lines) instead of
                   the log lines: id, command, arguments, line, port, baud,
                   frame (hex), reply (hex or null), outcome, exit_status,
-                  started (local ISO 8601 time) and ms; the summary goes to
-                  standard error
+                  reason (the system's words for a failed open or a lost
+                  line, else null), started (local ISO 8601 time) and ms; the
+                  summary goes to standard error
   --log FILE      append the log lines of every transaction (as printed, without
                   colours, never shortened by --quiet) to FILE, after a header
                   line with the date, port, baud rate and command line
@@ -239,6 +263,11 @@ With --repeat, --ids or --script, 0 when every transaction succeeded, else
 the status of the first one that did not. Bad arguments include a malformed
 --ids list, a mistake on any line of a script and a log file that cannot be
 opened. An ID that no controller answers to gives 7.
+
+Progress: on a terminal, a run of more than 20 transactions keeps one line on
+standard error up to date (done/total, failures, time elapsed and left), and
+removes it at the end; not with --quiet, nor when standard error is not a
+terminal, nor with --json printed to a terminal.
 
 Examples:
 A simulated bus of 32 signs, brightness 8 for signs 1 to 3, then timed

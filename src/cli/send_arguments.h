@@ -53,6 +53,8 @@ struct Arguments {
     bool hex = false;
     bool json = false;
     bool keepGoing = false;
+    bool reopen = false;    // --reopen: open and close the line for each transaction
+    bool parallel = false;  // --parallel: the ports of a script at once
     EncodingChoice encoding = EncodingChoice::Saved;
     // The first word (the subcommand) and the words after it.
     std::vector<std::string> words;

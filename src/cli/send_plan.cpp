@@ -1,5 +1,7 @@
 #include "cli/send_plan.h"
 
+#include <algorithm>
+
 #include "cli/id_list.h"
 #include "protocol/frame.h"
 
@@ -9,8 +11,8 @@ namespace {
 
 // The transactions of one command: each ID of its list (or its one address),
 // each made `repeat` times. Returns the error, empty when all could be built.
-std::string AddCommand(Plan& plan, const Arguments& arguments, const SavedSetup* saved,
-                       MultibyteConverter toMultibyte, int line, const std::string& warningPrefix)
+std::string AddCommandOnPort(Plan& plan, const Arguments& arguments, const SavedSetup* saved,
+                             MultibyteConverter toMultibyte, int line, const std::string& warningPrefix)
 {
     std::vector<Arguments> perId;
     if (arguments.ids) {
@@ -52,6 +54,29 @@ std::string AddCommand(Plan& plan, const Arguments& arguments, const SavedSetup*
     return {};
 }
 
+// A --port list ("/dev/ttyUSB0,/dev/ttyUSB1") gives the command to each port
+// in turn, and makes the run parallel.
+std::string AddCommand(Plan& plan, const Arguments& arguments, const SavedSetup* saved,
+                       MultibyteConverter toMultibyte, int line, const std::string& warningPrefix)
+{
+    if (!arguments.port || arguments.port->find(',') == std::string::npos)
+        return AddCommandOnPort(plan, arguments, saved, toMultibyte, line, warningPrefix);
+    plan.parallel = true;
+    const std::string& list = *arguments.port;
+    std::size_t start = 0;
+    while (start <= list.size()) {
+        std::size_t end = list.find(',', start);
+        if (end == std::string::npos) end = list.size();
+        Arguments onPort = arguments;
+        onPort.port = list.substr(start, end - start);
+        if (onPort.port->empty()) return "--port " + list + " names an empty port";
+        const std::string error = AddCommandOnPort(plan, onPort, saved, toMultibyte, line, warningPrefix);
+        if (!error.empty()) return error;
+        start = end + 1;
+    }
+    return {};
+}
+
 // Options that shape the whole run and so belong on the command line.
 std::string RunWideOptionIn(const Arguments& line)
 {
@@ -65,6 +90,8 @@ std::string RunWideOptionIn(const Arguments& line)
     if (line.from) return "--from";
     if (line.script) return "--script";
     if (line.log) return "--log";
+    if (line.reopen) return "--reopen";
+    if (line.parallel) return "--parallel";
     return {};
 }
 
@@ -84,13 +111,25 @@ std::size_t Plan::Total() const
     return total;
 }
 
+std::size_t Plan::PortCount() const
+{
+    std::vector<const std::string*> ports;
+    for (const PlannedTransaction& transaction : transactions) {
+        const auto same = [&transaction](const std::string* port) { return *port == transaction.request.port; };
+        if (std::find_if(ports.begin(), ports.end(), same) == ports.end()) ports.push_back(&transaction.request.port);
+    }
+    return ports.size();
+}
+
 Plan PlanCommand(const Arguments& arguments, const SavedSetup* saved, MultibyteConverter toMultibyte)
 {
     Plan plan;
-    plan.fleet = arguments.ids.has_value();
-    plan.keepGoing = arguments.keepGoing || !plan.fleet;
+    plan.parallel = arguments.parallel;
     plan.error = AddCommand(plan, arguments, saved, toMultibyte, 0, "");
     if (!plan.error.empty()) plan.transactions.clear();
+    // Many ports are a fleet too: each transaction is headed by its port.
+    plan.fleet = arguments.ids.has_value() || plan.PortCount() > 1;
+    plan.keepGoing = arguments.keepGoing || !plan.fleet;
     plan.summary = plan.fleet || plan.Total() > 1;
     return plan;
 }
@@ -102,6 +141,7 @@ Plan PlanScript(const Arguments& arguments, const ScriptResult& script, const st
     plan.fleet = true;
     plan.summary = true;
     plan.keepGoing = arguments.keepGoing;
+    plan.parallel = arguments.parallel;
     auto fail = [&plan, &fileName](int line, const std::string& message) {
         plan.transactions.clear();
         plan.warnings.clear();

@@ -32,11 +32,16 @@ struct Plan {
     bool keepGoing = false;
     // A summary follows the transactions (fleet runs and --repeat).
     bool summary = false;
+    // The ports at once, each on a thread of its own (--parallel, or a
+    // --port list).
+    bool parallel = false;
     std::vector<std::string> warnings;  // each once, with its script line
     std::string error;                  // set when nothing may be sent
 
     // Every transaction counted with its repeats.
     std::size_t Total() const;
+    // The different ports the transactions go to.
+    std::size_t PortCount() const;
 };
 
 // The command of the command line.

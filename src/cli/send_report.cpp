@@ -36,14 +36,15 @@ std::string Iso8601(int year, int month, int day, int hour, int minute, int seco
     return text;
 }
 
-void RepeatTally::Add(Outcome outcome, double milliseconds, std::optional<std::uint8_t> address)
+void RepeatTally::Add(Outcome outcome, double milliseconds, std::optional<std::uint8_t> address,
+                      const std::string& port)
 {
     ++counts[static_cast<std::size_t>(outcome)];
     times.push_back(milliseconds);
     if (outcome == Outcome::Success) return;
     if (firstFailure == kExitSuccess) firstFailure = ExitStatusOf(outcome);
-    const int id = address ? *address : -1;
-    if (std::find(failedIds.begin(), failedIds.end(), id) == failedIds.end()) failedIds.push_back(id);
+    const std::pair<std::string, int> failed(port, address ? *address : -1);
+    if (std::find(failedIds.begin(), failedIds.end(), failed) == failedIds.end()) failedIds.push_back(failed);
 }
 
 std::size_t RepeatTally::Count(Outcome outcome) const
@@ -93,8 +94,9 @@ namespace rq::cli {
 std::string RepeatTally::FleetSummary(std::size_t notSent) const
 {
     std::string ids;
-    for (int id : failedIds) {
+    for (const auto& [port, id] : failedIds) {
         if (!ids.empty()) ids += ", ";
+        if (!port.empty()) ids += port + (id < 0 ? " " : " ID ");
         ids += id < 0 ? std::string("no ID") : std::to_string(id);
     }
     std::string text = Summary() + "Not succeeded: " + (ids.empty() ? std::string("none") : ids) + "\n";

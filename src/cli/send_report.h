@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -29,7 +30,9 @@ std::string PortListText(const std::vector<rq::platform::ListedPort>& ports);
 // The outcomes and times of repeated transactions, or of a fleet run.
 class RepeatTally {
 public:
-    void Add(Outcome outcome, double milliseconds, std::optional<std::uint8_t> address = std::nullopt);
+    // `port`, when given, names the failure's port in the fleet summary.
+    void Add(Outcome outcome, double milliseconds, std::optional<std::uint8_t> address = std::nullopt,
+             const std::string& port = std::string());
 
     std::size_t Count(Outcome outcome) const;
     std::size_t Total() const { return times.size(); }
@@ -50,7 +53,8 @@ public:
 
 private:
     std::array<std::size_t, kOutcomeCount> counts{};
-    std::vector<int> failedIds;  // -1: a transaction without an address
+    // -1: a transaction without an address; the port when one was named.
+    std::vector<std::pair<std::string, int>> failedIds;
     std::vector<double> times;
     int firstFailure = kExitSuccess;
 };

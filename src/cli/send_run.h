@@ -1,7 +1,12 @@
 #pragma once
 // Runs a plan: its transactions in order through one Transactor (the session
 // over the window's worker, or a stand-in in tests), each reported, stopping
-// at the first that does not succeed unless the plan goes on. Plain C++.
+// at the first that does not succeed unless the plan goes on. A parallel plan
+// runs each port's transactions in their order on a thread of its own. Plain
+// C++.
+
+#include <functional>
+#include <memory>
 
 #include "cli/reporter.h"
 #include "cli/send_plan.h"
@@ -12,11 +17,24 @@ class Transactor {
 public:
     virtual ~Transactor() = default;
     // One transaction; its log lines go to the reporter on the way.
-    virtual TransactionRecord Transact(const PlannedTransaction& transaction) = 0;
+    // `lastOnLine`: the run has no further transaction on this port and rate
+    // (as far as it is known), so a line kept open may close after it.
+    virtual TransactionRecord Transact(const PlannedTransaction& transaction, bool lastOnLine) = 0;
+    // The run is over (or stopped early): nothing more comes.
+    virtual void EndRun() {}
 };
 
 // Returns the exit status: 0 when every transaction sent succeeded, else the
 // status of the first that did not.
 int RunPlan(const Plan& plan, Transactor& transactor, Reporter& reporter);
+
+// A transactor for one port of a parallel run, reporting to `reporter`.
+using TransactorMaker = std::function<std::unique_ptr<Transactor>(Reporter& reporter)>;
+
+// The ports of the plan at once, each on a thread of its own with its own
+// transactor. Each transaction's lines reach `reporter` together, never mixed
+// with another's. Without keepGoing, a failure on any port stops every port
+// after the transactions under way. The exit status as RunPlan's, over all.
+int RunPlanInParallel(const Plan& plan, const TransactorMaker& makeTransactor, Reporter& reporter);
 
 }  // namespace rq::cli

@@ -7,6 +7,7 @@
 
 #include "cli/send_report.h"
 #include "protocol/status.h"
+#include "line/serial_line.h"
 #include "serial/uasd.h"
 
 namespace rq::cli {
@@ -39,17 +40,54 @@ std::string LocalTimeIso8601(const wxDateTime& time)
                    local.msec, static_cast<int>(minutes));
 }
 
-SendSession::SendSession(Reporter& reporter) : reporter(reporter)
+SendSession::SendSession(Reporter& reporter, bool keepOpen) : reporter(reporter), keepOpen(keepOpen)
 {
     Bind(wxEVT_THREAD, &SendSession::OnThreadEvent, this);
 }
 
 SendSession::~SendSession()
 {
+    CloseKeptLine();
     Unbind(wxEVT_THREAD, &SendSession::OnThreadEvent, this);
 }
 
-TransactionRecord SendSession::Transact(const PlannedTransaction& transaction)
+rq::platform::SerialLine* SendSession::KeptLine(const Request& request)
+{
+    if (keptLine && (keptPort != request.port || keptBaud != request.baud)) CloseKeptLine();
+    if (!keptLine) {
+        keptLine = rq::platform::MakeSerialLine(request.port);
+        keptPort = request.port;
+        keptBaud = request.baud;
+        keptLineLost = false;
+        keptLineReopened = false;
+    }
+    if (keptLineLost) {
+        // Once: a line that keeps going away is not worth a run of retries.
+        if (keptLineReopened) return nullptr;
+        keptLineReopened = true;
+        keptLineLost = false;
+        Report(serial::BlankPrefix() + wxString::Format(_("The line was lost: opening %s again"), portName),
+               serial::OLIVE, false);
+    }
+    return keptLine.get();
+}
+
+void SendSession::CloseKeptLine()
+{
+    if (keptLine && keptLine->IsOpen()) {
+        keptLine->Close();
+        Report(serial::BlankPrefix() + wxString::Format(_("Close: %s"), wxString::FromUTF8(keptPort.c_str())),
+               serial::MAROON, false);
+    }
+    keptLine.reset();
+}
+
+void SendSession::EndRun()
+{
+    CloseKeptLine();
+}
+
+TransactionRecord SendSession::Transact(const PlannedTransaction& transaction, bool lastOnLine)
 {
     const Request& request = transaction.request;
     portName = wxString::FromUTF8(request.port.c_str());
@@ -58,6 +96,7 @@ TransactionRecord SendSession::Transact(const PlannedTransaction& transaction)
     openFailed = false;
     lineLost = false;
     replied = false;
+    reason.clear();
     resultLine.clear();
     replyBuffer[0] = 0;
     // Every command is answered by one status byte.
@@ -68,9 +107,21 @@ TransactionRecord SendSession::Transact(const PlannedTransaction& transaction)
     TransactionRecord record;
     record.started = LocalTimeIso8601(wxDateTime::UNow());
     const auto start = std::chrono::steady_clock::now();
-    auto* worker = new serial::UASD(this, transaction.frame.data(), transaction.frame.size(), replyBuffer, replyLength,
-                                    portName, baud, kReplyPolls);
-    if (worker->Run() != wxTHREAD_NO_ERROR) {
+    serial::UASD* worker = nullptr;
+    if (!keepOpen) {
+        worker = new serial::UASD(this, transaction.frame.data(), transaction.frame.size(), replyBuffer, replyLength,
+                                  portName, baud, kReplyPolls);
+    } else if (rq::platform::SerialLine* line = KeptLine(request)) {
+        worker = new serial::UASD(this, transaction.frame.data(), transaction.frame.size(), replyBuffer, replyLength,
+                                  portName, baud, kReplyPolls, *line, lastOnLine);
+    }
+    if (!worker) {
+        // Lost twice: the rest of the line's transactions are not sent.
+        resultLine = serial::BlankPrefix() + wxString::Format(_("%s was lost again and is not opened"), portName);
+        resultColour = serial::RED;
+        Report(resultLine, resultColour, false);
+        record.outcome = Outcome::LineLost;
+    } else if (worker->Run() != wxTHREAD_NO_ERROR) {
         // A detached thread that never ran is not deleted by the toolkit.
         delete worker;
         resultLine = serial::BlankPrefix() + _("The transaction could not be started");
@@ -83,6 +134,8 @@ TransactionRecord SendSession::Transact(const PlannedTransaction& transaction)
             record.outcome = Outcome::OpenFailed;
         } else if (lineLost) {
             record.outcome = Outcome::LineLost;
+            keptLineLost = true;
+            reason = resultLine.Mid(serial::BlankPrefix().length());
         } else if (replied) {
             record.outcome = OutcomeOfStatus(replyBuffer[0]);
             record.reply = std::vector<std::uint8_t>(replyBuffer, replyBuffer + replyLength);
@@ -94,15 +147,15 @@ TransactionRecord SendSession::Transact(const PlannedTransaction& transaction)
         std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
     record.resultLine = resultLine.utf8_string();
     record.resultColour = resultColour;
+    record.reason = reason.utf8_string();
     return record;
 }
 
 void SendSession::QueueEvent(wxEvent* event)
 {
-    wxEvtHandler::QueueEvent(event);
     {
         std::lock_guard<std::mutex> lock(queueMutex);
-        eventQueued = true;
+        queued.emplace_back(event);
     }
     queueSignal.notify_one();
 }
@@ -110,13 +163,16 @@ void SendSession::QueueEvent(wxEvent* event)
 void SendSession::WaitForWorker()
 {
     while (!finished) {
+        std::unique_ptr<wxEvent> event;
         {
             std::unique_lock<std::mutex> lock(queueMutex);
-            queueSignal.wait_for(lock, kWakeGuard, [this] { return eventQueued; });
-            eventQueued = false;
+            queueSignal.wait_for(lock, kWakeGuard, [this] { return !queued.empty(); });
+            if (queued.empty()) continue;
+            event = std::move(queued.front());
+            queued.pop_front();
         }
         // Handles the queued events in posting order, on this thread.
-        wxAppConsole::GetInstance()->ProcessPendingEvents();
+        ProcessEvent(*event);
     }
 }
 
@@ -136,10 +192,12 @@ void SendSession::OnThreadEvent(wxThreadEvent& event)
         // The worker's only line with a blank prefix that names the port and
         // the baud rate is the failed open. The system's reason follows it;
         // the result stays the failed open.
-        const bool reason = openFailed;
+        const bool afterFailedOpen = openFailed;
+        if (afterFailedOpen && lineColour == serial::RED && reason.empty())
+            reason = text.Mid(serial::BlankPrefix().length());
         if (text == serial::BlankPrefix() + wxString::Format(_("Open Failed : %s ,%d "), portName, baud))
             openFailed = true;
-        if (lineColour == serial::RED && !reason) {
+        if (lineColour == serial::RED && !afterFailedOpen) {
             resultLine = text;
             resultColour = lineColour;
         }

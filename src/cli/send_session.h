@@ -6,27 +6,38 @@
 
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
+#include <memory>
 #include <mutex>
+#include <string>
 
 #include <wx/event.h>
 #include <wx/string.h>
 
 #include "cli/reporter.h"
 #include "cli/send_run.h"
+#include "line/serial_port.h"
 #include "serial/log_line.h"
 
 namespace rq::cli {
 
 class SendSession : public wxEvtHandler, public Transactor {
 public:
-    explicit SendSession(Reporter& reporter);
+    // `keepOpen`: a line stays open from one transaction to the next on the
+    // same port and rate; otherwise each opens and closes its own, as the
+    // window does.
+    explicit SendSession(Reporter& reporter, bool keepOpen = false);
     ~SendSession() override;
 
     // One transaction: the banner, the worker's lines, the result line.
-    TransactionRecord Transact(const PlannedTransaction& transaction) override;
+    TransactionRecord Transact(const PlannedTransaction& transaction, bool lastOnLine) override;
+    // Closes a line still open, and says so.
+    void EndRun() override;
 
-    // Called by the worker's thread for every event it posts: queues it as
-    // usual and wakes the waiting main thread.
+    // Called by the worker's thread for every event it posts: keeps it for
+    // the session's own thread and wakes that thread. Several sessions may
+    // run at once, each on its thread, so none goes through the toolkit's
+    // one list of pending events.
     void QueueEvent(wxEvent* event) override;
 
 private:
@@ -36,11 +47,24 @@ private:
     // Handles posted events until the worker has finished.
     void WaitForWorker();
 
+    // The kept line for this transaction, opened afresh after a loss; null
+    // when the line cannot be used again.
+    rq::platform::SerialLine* KeptLine(const Request& request);
+    void CloseKeptLine();
+
     Reporter& reporter;
+    const bool keepOpen;
 
     std::mutex queueMutex;
     std::condition_variable queueSignal;
-    bool eventQueued = false;
+    std::deque<std::unique_ptr<wxEvent>> queued;
+
+    // The line kept open, with the port and rate it was made for.
+    std::unique_ptr<rq::platform::SerialLine> keptLine;
+    std::string keptPort;
+    int keptBaud = 0;
+    bool keptLineLost = false;  // went away; to be opened again once
+    bool keptLineReopened = false;
 
     // What the transaction under way goes to.
     wxString portName;
@@ -54,6 +78,8 @@ private:
     bool openFailed = false;
     bool lineLost = false;  // the worker ended on a line that went away
     bool replied = false;
+    // The system's reason after a failed open or a lost line.
+    wxString reason;
     // The status line, or else the last red one.
     wxString resultLine;
     rq::serial::Rgb resultColour{0, 0, 0};

@@ -94,7 +94,13 @@ UASD::UASD(wxEvtHandler* owner, const std::uint8_t* frame, std::size_t frameLeng
       replyLength(replyBuffer != nullptr ? replyLength : 0),
       maxPolls(maxPolls),
       requestLength(0),
-      serialPort(port ? std::move(port) : rq::platform::MakeSerialLine(NarrowPortName(deviceName)))
+      serialPort(port ? std::move(port) : rq::platform::MakeSerialLine(NarrowPortName(deviceName))),
+      line(serialPort.get())
+{
+    CopyFrame(frame, frameLength);
+}
+
+void UASD::CopyFrame(const std::uint8_t* frame, std::size_t frameLength)
 {
     if (frame != nullptr && frameLength > 0) {
         requestLength = static_cast<std::uint32_t>(std::min<std::size_t>(frameLength, UINT32_MAX));
@@ -103,6 +109,24 @@ UASD::UASD(wxEvtHandler* owner, const std::uint8_t* frame, std::size_t frameLeng
     }
     std::lock_guard<std::mutex> lock(workersMutex);
     ++workersAlive;
+}
+
+UASD::UASD(wxEvtHandler* owner, const std::uint8_t* frame, std::size_t frameLength,
+           std::uint8_t* replyBuffer, std::uint32_t replyLength,
+           const wxString& deviceName, int baud, int maxPolls,
+           rq::platform::SerialLine& heldLine, bool closeAfter)
+    : wxThread(wxTHREAD_DETACHED),
+      owner(owner),
+      deviceName(deviceName.Clone()),
+      baud(baud),
+      replyBuffer(replyBuffer),
+      replyLength(replyBuffer != nullptr ? replyLength : 0),
+      maxPolls(maxPolls),
+      requestLength(0),
+      line(&heldLine),
+      closeAfter(closeAfter)
+{
+    CopyFrame(frame, frameLength);
 }
 
 UASD::~UASD()
@@ -140,23 +164,26 @@ wxThread::ExitCode UASD::Entry()
     thread_local ThreadEndNotice endNotice;
     static_cast<void>(endNotice);
 
-    if (!serialPort->Open(NarrowPortName(deviceName), baud)) {
+    // A line kept open since the transaction before is used as it is.
+    const bool opening = !line->IsOpen();
+    if (opening && !line->Open(NarrowPortName(deviceName), baud)) {
         PostLog(wxString::Format(_("Open Failed : %s ,%d "), deviceName, static_cast<int>(baud)),
                 false, RED);
         // Missing, refused or held by another program: the system says which,
         // but its words for a held port ("Access is denied." on Windows) send
         // a technician after permissions; say what the settings dialog says.
         const wxString reason =
-            rq::platform::PortHeldByAnotherProgram(serialPort->LastErrorCode())
+            rq::platform::PortHeldByAnotherProgram(line->LastErrorCode())
                 ? wxString::Format(_("%s is in use by another program"), deviceName)
-                : SystemText(serialPort->LastErrorMessage());
+                : SystemText(line->LastErrorMessage());
         if (!reason.empty())
             PostLog(reason, false, RED);
         PostEvent(WorkerFinished, 0, wxString());
         return nullptr;
     }
-    PostLog(wxString::Format(_("Open : %s ,%d "), deviceName, static_cast<int>(baud)), true, OLIVE);
-    activePort = serialPort.get();
+    if (opening)
+        PostLog(wxString::Format(_("Open : %s ,%d "), deviceName, static_cast<int>(baud)), true, OLIVE);
+    activePort = line;
 
     // A reply that came after its wait, or noise, must not pass for the
     // answer to this frame.
@@ -197,8 +224,10 @@ wxThread::ExitCode UASD::Entry()
             PostLog(_("The request has timed out"), true, RED);
     }
 
-    activePort->Close();
-    PostLog(wxString::Format(_("Close: %s"), deviceName), false, MAROON);
+    if (closeAfter) {
+        activePort->Close();
+        PostLog(wxString::Format(_("Close: %s"), deviceName), false, MAROON);
+    }
     activePort = nullptr;
 
     PostEvent(WorkerFinished, 0, wxString());

@@ -28,6 +28,13 @@ public:
          std::uint8_t* replyBuffer, std::uint32_t replyLength,
          const wxString& deviceName, int baud, int maxPolls,
          std::unique_ptr<rq::platform::SerialLine> port = nullptr);
+    // The same on a line the caller keeps from one transaction to the next,
+    // and which outlives the worker: opened only when it is not open yet, and
+    // closed afterwards only with `closeAfter`, or when it went away.
+    UASD(wxEvtHandler* owner, const std::uint8_t* frame, std::size_t frameLength,
+         std::uint8_t* replyBuffer, std::uint32_t replyLength,
+         const wxString& deviceName, int baud, int maxPolls,
+         rq::platform::SerialLine& heldLine, bool closeAfter);
     ~UASD() override;
 
     // Waits, at most `timeoutMs`, until every worker's thread has ended and
@@ -46,6 +53,8 @@ protected:
                  const wxDateTime* time = nullptr);
 
 private:
+    // Keeps a copy of the frame; counts the worker among the living.
+    void CopyFrame(const std::uint8_t* frame, std::size_t frameLength);
     void PostEvent(int id, int value, const wxString& text);
     // Writes the frame and waits until it has left the line: the drain, within
     // the write time-out, and never less than the frame's time on the wire at
@@ -65,6 +74,8 @@ private:
     std::unique_ptr<std::uint8_t[]> request;
     std::uint32_t requestLength;
     std::unique_ptr<rq::platform::SerialLine> serialPort;
+    rq::platform::SerialLine* line;  // serialPort, or the caller's
+    bool closeAfter = true;
     rq::platform::SerialLine* activePort = nullptr;
     bool lineLost = false;  // the line reported itself gone mid-transaction
     bool entered = false;  // Entry has begun: the thread's end is counted there

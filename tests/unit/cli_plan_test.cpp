@@ -3,8 +3,14 @@
 // what each reporter makes of a transaction.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cstdio>
+#include <map>
+#include <memory>
+#include <mutex>
 #include <regex>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -20,6 +26,8 @@
 #include "cli/send_plan.h"
 #include "cli/send_report.h"
 #include "cli/send_run.h"
+#include "cli/send_session.h"
+#include "line/serial_line.h"
 #include "platform/text_encoding.h"
 
 using namespace rq::cli;
@@ -201,6 +209,24 @@ TEST(CliPlan, RefusalsSendNothing)
               std::vector<std::string>{"A1 08 F7 05 21 09 CF 51"});
 }
 
+TEST(CliPlan, APortListReachesEveryBusAtOnce)
+{
+    const Plan plan = Command({"--port", "A,B", "--ids", "1-2", "black"});
+    EXPECT_EQ(plan.error, "");
+    std::vector<std::string> sent;
+    for (const PlannedTransaction& t : plan.transactions) sent.push_back(t.request.port + " " + HexBytes(t.frame));
+    EXPECT_EQ(sent, (std::vector<std::string>{"A A1 07 F8 01 63 04 51", "A A1 07 F8 02 63 05 51",
+                                              "B A1 07 F8 01 63 04 51", "B A1 07 F8 02 63 05 51"}));
+    EXPECT_TRUE(plan.parallel);
+    // One command to one ID on each bus is headed by its port too.
+    EXPECT_TRUE(Command({"--port", "A,B", "--id", "1", "black"}).fleet);
+    EXPECT_NE(Command({"--port", "A,,B", "black"}).error.find("names an empty port"), std::string::npos);
+    EXPECT_EQ(Script({"--port", "P"}, "--parallel black\n").error,
+              "jobs.txt:1: --parallel applies to the whole run: give it on the command line");
+    EXPECT_EQ(Script({"--port", "P"}, "--reopen black\n").error,
+              "jobs.txt:1: --reopen applies to the whole run: give it on the command line");
+}
+
 TEST(CliPlan, ScriptLinesTakeTheCommandLinesOptionsAndOverrideThem)
 {
     const Plan plan = Script({"--port", "/dev/ttyUSB0", "--baud", "19200", "--id", "7", "--unicode"},
@@ -271,11 +297,14 @@ class FakeTransactor : public Transactor {
 public:
     std::vector<std::pair<int, Outcome>> outcomes;  // ID -> outcome; others succeed
     std::vector<int> asked;
+    std::vector<bool> lastOnLine;  // what each transaction was told
+    int ended = 0;
 
-    TransactionRecord Transact(const PlannedTransaction& transaction) override
+    TransactionRecord Transact(const PlannedTransaction& transaction, bool last) override
     {
         const int id = transaction.request.address ? *transaction.request.address : -1;
         asked.push_back(id);
+        lastOnLine.push_back(last);
         TransactionRecord record;
         record.outcome = Outcome::Success;
         for (const auto& [failing, outcome] : outcomes) {
@@ -284,6 +313,7 @@ public:
         record.milliseconds = 10.0;
         return record;
     }
+    void EndRun() override { ++ended; }
 };
 
 // Keeps the summary and the order of the calls.
@@ -292,12 +322,167 @@ public:
     std::vector<std::string> calls;
     std::string summary;
     void TransactionStarted(const PlannedTransaction& t) override { calls.push_back("start " + HexBytes(t.frame)); }
+    void Line(const std::string& text, rq::serial::Rgb, bool) override { calls.push_back(text); }
     void TransactionFinished(const PlannedTransaction& t, const TransactionRecord& r) override
     {
-        calls.push_back("end " + HexBytes(t.frame) + " " + OutcomeKey(r.outcome));
+        calls.push_back("end " + HexBytes(t.frame) + " " + OutcomeKey(r.outcome) +
+                        (r.reason.empty() ? "" : " (" + r.reason + ")"));
     }
     void RunFinished(const std::string& text) override { summary = text; }
 };
+
+TEST(CliRun, EachTransactionKnowsWhetherItsLineGoesOn)
+{
+    FakeTransactor fake;
+    RecordingReporter reporter;
+    const Plan plan = Script({"--port", "A"}, "--ids 1-2 black\n--id 3 --repeat 2 black\n--port B --id 4 black\n"
+                                              "--baud 19200 --id 5 black\n--id 6 black\n");
+    EXPECT_EQ(RunPlan(plan, fake, reporter), kExitSuccess);
+    EXPECT_EQ(fake.asked, (std::vector<int>{1, 2, 3, 3, 4, 5, 6}));
+    EXPECT_EQ(fake.lastOnLine, (std::vector<bool>{false, false, false, true, true, true, true}));
+    EXPECT_EQ(fake.ended, 1);
+}
+
+// Names its port in every line it reports, and yields between them, so that
+// lines of two ports would mix if nothing held them together.
+class TwoLineTransactor : public FakeTransactor {
+public:
+    explicit TwoLineTransactor(Reporter& reporter) : reporter(reporter) {}
+    TransactionRecord Transact(const PlannedTransaction& transaction, bool last) override
+    {
+        for (const char* part : {" first", " second"}) {
+            reporter.Line(transaction.request.port + " " + HexBytes(transaction.frame) + part, {0, 0, 0}, false);
+            std::this_thread::yield();
+        }
+        return FakeTransactor::Transact(transaction, last);
+    }
+    Reporter& reporter;
+};
+
+TEST(CliRun, ParallelPortsKeepTheirOrderAndEachTransactionWhole)
+{
+    RecordingReporter reporter;
+    std::mutex made;
+    const Plan plan = Command({"--port", "A,B", "--ids", "1-20", "--keep-going", "black"});
+    const int status = RunPlanInParallel(
+        plan,
+        [&made](Reporter& busReporter) {
+            std::lock_guard<std::mutex> lock(made);
+            auto fake = std::make_unique<TwoLineTransactor>(busReporter);
+            fake->outcomes = {{3, Outcome::TimedOut}};
+            return fake;
+        },
+        reporter);
+    EXPECT_EQ(status, kExitTimedOut);
+    ASSERT_EQ(reporter.calls.size(), 40u * 4u);
+    std::map<std::string, std::vector<std::string>> frames;  // per port, in order
+    for (std::size_t i = 0; i < reporter.calls.size(); i += 4) {
+        const std::string frame = reporter.calls[i].substr(6);
+        const std::string port = reporter.calls[i + 1].substr(0, 1);
+        EXPECT_EQ(reporter.calls[i + 1], port + " " + frame + " first");
+        EXPECT_EQ(reporter.calls[i + 2], port + " " + frame + " second");
+        EXPECT_EQ(reporter.calls[i + 3].substr(0, 4 + frame.size()), "end " + frame);
+        frames[port].push_back(frame);
+    }
+    for (const std::string port : {"A", "B"}) EXPECT_EQ(frames[port], Frames(Command({"--port", port, "--ids", "1-20", "black"})));
+    EXPECT_NE(reporter.summary.find("Transactions: 40\n"), std::string::npos) << reporter.summary;
+    // Failures by port and ID, in the order they happened.
+    const bool aFirst = reporter.summary.find("\nNot succeeded: A ID 3, B ID 3\n") != std::string::npos;
+    const bool bFirst = reporter.summary.find("\nNot succeeded: B ID 3, A ID 3\n") != std::string::npos;
+    EXPECT_TRUE(aFirst || bFirst) << reporter.summary;
+}
+
+// A line that goes away on the writes numbered in `lostOnWrites` and answers
+// 0F to every other frame; counts its opens.
+struct FlakyBus {
+    std::vector<int> lostOnWrites;
+    std::atomic<int> writes{0};
+    std::atomic<int> opens{0};
+};
+
+class FlakyLine : public rq::platform::SerialLine {
+public:
+    explicit FlakyLine(std::shared_ptr<FlakyBus> bus) : bus(std::move(bus)) {}
+    bool Open(const std::string&, long) override
+    {
+        ++bus->opens;
+        open = true;
+        lost = false;
+        return true;
+    }
+    bool IsOpen() const override { return open; }
+    std::size_t Write(const std::uint8_t*, std::size_t length, int) override
+    {
+        const int write = ++bus->writes;
+        lost = std::find(bus->lostOnWrites.begin(), bus->lostOnWrites.end(), write) != bus->lostOnWrites.end();
+        return lost ? 0 : length;
+    }
+    bool Drain(int) override { return true; }
+    bool DiscardInput() override { return true; }
+    std::size_t Read(std::uint8_t* data, std::size_t length, int) override
+    {
+        if (lost || length == 0) return 0;
+        data[0] = 0x0F;
+        return 1;
+    }
+    void Close() override { open = false; }
+    const std::string& LastErrorMessage() const override { return reason; }
+    int LastErrorCode() const override { return lost ? 5 : 0; }
+
+private:
+    std::shared_ptr<FlakyBus> bus;
+    bool open = false;
+    bool lost = false;
+    std::string reason = "Input/output error";
+};
+
+struct LostLineCase {
+    std::vector<int> lostOnWrites;
+    int opens;
+    std::vector<std::string> outcomes;
+    std::vector<std::string> notes;  // the lines about the lost line, in order
+};
+
+class CliSessionLostLine : public ::testing::TestWithParam<LostLineCase> {};
+
+TEST_P(CliSessionLostLine, IsOpenedAgainOnce)
+{
+    auto bus = std::make_shared<FlakyBus>();
+    bus->lostOnWrites = GetParam().lostOnWrites;
+    rq::platform::SetSerialLineMaker([bus](const std::string&) { return std::make_unique<FlakyLine>(bus); });
+    RecordingReporter reporter;
+    {
+        SendSession session(reporter, true);
+        RunPlan(Command({"--port", "P", "--ids", "1-4", "--keep-going", "black"}), session, reporter);
+    }
+    rq::platform::SetSerialLineMaker(nullptr);
+    EXPECT_EQ(bus->opens, GetParam().opens);
+    std::vector<std::string> outcomes, notes;
+    for (const std::string& call : reporter.calls) {
+        if (call.rfind("end ", 0) == 0) outcomes.push_back(call.substr(std::string("end A1 07 F8 01 63 04 51 ").size()));
+        if (call.find("again") != std::string::npos || call.find("Close") != std::string::npos ||
+            call.find("Open") != std::string::npos)
+            notes.push_back(call.substr(call.find_first_not_of(" 0123456789:.")));
+    }
+    EXPECT_EQ(outcomes, GetParam().outcomes);
+    EXPECT_EQ(notes, GetParam().notes);
+}
+
+const char* const kLost = "line lost (Input/output error)";
+
+INSTANTIATE_TEST_SUITE_P(
+    Cli, CliSessionLostLine,
+    ::testing::Values(LostLineCase{{}, 1, {"success", "success", "success", "success"}, {"Open : P ,9600 ", "Close: P"}},
+                      LostLineCase{{2},
+                                   2,
+                                   {"success", kLost, "success", "success"},
+                                   {"Open : P ,9600 ", "Close: P", "The line was lost: opening P again",
+                                    "Open : P ,9600 ", "Close: P"}},
+                      LostLineCase{{2, 3},
+                                   2,
+                                   {"success", kLost, kLost, "line lost"},
+                                   {"Open : P ,9600 ", "Close: P", "The line was lost: opening P again",
+                                    "Open : P ,9600 ", "Close: P", "P was lost again and is not opened"}}));
 
 TEST(CliRun, StopsAtTheFirstFailureUnlessKeepGoing)
 {

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <csignal>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <optional>
 #include <regex>
@@ -187,13 +188,14 @@ RunResult RunSend(const std::vector<std::string>& args, bool onTerminal = false,
 #else
 // Runs rq-m4x-send with `args`; its standard output is a pipe, or a
 // pseudo-terminal when `onTerminal` is set, or the file `outputPath` when
-// one is given; `input`, when given, is its standard input. A run that
-// outlives a generous bound is killed and fails the test.
+// one is given; `input`, when given, is its standard input. With
+// `errorOnTerminal`, standard error goes to the terminal too, into `out`.
 // `fileSizeLimit` (bytes, 0 for none) stops the program's file writes the way
-// a full disk does.
+// a full disk does. A run that outlives a generous bound is killed and fails
+// the test.
 RunResult RunSend(const std::vector<std::string>& args, bool onTerminal = false,
                   const std::optional<std::string>& input = std::nullopt, const std::string& outputPath = {},
-                  rlim_t fileSizeLimit = 0)
+                  rlim_t fileSizeLimit = 0, bool errorOnTerminal = false)
 {
     RunResult result;
     std::vector<std::string> words = {RQ_SEND_EXECUTABLE};
@@ -241,7 +243,7 @@ RunResult RunSend(const std::vector<std::string>& args, bool onTerminal = false,
         const int output = outputPath.empty() ? outWrite : open(outputPath.c_str(), O_WRONLY);
         if (output < 0) _exit(126);
         dup2(output, STDOUT_FILENO);
-        dup2(errPipe[1], STDERR_FILENO);
+        dup2(errorOnTerminal ? outWrite : errPipe[1], STDERR_FILENO);
         if (fileSizeLimit != 0) {
             signal(SIGXFSZ, SIG_IGN);
             const rlimit limit{fileSizeLimit, fileSizeLimit};
@@ -794,7 +796,8 @@ TEST(CliSend, QuietPrintsOnlyTheResultLine)
 TEST(CliSend, RepeatSendsOneTransactionEachAndCountsOutcomes)
 {
     SimController sim;
-    const RunResult run = RunSend({"--repeat", "4", "--port", sim.PortPath(), "--id", "1", "align", "left"});
+    const RunResult run =
+        RunSend({"--reopen", "--repeat", "4", "--port", sim.PortPath(), "--id", "1", "align", "left"});
     EXPECT_EQ(run.status, 0) << run.err;
     const auto lines = Lines(run.out);
     // Four transactions of eight lines, then the summary.
@@ -1143,7 +1146,8 @@ std::string SummaryLine(const std::string& text, const std::string& label)
 TEST(CliFleet, IdsPutOneFrameAddressedToEachIdOnTheWire)
 {
     SimController sim({"--ids", "1-3"});
-    const RunResult run = RunSend({"--port", sim.PortPath(), "--ids", "1-3", "bright", "8"});
+    // As the window does: an open and a close for each transaction.
+    const RunResult run = RunSend({"--reopen", "--port", sim.PortPath(), "--ids", "1-3", "bright", "8"});
     EXPECT_EQ(run.status, 0) << run.out << run.err;
     EXPECT_EQ(sim.RecordedFrames(), kBrightTo123);
     const auto lines = Lines(run.out);
@@ -1152,12 +1156,26 @@ TEST(CliFleet, IdsPutOneFrameAddressedToEachIdOnTheWire)
     for (int i = 0; i < 3; ++i) {
         EXPECT_EQ(lines[i * 9], "ID " + std::to_string(i + 1));
         EXPECT_EQ(lines[i * 9 + 1], "               =========  Bright Set  =========");
+        EXPECT_TRUE(Matches(lines[i * 9 + 2], kTime + std::string("Open : ") + sim.PortPath() + " ,9600 "));
         EXPECT_EQ(lines[i * 9 + 4], kBlanks + "DATA :  " + kBrightTo123[i]);
         EXPECT_EQ(lines[i * 9 + 7], kBlanks + "Success");
+        EXPECT_EQ(lines[i * 9 + 8], kBlanks + "Close: " + sim.PortPath());
     }
     EXPECT_EQ(lines[27], "Transactions: 3");
     EXPECT_EQ(lines[28], "Success: 3");
     EXPECT_EQ(lines[37], "Not succeeded: none");
+
+    // Kept open: the first transaction opens the line, the last closes it.
+    const RunResult kept = RunSend({"--port", sim.PortPath(), "--ids", "1-3", "bright", "8"});
+    EXPECT_EQ(kept.status, 0) << kept.out << kept.err;
+    const auto keptLines = Lines(kept.out);
+    ASSERT_EQ(keptLines.size(), 8u + 7u + 8u + 11u) << kept.out;
+    const std::vector<std::string> middle(keptLines.begin() + 8, keptLines.begin() + 15);
+    EXPECT_EQ(middle[0], "ID 2");
+    EXPECT_TRUE(Matches(middle[2], kTime + std::string("Write : 8 Bytes"))) << kept.out;
+    EXPECT_EQ(middle[6], kBlanks + "Success");
+    EXPECT_EQ(keptLines[22], kBlanks + "Close: " + sim.PortPath());
+    EXPECT_EQ(sim.RecordedFrames().size(), 6u);
 }
 
 TEST(CliFleet, AnAbsentIdStopsTheRunUnlessKeepGoing)
@@ -1189,6 +1207,29 @@ TEST(CliFleet, AnAbsentIdStopsTheRunUnlessKeepGoing)
     const RunResult checksum = RunSend({"--quiet", "--port", sim.PortPath(), "--ids", "4,1", "black"});
     EXPECT_EQ(checksum.status, 3) << checksum.out;
 }
+
+#ifndef _WIN32
+TEST(CliFleet, ALongRunShowsItsProgressOnATerminalOnly)
+{
+    SimController sim({"--ids", "1-21"});
+    const RunResult shown = RunSend({"--port", sim.PortPath(), "--ids", "1-21", "black"}, true, std::nullopt, {}, 0, true);
+    EXPECT_EQ(shown.status, 0) << shown.out;
+    // Written over after each transaction, then blanked before the summary.
+    EXPECT_NE(shown.out.find("\r1/21  failed 0  elapsed 0:00  left 0:0"), std::string::npos) << shown.out;
+    const std::string last = "\r21/21  failed 0  elapsed 0:00";
+    const auto at = shown.out.find(last);
+    ASSERT_NE(at, std::string::npos) << shown.out;
+    EXPECT_EQ(shown.out.substr(at + last.size(), last.size() + 1), "\r" + std::string(last.size() - 1, ' ') + "\r");
+    EXPECT_NE(shown.out.find("\rTransactions: 21"), std::string::npos) << shown.out;
+
+    // Not in a pipe, and not for 20 transactions.
+    const RunResult piped = RunSend({"--port", sim.PortPath(), "--ids", "1-21", "black"});
+    EXPECT_EQ(piped.status, 0);
+    EXPECT_EQ(piped.err.find("/21"), std::string::npos) << piped.err;
+    const RunResult short20 = RunSend({"--port", sim.PortPath(), "--ids", "1-20", "black"}, true, std::nullopt, {}, 0, true);
+    EXPECT_EQ(short20.out.find("/20  failed"), std::string::npos) << short20.out;
+}
+#endif
 
 TEST(CliFleet, ChangeIdMovesASignOnTheBus)
 {
@@ -1628,30 +1669,46 @@ TEST(CliNetwork, OneScriptOverTwoServersNamesEachTransactionsPort)
                                      "--port " + raw.PortName() + " --ids 3-5 black\n");
     const std::string log = dir.Path() + "/station.log";
     const RunResult run =
-        RunSend({"--json", "--keep-going", "--log", log, "--script", dir.Path() + "/station.txt"});
+        RunSend({"--json", "--keep-going", "--parallel", "--log", log, "--script", dir.Path() + "/station.txt"});
     EXPECT_EQ(run.status, 7) << run.out << run.err;
+    // Each bus its own frames, in the script's order.
     EXPECT_EQ(first.RecordedFrames(), (std::vector<std::string>{"A1 08 F7 01 43 FF E3 51", "A1 08 F7 02 43 FF E4 51"}));
     EXPECT_EQ(second.RecordedFrames(),
               (std::vector<std::string>{"A1 07 F8 03 63 06 51", "A1 07 F8 04 63 07 51", "A1 07 F8 05 63 08 51"}));
     const auto records = Lines(run.out);
     ASSERT_EQ(records.size(), 5u) << run.out;
-    const std::vector<std::string> ports = {rfc2217.PortName(), rfc2217.PortName(), raw.PortName(), raw.PortName(),
-                                            raw.PortName()};
-    for (std::size_t i = 0; i < records.size(); ++i) {
-        const auto record = nlohmann::json::parse(records[i]);
-        EXPECT_EQ(record["port"], ports[i]);
-        EXPECT_EQ(record["outcome"], i == 4 ? "timed out" : "success") << records[i];
+    std::map<std::string, std::vector<std::string>> byPort;
+    for (const std::string& line : records) {
+        const auto record = nlohmann::json::parse(line);
+        byPort[record["port"]].push_back(record["frame"].get<std::string>() + " " + record["outcome"].get<std::string>());
     }
-    // The log names the port at every transaction's opening and closing.
+    EXPECT_EQ(byPort[rfc2217.PortName()],
+              (std::vector<std::string>{"A1 08 F7 01 43 FF E3 51 success", "A1 08 F7 02 43 FF E4 51 success"}));
+    EXPECT_EQ(byPort[raw.PortName()], (std::vector<std::string>{"A1 07 F8 03 63 06 51 success",
+                                                                "A1 07 F8 04 63 07 51 success",
+                                                                "A1 07 F8 05 63 08 51 timed out"}));
+    EXPECT_NE(run.err.find("Not succeeded: " + raw.PortName() + " ID 5\n"), std::string::npos) << run.err;
+    // The log: each transaction whole under its heading (port, line, ID),
+    // each line opened once and closed once.
     const auto logLines = Lines(dir.ReadFile("station.log"));
-    std::vector<std::string> opened;
+    std::string heading;
+    std::vector<std::string> transactions, openedAndClosed;
     for (const std::string& line : logLines) {
-        const auto at = line.find("Open : ");
-        if (at != std::string::npos) opened.push_back(line.substr(at));
+        if (line.rfind(rfc2217.PortName() + "  ", 0) == 0 || line.rfind(raw.PortName() + "  ", 0) == 0) heading = line;
+        const auto data = line.find("DATA :  A1");
+        if (data != std::string::npos) transactions.push_back(heading.substr(heading.size() - 1) + " " + line.substr(data + 17, 2));
+        const auto open = line.find("Open : "), close = line.find("Close: ");
+        if (open != std::string::npos) openedAndClosed.push_back(line.substr(open));
+        if (close != std::string::npos) openedAndClosed.push_back(line.substr(close));
     }
-    std::vector<std::string> expected;
-    for (const std::string& port : ports) expected.push_back("Open : " + port + " ,9600 ");
-    EXPECT_EQ(opened, expected) << dir.ReadFile("station.log");
+    // The heading's ID and the frame's address byte agree.
+    EXPECT_EQ(transactions.size(), 5u) << dir.ReadFile("station.log");
+    for (const std::string& t : transactions) EXPECT_EQ("0" + t.substr(0, 1), t.substr(2)) << dir.ReadFile("station.log");
+    std::vector<std::string> expected = {"Close: " + raw.PortName(), "Close: " + rfc2217.PortName(),
+                                         "Open : " + raw.PortName() + " ,9600 ", "Open : " + rfc2217.PortName() + " ,9600 "};
+    std::sort(openedAndClosed.begin(), openedAndClosed.end());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(openedAndClosed, expected) << dir.ReadFile("station.log");
 }
 #endif
 

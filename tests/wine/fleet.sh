@@ -53,6 +53,7 @@ check "the summary names the absent ID" grep -q '^Not succeeded: 2' "$out/summar
 check "the log starts with its header" grep -q '^==== .*  port COM1  baud 9600  rq-m4x-send --port COM1 --json' \
   "$out/station.log"
 check "the log keeps the bytes sent to ID 3" grep -q 'DATA :  A1 08 F7 03 43 08 EE 51' "$out/station.log"
+check "the port is opened once for the run" test "$(grep -c 'Open : COM1 ,9600' "$out/station.log")" -eq 1
 check "without --keep-going the run stops at ID 2 ($stopped)" test "$stopped" -eq 7
 check "the stopped run says what it did not send" grep -q '^Not sent: 1 ' "$out/stopped.txt"
 check "the bus received the six frames" test "$(grep -c . "$out/record.txt")" -eq 6
