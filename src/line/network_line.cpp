@@ -221,7 +221,9 @@ NetworkLine::Step NetworkLine::Gone()
     std::string reason = "Line in use: the server turned the connection away";
     const std::string text = ServerText();
     if (!text.empty()) reason += " (\"" + text + "\")";
-    socket.SetError(EBUSY, reason);
+    // Not EBUSY: a held local port is "in use by another program", but here
+    // the server's own words say more than that.
+    socket.SetError(ECONNREFUSED, reason);
     return Step::TurnedAway;
 }
 
