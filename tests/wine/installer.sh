@@ -38,6 +38,8 @@ if [ -z "${RQ_INSTALLER_DISPLAY:-}" ]; then
 fi
 
 title="RQ-M4x - LED Test"
+# The installer's pages, as NSIS captions them (with its trailing blank).
+setup_title="$title Setup "
 version=1.0.3.411
 maker=TELVO
 uninstall_key='HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\rq-m4x-led-test'
@@ -229,7 +231,7 @@ printf '[SerialPort]\r\nCOM=COM1\r\nBSP=9600\r\n' >>"$install_dir/Config/Config.
 # was started first, so its first check found nothing running.
 wine "$installer" >"$out/install-mid.log" 2>&1 &
 mid_installer=$!
-check "an upgrade's pages are open before the program starts" wine "$driver" wait "$title Setup" 60
+check "an upgrade's pages are open before the program starts" wine "$driver" wait "$setup_title" 60
 # Started as Explorer starts it: start.exe opens the shortcut and returns.
 program_started=1
 check "the shortcut is opened" eval 'wine start /unix "$shortcut" >"$out/program.log" 2>&1'
@@ -250,11 +252,11 @@ installation_state >"$out/state-before.txt"
 # "Install" checks again before removing anything: the box that says the
 # program runs (the only window of that title with a Retry button, and above
 # the pages it belongs to) comes up, and Cancel leaves all as it was.
-check "\"Install\" is pressed on the open upgrade's pages" wine "$driver" click "$title Setup" "Install"
-running_box_shown() { wine "$driver" click "$title Setup" "Retry" >/dev/null 2>&1; }
+check "\"Install\" is pressed on the open upgrade's pages" wine "$driver" click "$setup_title" "Install"
+running_box_shown() { wine "$driver" click "$setup_title" "Retry" >/dev/null 2>&1; }
 check "the upgrade says the program runs before it removes anything" wait_for 300 running_box_shown
 check "the upgrade removed nothing meanwhile" cmp -s "$out/state-before.txt" <(installation_state)
-cancel_box() { wine "$driver" click "$title Setup" "Cancel" >/dev/null 2>&1; }
+cancel_box() { wine "$driver" click "$setup_title" "Cancel" >/dev/null 2>&1; }
 mid_installer_ended() { ! kill -0 "$mid_installer" 2>/dev/null; }
 check "Cancel ends the upgrade" eval 'wait_for 300 cancel_box && wait_for 300 mid_installer_ended'
 check "the cancelled upgrade changed nothing" cmp -s "$out/state-before.txt" <(installation_state)
@@ -317,7 +319,9 @@ printf '[Model]\r\nModel=Own\r\n' >"$install_dir/Modes/Own.ini"
 # uninstall.exe returns once the uninstaller proper has done its work.
 program_files_gone() {
   local file
-  [ ! -e "$install_dir/uninstall.exe" ] || return 1
+  # uninstall.exe itself is still running while the uninstaller proper
+  # ends: Windows lets it be moved to the temporary folder, Wine keeps a
+  # running program's file where it is.
   for file in "${package_files[@]}"; do
     # An edited bundled profile is the user's now.
     [ ! -e "$install_dir/$file" ] || ! cmp -s "$install_dir/$file" "$package/$file" || return 1
@@ -326,7 +330,9 @@ program_files_gone() {
 run_uninstaller() { wine "$install_dir_win\\uninstall.exe" /S >"$out/uninstall.log" 2>&1; }
 t0=$SECONDS
 check "the uninstaller runs silently" run_uninstaller
-check "the uninstall has removed the program files when it returns" program_files_gone
+# The program files are gone when it returns; the uninstaller proper may
+# still be ending, so its own file may take a moment longer under Wine.
+check "the uninstall removes the program files" wait_for 600 program_files_gone
 echo "       (uninstall: $((SECONDS - t0)) s)"
 # The last steps after the files: the entry goes last.
 entry_gone() { ! wine reg query "$uninstall_key" >/dev/null 2>&1; }

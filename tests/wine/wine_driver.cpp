@@ -132,6 +132,39 @@ HWND FindButton(HWND top, const std::wstring& label)
     return nullptr;
 }
 
+std::wstring WithoutTrailingBlanks(std::wstring text)
+{
+    while (!text.empty() && text.back() == L' ') text.pop_back();
+    return text;
+}
+
+// A message box may carry the title of the window it belongs to (an
+// installer's pages and its "program running" box), with or without the
+// trailing blank NSIS puts after its captions: look in every visible window
+// of that title for the button.
+HWND FindButtonInWindowsTitled(const std::wstring& title, const std::wstring& label, DWORD timeoutMs)
+{
+    struct Search {
+        std::wstring title;
+        std::wstring label;
+        HWND button = nullptr;
+    } search{WithoutTrailingBlanks(title), label};
+    const DWORD start = GetTickCount();
+    for (;;) {
+        EnumWindows(
+            [](HWND window, LPARAM data) -> BOOL {
+                auto& wanted = *reinterpret_cast<Search*>(data);
+                if (!IsWindowVisible(window) || WithoutTrailingBlanks(WindowText(window)) != wanted.title)
+                    return TRUE;
+                wanted.button = FindButton(window, wanted.label);
+                return wanted.button == nullptr;
+            },
+            reinterpret_cast<LPARAM>(&search));
+        if (search.button || GetTickCount() - start >= timeoutMs) return search.button;
+        Sleep(kPollMs);
+    }
+}
+
 bool ClearClipboard()
 {
     for (int attempt = 0; attempt < 50; ++attempt) {
@@ -225,8 +258,7 @@ int main(int argc, char** argv)
         return 0;
     }
     if (command == "click" && argc == 4) {
-        HWND top = WaitForWindow(title, 1000);
-        HWND button = top ? FindButton(top, Widen(argv[3])) : nullptr;
+        HWND button = FindButtonInWindowsTitled(title, Widen(argv[3]), 1000);
         if (!button) {
             Complain(std::string("no button \"") + argv[3] + "\"");
             return 1;
