@@ -153,10 +153,10 @@ TransactionRecord SendSession::Transact(const PlannedTransaction& transaction, b
 
 void SendSession::QueueEvent(wxEvent* event)
 {
-    {
-        std::lock_guard<std::mutex> lock(queueMutex);
-        queued.emplace_back(event);
-    }
+    // Signalled under the lock: once the session has taken the last event it
+    // may end and destroy the condition, which must not be in use then.
+    std::lock_guard<std::mutex> lock(queueMutex);
+    queued.emplace_back(event);
     queueSignal.notify_one();
 }
 

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <future>
 #include <memory>
 #include <string>
@@ -374,13 +375,21 @@ TEST_F(CommunSetTest, ASlowTestOpenLeavesTheDialogHandlingEvents)
     dialog->Show();
     bool handledDuringOpen = false;
     bool busyWithButtonsOff = false;
-    dialog->CallAfter([&] {
+    // Asked again while the open has not begun yet: the dialog may handle
+    // its events before the line's thread is under way (Windows does).
+    int asked = 0;
+    std::function<void()> whileOpening = [&] {
+        if (!opening.load() && ++asked < 2000) {
+            dialog->CallAfter(whileOpening);
+            return;
+        }
         handledDuringOpen = opening.load();
         busyWithButtonsOff = wxIsBusy() && !dialog->ApplyButton->IsEnabled() && !dialog->OkButton->IsEnabled() &&
                              !dialog->QuitButton->IsEnabled();
         dialog->Move(dialog->GetPosition() + wxPoint(8, 8));
         go.set_value();
-    });
+    };
+    dialog->CallAfter(whileOpening);
     Press(dialog->ApplyButton);
     EXPECT_TRUE(handledDuringOpen) << "the dialog handled no event while the port was opening";
     EXPECT_TRUE(busyWithButtonsOff);
