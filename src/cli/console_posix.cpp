@@ -8,29 +8,11 @@
 #include <unistd.h>
 
 #include "cli/send_request.h"
+#include "protocol/message_text.h"
 
 namespace rq::cli {
 
 namespace {
-
-void AppendUtf8(std::string& out, std::uint32_t code)
-{
-    if (code < 0x80) {
-        out += static_cast<char>(code);
-    } else if (code < 0x800) {
-        out += static_cast<char>(0xC0 | (code >> 6));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    } else if (code < 0x10000) {
-        out += static_cast<char>(0xE0 | (code >> 12));
-        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (code >> 18));
-        out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    }
-}
 
 // An argument in the terminal's own multibyte code, when that is not UTF-8
 // (a GBK terminal, say). Left as it is when it does not convert: the
@@ -46,7 +28,7 @@ std::string FromLocale(const char* arg)
     state = std::mbstate_t{};
     std::mbsrtowcs(wide.data(), &source, length, &state);
     std::string out;
-    for (const wchar_t c : wide) AppendUtf8(out, static_cast<std::uint32_t>(c));
+    for (const wchar_t c : wide) rq::protocol::AppendUtf8(out, static_cast<char32_t>(c));
     return out;
 }
 

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "protocol/message_text.h"
+
 namespace rq::cli {
 
 namespace {
@@ -105,22 +107,7 @@ ScriptDecoding DecodeScript(const std::string& bytes)
             result.text.clear();
             return result;
         }
-        std::string& out = result.text;
-        if (code < 0x80) {
-            out += static_cast<char>(code);
-        } else if (code < 0x800) {
-            out += static_cast<char>(0xC0 | (code >> 6));
-            out += static_cast<char>(0x80 | (code & 0x3F));
-        } else if (code < 0x10000) {
-            out += static_cast<char>(0xE0 | (code >> 12));
-            out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (code & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (code >> 18));
-            out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (code & 0x3F));
-        }
+        rq::protocol::AppendUtf8(result.text, code);
     }
     return result;
 }

@@ -59,6 +59,8 @@ bool IsControllerCharacter(std::string_view bytes)
     return lead >= 0x81 && lead <= 0xFE && trail >= 0x40 && trail <= 0xFE && trail != 0x7F;
 }
 
+}  // namespace
+
 void AppendUtf8(std::string& out, char32_t code)
 {
     if (code < 0x80) {
@@ -77,8 +79,6 @@ void AppendUtf8(std::string& out, char32_t code)
         out += static_cast<char>(0x80 | (code & 0x3F));
     }
 }
-
-}  // namespace
 
 MultibyteText ToMultibyteText(std::u16string_view text, MultibyteConverter convert)
 {

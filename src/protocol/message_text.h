@@ -9,6 +9,9 @@
 
 namespace rq::protocol {
 
+// Appends the UTF-8 bytes of the code point `code` to `out`.
+void AppendUtf8(std::string& out, char32_t code);
+
 // Encoding 2: the UTF-16 code units of `text`, each low byte first.
 // Otherwise (encoding 1): `multibyte` is `text` already converted to the
 // controller's double-byte code; as many characters as `text` has code units
