@@ -377,9 +377,9 @@ TEST_F(CommunSetTest, ASlowTestOpenLeavesTheDialogHandlingEvents)
     bool busyWithButtonsOff = false;
     // Asked again while the open has not begun yet: the dialog may handle
     // its events before the line's thread is under way (Windows does).
-    int asked = 0;
+    const auto askUntil = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     std::function<void()> whileOpening = [&] {
-        if (!opening.load() && ++asked < 2000) {
+        if (!opening.load() && std::chrono::steady_clock::now() < askUntil) {
             dialog->CallAfter(whileOpening);
             return;
         }
