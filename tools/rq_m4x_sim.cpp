@@ -41,6 +41,7 @@
 #include "sim/board.h"
 #include "sim/panel.h"
 #include "sim/sign.h"
+#include "sim/telnet_server.h"
 
 namespace {
 
@@ -94,7 +95,8 @@ struct Options {
     std::string snapshotDir;  // --snapshot DIR
     bool show = false;  // --show
     std::string fontPath = "/usr/share/unifont/unifont.hex";  // --font FILE
-    std::optional<sockaddr_in> listen;  // --listen tcp://HOST:PORT
+    std::optional<sockaddr_in> listen;  // --listen tcp://HOST:PORT or rfc2217://HOST:PORT
+    bool telnet = false;  // --listen rfc2217://: the line speaks telnet
 };
 
 int signalPipe[2] = {-1, -1};
@@ -140,11 +142,13 @@ const char USAGE[] =
     "                   JSON line (\"t\": the time in ms since 1970)\n"
     "  --snapshot DIR   after every frame, write a PNG of each sign's panel into DIR\n"
     "                   (sign-ID-N.png, or sign-N.png without --ids; N counts frames)\n"
-    "  --listen tcp://HOST:PORT\n"
+    "  --listen tcp://HOST:PORT, --listen rfc2217://HOST:PORT\n"
     "                   serve the line on a TCP port (one client at a time, as a\n"
     "                   serial device server does) instead of a pseudo-terminal;\n"
+    "                   rfc2217:// speaks telnet and takes the client's serial\n"
+    "                   settings (RFC 2217; --paced without RATE uses its rate).\n"
     "                   HOST is an IPv4 address, PORT 0 picks a free port. Prints\n"
-    "                   tcp://HOST:PORT\n"
+    "                   the line's name, SCHEME://HOST:PORT\n"
     "  --show           open a window with one panel per sign\n"
     "  --font FILE      the 16-dot font in Unifont's hex format (default\n"
     "                   /usr/share/unifont/unifont.hex)\n"
@@ -257,13 +261,16 @@ bool ParseOptions(int argc, char** argv, Options& options)
         } else if (arg == "--font" && hasValue) {
             options.fontPath = argv[++i];
         } else if (arg == "--listen" && hasValue) {
-            // tcp://HOST:PORT, HOST an IPv4 address.
+            // tcp://HOST:PORT or rfc2217://HOST:PORT, HOST an IPv4 address.
             const std::string url = argv[++i];
             const std::size_t colon = url.rfind(':');
-            if (url.rfind("tcp://", 0) != 0 || colon == std::string::npos || colon < 6) return false;
+            options.telnet = url.rfind("rfc2217://", 0) == 0;
+            const std::size_t host = options.telnet ? 10 : 6;
+            if ((!options.telnet && url.rfind("tcp://", 0) != 0) || colon == std::string::npos || colon < host)
+                return false;
             sockaddr_in address{};
             address.sin_family = AF_INET;
-            if (inet_pton(AF_INET, url.substr(6, colon - 6).c_str(), &address.sin_addr) != 1 ||
+            if (inet_pton(AF_INET, url.substr(host, colon - host).c_str(), &address.sin_addr) != 1 ||
                 !ParseNumber(url.substr(colon + 1).c_str(), number) || number > 65535)
                 return false;
             address.sin_port = htons(static_cast<std::uint16_t>(number));
@@ -480,6 +487,8 @@ private:
     Clock::duration ByteTime() const;
     Clock::time_point NextReplyByte() const;
     void WriteReply(const std::uint8_t* bytes, std::size_t count);
+    void WriteToClient(const std::uint8_t* bytes, std::size_t count);
+    void ReceiveFromClient(const std::uint8_t* bytes, std::size_t count);
     void WaitUntilReplyRead();
     void Shutdown();
     int TimeoutMs() const;
@@ -503,6 +512,7 @@ private:
     rq::sim::Board& board;
     const rq::sim::BitmapFont& font;
     FILE* stateFile = nullptr;
+    rq::sim::TelnetServer telnet;  // the client's telnet state, with rfc2217://
 };
 
 bool Simulator::OpenListener()
@@ -519,7 +529,7 @@ bool Simulator::OpenListener()
     }
     char host[INET_ADDRSTRLEN] = "";
     inet_ntop(AF_INET, &address.sin_addr, host, sizeof host);
-    slavePath = std::string("tcp://") + host + ":" + std::to_string(ntohs(address.sin_port));
+    slavePath = std::string(options.telnet ? "rfc2217://" : "tcp://") + host + ":" + std::to_string(ntohs(address.sin_port));
     return true;
 }
 
@@ -668,7 +678,8 @@ std::optional<Bytes> Simulator::TakeFrame(bool gapElapsed)
 Clock::duration Simulator::ByteTime() const
 {
     if (!options.paced) return Clock::duration::zero();
-    const long rate = options.pacedRate ? options.pacedRate : TerminalRate(slave);
+    long rate = options.pacedRate;
+    if (!rate) rate = options.telnet ? static_cast<long>(telnet.Baud()) : TerminalRate(slave);
     if (rate <= 0) return Clock::duration::zero();  // hung up (B0) or unknown: a kind line
     return std::chrono::duration_cast<Clock::duration>(std::chrono::nanoseconds(BITS_PER_BYTE * 1000000000LL / rate));
 }
@@ -684,6 +695,21 @@ void Simulator::Receive(const std::uint8_t* bytes, std::size_t count)
         lineFree = begins + byteTime;
         arriving.push_back({bytes[i], begins, lineFree});
     }
+}
+
+// Bytes from the client: on a telnet line its commands are answered, and
+// only the data goes on the wire.
+void Simulator::ReceiveFromClient(const std::uint8_t* bytes, std::size_t count)
+{
+    if (!options.telnet) {
+        Receive(bytes, count);
+        return;
+    }
+    std::vector<std::uint8_t> data;
+    std::vector<std::uint8_t> answers;
+    telnet.Receive(bytes, count, data, answers);
+    if (!answers.empty()) WriteToClient(answers.data(), answers.size());
+    if (!data.empty()) Receive(data.data(), data.size());
 }
 
 // Hands the sign the bytes whose time on the wire is over, frame by frame. A
@@ -839,6 +865,16 @@ Clock::time_point Simulator::NextReplyByte() const
 
 void Simulator::WriteReply(const std::uint8_t* bytes, std::size_t count)
 {
+    if (options.telnet) {
+        const std::vector<std::uint8_t> escaped = rq::sim::TelnetServer::Escape(bytes, count);
+        WriteToClient(escaped.data(), escaped.size());
+    } else {
+        WriteToClient(bytes, count);
+    }
+}
+
+void Simulator::WriteToClient(const std::uint8_t* bytes, std::size_t count)
+{
     if (master < 0) return;  // the TCP client has gone
     std::size_t done = 0;
     while (done < count) {
@@ -934,6 +970,12 @@ int Simulator::Run()
                 master = accept4(listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
                 const int one = 1;
                 if (master >= 0) setsockopt(master, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+                if (master >= 0 && options.telnet) {
+                    // A telnet server speaks first, as the client expects.
+                    telnet = rq::sim::TelnetServer();
+                    const std::vector<std::uint8_t> greeting = telnet.Greeting();
+                    WriteToClient(greeting.data(), greeting.size());
+                }
             }
             if (!Deliver()) return 0;
             if (!SendDueReplies()) return 0;
@@ -944,7 +986,7 @@ int Simulator::Run()
             std::uint8_t buffer[512];
             const ssize_t n = read(master, buffer, sizeof buffer);
             if (n > 0) {
-                Receive(buffer, static_cast<std::size_t>(n));
+                ReceiveFromClient(buffer, static_cast<std::size_t>(n));
             } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
                 if (DropClient()) continue;
                 pollfd entry{signalPipe[0], POLLIN, 0};

@@ -516,10 +516,11 @@ int RunSend(std::vector<std::string> args)
 // with `bus`, else to the lone sign) or as hand-written frames.
 class Signs {
 public:
-    explicit Signs(bool bus = false) : folder(MakeFolder()), onBus(bus)
+    explicit Signs(bool bus = false, std::vector<std::string> simOptions = {}) : folder(MakeFolder()), onBus(bus)
     {
         std::vector<std::string> args = {"--state", (folder / "state.jsonl").string(), "--snapshot", folder.string()};
         if (bus) args.insert(args.end(), {"--ids", "5"});
+        args.insert(args.end(), simOptions.begin(), simOptions.end());
         sim = std::make_unique<SimController>(args);
     }
     ~Signs()
@@ -532,6 +533,7 @@ public:
     {
         std::vector<std::string> args = {"--port", sim->PortPath(), "--quiet"};
         if (onBus) args.insert(args.end(), {"--id", "5"});
+        args.insert(args.end(), sendOptions.begin(), sendOptions.end());
         args.insert(args.end(), command.begin(), command.end());
         ASSERT_EQ(RunSend(args), 0) << "rq-m4x-send " << ::testing::PrintToString(command);
         ++frames;
@@ -550,6 +552,8 @@ public:
         EXPECT_TRUE(ReadPng(path.string(), picture)) << path;
         return picture;
     }
+
+    std::vector<std::string> sendOptions;  // rq-m4x-send's, before the command
 
     std::vector<nlohmann::json> States() const
     {
@@ -804,15 +808,43 @@ INSTANTIATE_TEST_SUITE_P(
                        {"scroll_speed", 3}}}),
     [](const testing::TestParamInfo<StateCase>& info) { return std::string(info.param.name); });
 
-// Over TCP, as a serial device server: one client after another.
-TEST(SimListen, AnswersEachConnectionInTurn)
+// Over TCP, as a serial device server: one client after another, raw or
+// speaking telnet. 0xFF crosses a telnet line doubled both ways.
+class SimListen : public testing::TestWithParam<std::string> {};
+
+TEST_P(SimListen, AnswersEachConnectionInTurn)
 {
-    SimController sim({"--listen", "tcp://127.0.0.1:0"});
-    ASSERT_EQ(sim.PortPath().rfind("tcp://127.0.0.1:", 0), 0u) << sim.PortPath();
+    SimController sim({"--listen", GetParam() + "://127.0.0.1:0"});
+    ASSERT_EQ(sim.PortPath().rfind(GetParam() + "://127.0.0.1:", 0), 0u) << sim.PortPath();
     EXPECT_EQ(RunSend({"--port", sim.PortPath(), "--quiet", "bright", "8"}), 0);
     EXPECT_EQ(RunSend({"--port", sim.PortPath(), "--quiet", "--id", "1", "bright", "8"}), 0);
-    ASSERT_TRUE(sim.WaitForFrames(2));
-    EXPECT_EQ(sim.RecordedFrames(), (std::vector<std::string>{"A1 07 F8 43 08 EB 51", "A1 08 F7 01 43 08 EC 51"}));
+    EXPECT_EQ(RunSend({"--port", sim.PortPath(), "--quiet", "bright", "255"}), 0);
+    ASSERT_TRUE(sim.WaitForFrames(3));
+    EXPECT_EQ(sim.RecordedFrames(), (std::vector<std::string>{"A1 07 F8 43 08 EB 51", "A1 08 F7 01 43 08 EC 51",
+                                                              "A1 07 F8 43 FF E2 51"}));
+}
+
+TEST_P(SimListen, RepliesWithTheByteFF)
+{
+    SimController sim({"--listen", GetParam() + "://127.0.0.1:0", "--status", "FF"});
+    // Unknown error, not a time-out: the reply arrived as one byte.
+    EXPECT_EQ(RunSend({"--port", sim.PortPath(), "--quiet", "black"}), 6);
+}
+
+INSTANTIATE_TEST_SUITE_P(Schemes, SimListen, testing::Values("tcp", "rfc2217"));
+
+// A telnet line takes the rate the client sets: paced at 1200 baud, a
+// message of 100 characters (a 107-byte frame) is whole 890 ms after it began.
+TEST(SimListenTelnet, PacesAtTheClientsRate)
+{
+    Signs signs(false, {"--listen", "rfc2217://127.0.0.1:0", "--paced"});
+    signs.sendOptions = {"--baud", "1200"};
+    const auto sent = std::chrono::duration_cast<std::chrono::milliseconds>(
+                          std::chrono::system_clock::now().time_since_epoch())
+                          .count();
+    signs.Send({"message", std::string(100, 'x')});
+    ASSERT_FALSE(signs.States().empty());
+    EXPECT_GE(signs.States().back()["t"].get<std::int64_t>() - sent, 890);
 }
 
 TEST(SignState, ChangeIdMovesTheState)
