@@ -28,6 +28,8 @@ RequestExecutionLevel user
 ; The entry in the user's list of installed programs.
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\rq-m4x-led-test"
 !define SHORTCUT "$SMPROGRAMS\${PRODUCT}.lnk"
+; The program against the simulated controller and its sign (rq-m4x-try.exe).
+!define TRY_SHORTCUT "$SMPROGRAMS\Try without hardware.lnk"
 ; The named mutex the running program holds (src/app/running_mark.h).
 !define RUNNING_MARK "RQ-M4x-LED-Test.Running"
 ; What the installer keeps for the next update and the uninstall: the list of
@@ -247,6 +249,8 @@ Section "Install"
   ; The shortcut takes the output path as its working directory.
   SetOutPath "$INSTDIR"
   CreateShortcut "${SHORTCUT}" "$INSTDIR\${PROGRAM}" "" "$INSTDIR\${PROGRAM}" 0
+  CreateShortcut "${TRY_SHORTCUT}" "$INSTDIR\rq-m4x-try.exe" "" "$INSTDIR\${PROGRAM}" 0 SW_SHOWNORMAL "" \
+    "${PRODUCT} with a simulated controller and its sign"
 
   WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT}"
   WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
@@ -265,6 +269,7 @@ SectionEnd
 Section "Uninstall"
   SetShellVarContext current
   Delete "${SHORTCUT}"
+  Delete "${TRY_SHORTCUT}"
   ; Only the installed files: profiles of the user's own in Modes\ and the
   ; settings in Config\ stay, and so do their folders.
   !insertmacro RQ_REMOVE_FILES
