@@ -3,7 +3,8 @@
 # from the zip starts with its bundled RQ-M4T profile (screenshot), and one
 # "Bright Set" travels through Wine's COM1 to the simulated controller on a
 # pseudo-terminal and ends in "Success". Then the window is closed and the
-# settings file must hold what the handler wrote.
+# settings file must hold what the handler wrote. Last, "Try without
+# hardware" (rq-m4x-try.exe) runs the program against rq-m4x-sim.exe.
 #
 # Needs scripts/build-windows to have run (RQ_WIN_BUILD_DIR, default
 # build-windows). Screenshots, logs and the unpacked program go to
@@ -143,6 +144,28 @@ settings=$(tr -d '\r' <"$app/Config/Config.ini")
 check "the settings file keeps COM1" grep -qx 'COM=COM1' <<<"$settings"
 check "the settings file holds the brightness written by Bright Set" grep -q '^Bright=' <<<"$settings"
 
+# "Try without hardware": rq-m4x-try.exe starts rq-m4x-sim.exe with its sign
+# window on the loopback, points the settings at it and opens the program;
+# once the program is closed, COM1 is back and the simulator has stopped.
+(cd "$app" && exec wine rq-m4x-try.exe >"$out/try.log" 2>&1) &
+try_pid=$!
+check "Try without hardware: the window \"$title\" opens" wine "$driver" wait "$title" 90
+check "Try without hardware: the sign's window \"rq-m4x-sim\" opens" wine "$driver" wait "rq-m4x-sim" 30
+try_port=$(tr -d '\r' <"$app/Config/Config.ini" | sed -n 's/^COM=//p')
+check "Try without hardware: the settings name the simulator's port ($try_port)" \
+  grep -qE '^tcp://127\.0\.0\.1:[0-9]+$' <<<"$try_port"
+check "Try without hardware: \"Bright Set\" is pressed" wine "$driver" click "$title" "Bright Set"
+wine "$driver" log "$title" "Close: $try_port" 60 >"$out/try-log.txt" 2>>"$out/driver.log" || true
+import -window root "$out/try.png" 2>/dev/null || true
+try_log=$(tr -d '\r' <"$out/try-log.txt")
+check "Try without hardware: the simulator answers \"Success\"" grep -qxF "                 Success" <<<"$try_log"
+check "Try without hardware: the window closes" wine "$driver" close "$title" 60
+try_ended() { ! kill -0 "$try_pid" 2>/dev/null; }
+check "Try without hardware: rq-m4x-try.exe ends" wait_for 300 try_ended
+check "Try without hardware: COM1 is the port again" grep -qx 'COM=COM1' < <(tr -d '\r' <"$app/Config/Config.ini")
+sim_gone() { ! pgrep -f 'rq-m4x-sim\.exe' >/dev/null; }
+check "Try without hardware: the simulator has stopped" wait_for 100 sim_gone
+
 if [ "$failed" -ne 0 ]; then
   echo "--- log pane ---"
   cat "$out/log.txt"
@@ -151,5 +174,5 @@ if [ "$failed" -ne 0 ]; then
   echo "--- simulator record ---"
   cat "$out/record.txt" 2>/dev/null || true
 fi
-echo "screenshots: $out/startup.png $out/bright-set.png $out/closed.png"
+echo "screenshots: $out/startup.png $out/bright-set.png $out/closed.png $out/try.png"
 summary
