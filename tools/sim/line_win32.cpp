@@ -203,8 +203,10 @@ std::string DefaultFontPath()
 
 bool MakeDirectory(const std::string& path)
 {
-    if (CreateDirectoryA(path.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS) return true;
-    PrintSystemError(path, GetLastError());
+    if (CreateDirectoryA(path.c_str(), nullptr)) return true;
+    const DWORD error = GetLastError();
+    if (error == ERROR_ALREADY_EXISTS) return true;
+    PrintSystemError(path, error);
     return false;
 }
 
