@@ -38,21 +38,50 @@ target_sources(rq-m4x-led-test PRIVATE ${RQ_RESOURCE_SCRIPT})
 # windres finds the .ico files named in the script through its include path.
 set_property(SOURCE ${RQ_RESOURCE_SCRIPT} APPEND PROPERTY INCLUDE_DIRECTORIES ${RQ_ICON_DIR})
 set_property(SOURCE ${RQ_RESOURCE_SCRIPT} APPEND PROPERTY OBJECT_DEPENDS ${RQ_ICONS})
-# Both executables carry the version resource (src/app/version.rc).
+# The executables carry the version resource (src/app/version.rc).
 if(TARGET rq-m4x-send)
   target_sources(rq-m4x-send PRIVATE ${CMAKE_SOURCE_DIR}/tools/rq_m4x_send.rc)
 endif()
+if(TARGET rq-m4x-sim)
+  target_sources(rq-m4x-sim PRIVATE ${CMAKE_SOURCE_DIR}/tools/rq_m4x_sim.rc)
+  # A console program, though the toolkit's flags ask for a windowed one: it
+  # prints its address and messages, and Ctrl-C stops it.
+  target_link_libraries(rq-m4x-sim PRIVATE -Wl,--subsystem,console)
+endif()
 
-# ---- the zip: executables beside Modes\, img\ and locale\ ----
+# ---- the zip: executables beside Modes\, img\, locale\ and fonts\ ----
 set(RQ_PACKAGE_NAME rq-m4x-led-test-${PROJECT_VERSION}-win64)
 set(RQ_PACKAGE_DIR ${CMAKE_BINARY_DIR}/package/${RQ_PACKAGE_NAME})
 set(RQ_PACKAGE_ZIP ${CMAKE_BINARY_DIR}/${RQ_PACKAGE_NAME}.zip)
 file(WRITE ${CMAKE_BINARY_DIR}/windows_zip_path "${RQ_PACKAGE_ZIP}\n")
 
 set(RQ_PACKAGE_PROGRAMS rq-m4x-led-test)
-if(TARGET rq-m4x-send)
-  list(APPEND RQ_PACKAGE_PROGRAMS rq-m4x-send)
+foreach(tool rq-m4x-send rq-m4x-sim)
+  if(TARGET ${tool})
+    list(APPEND RQ_PACKAGE_PROGRAMS ${tool})
+  endif()
+endforeach()
+
+# The simulator's 16-dot font, which Linux takes from Debian's unifont
+# package: here it goes beside the program (fonts\unifont.hex), with its
+# copyright file and the licence (GPL 2 or later) that file names. The hex
+# file is the font's own source form.
+find_file(RQ_UNIFONT_HEX unifont.hex PATHS /usr/share/unifont NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)
+if(NOT RQ_UNIFONT_HEX)
+  message(FATAL_ERROR "/usr/share/unifont/unifont.hex not found: run scripts/install-deps (unifont)")
 endif()
+# source, then its name in fonts\
+set(RQ_FONT_FILES
+  "${RQ_UNIFONT_HEX}:unifont.hex"
+  "/usr/share/doc/unifont/copyright:unifont-copyright.txt"
+  "/usr/share/common-licenses/GPL-2:GPL-2.txt")
+set(RQ_FONT_COPY "")
+foreach(entry ${RQ_FONT_FILES})
+  string(REPLACE ":" ";" parts ${entry})
+  list(GET parts 0 src)
+  list(GET parts 1 name)
+  list(APPEND RQ_FONT_COPY COMMAND ${CMAKE_COMMAND} -E copy ${src} ${RQ_PACKAGE_DIR}/fonts/${name})
+endforeach()
 if(TARGET rq-m4x-try)
   list(APPEND RQ_PACKAGE_PROGRAMS rq-m4x-try)
 endif()
@@ -70,6 +99,8 @@ add_custom_target(windows_zip
   ${RQ_PACKAGE_COPY}
   COMMAND ${CMAKE_COMMAND} -E copy_directory ${RQ_RUNTIME_DIR} ${RQ_PACKAGE_DIR}
   COMMAND ${CMAKE_COMMAND} -E rm -rf ${RQ_PACKAGE_DIR}/Config
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${RQ_PACKAGE_DIR}/fonts
+  ${RQ_FONT_COPY}
   COMMAND ${CMAKE_COMMAND} -E chdir ${CMAKE_BINARY_DIR}/package
           ${CMAKE_COMMAND} -E tar cf ${RQ_PACKAGE_ZIP} --format=zip ${RQ_PACKAGE_NAME}
   DEPENDS ${RQ_PACKAGE_PROGRAMS} rq_runtime

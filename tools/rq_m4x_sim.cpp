@@ -27,18 +27,8 @@
 #include <thread>
 #include <vector>
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <sys/ioctl.h>
-#include <sys/stat.h>
-#include <termios.h>
-#include <unistd.h>
-
 #include "sim/board.h"
+#include "sim/line.h"
 #include "sim/panel.h"
 #include "sim/sign.h"
 #include "sim/telnet_server.h"
@@ -47,6 +37,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 using Bytes = std::vector<std::uint8_t>;
+using rq::sim::Handle;
+using rq::sim::kNoHandle;
 
 constexpr std::uint8_t START_BYTE = 0xA1;
 constexpr std::uint8_t END_BYTE = 0x51;
@@ -77,6 +69,11 @@ constexpr Payload PAYLOADS[] = {{0x21, 1}, {0x65, 4}, {0x6A, 1}, {0x63, 0}, {0x9
 // judgement (--fail), if any.
 using Bus = std::map<int, std::optional<std::uint8_t>>;
 
+struct ListenAddress {
+    std::uint8_t host[4];
+    std::uint16_t port;
+};
+
 struct Options {
     bool silent = false;
     int delayMs = 0;
@@ -94,20 +91,10 @@ struct Options {
     std::string statePath;  // --state FILE
     std::string snapshotDir;  // --snapshot DIR
     bool show = false;  // --show
-    std::string fontPath = "/usr/share/unifont/unifont.hex";  // --font FILE
-    std::optional<sockaddr_in> listen;  // --listen tcp://HOST:PORT or rfc2217://HOST:PORT
+    std::string fontPath = rq::sim::DefaultFontPath();  // --font FILE
+    std::optional<ListenAddress> listen;  // --listen tcp://HOST:PORT or rfc2217://HOST:PORT
     bool telnet = false;  // --listen rfc2217://: the line speaks telnet
 };
-
-int signalPipe[2] = {-1, -1};
-
-void OnSignal(int)
-{
-    const int saved = errno;
-    const char byte = 1;
-    [[maybe_unused]] ssize_t ignored = write(signalPipe[1], &byte, 1);
-    errno = saved;
-}
 
 const char USAGE[] =
     "Usage: rq-m4x-sim [OPTIONS]\n"
@@ -115,7 +102,8 @@ const char USAGE[] =
     "A simulated RQ-M4T LED sign controller on a pseudo-terminal, for tests, benchmarks\n"
     "and demonstrations. Prints the path of its terminal, then answers every command\n"
     "frame with a status byte: 0F good frame, F0 bad checksum, F1 unknown command, F2 bad\n"
-    "length or end byte. It runs until it is stopped (SIGINT, SIGTERM) or an option ends it.\n"
+    "length or end byte. It runs until it is stopped (SIGINT, SIGTERM; Ctrl-C on Windows)\n"
+    "or an option ends it. On Windows, which has no pseudo-terminal, it needs --listen.\n"
     "\n"
     "Options:\n"
     "  --link PATH      also make PATH a symbolic link to the terminal (removed on exit)\n"
@@ -131,9 +119,10 @@ const char USAGE[] =
     "  --silent         answer nothing (record only)\n"
     "  --delay MS       answer MS milliseconds late\n"
     "  --paced [RATE]   take each byte's time on the wire (10 bits a byte) at the rate\n"
-    "                   the client set on the terminal, or at RATE: a frame is whole\n"
-    "                   only once its last byte would have arrived, the delay counts\n"
-    "                   from then, and the reply's bytes go out one byte time apart\n"
+    "                   the client set on the terminal (or with RFC 2217), or at RATE:\n"
+    "                   a frame is whole only once its last byte would have arrived,\n"
+    "                   the delay counts from then, and the reply's bytes go out one\n"
+    "                   byte time apart. A tcp:// line has no rate of its own: give RATE\n"
     "  --status HEX     answer every frame with the status byte HEX\n"
     "  --reply HEX...   answer every frame with these bytes\n"
     "  --hangup-before  hang up when the first frame arrives, without answering\n"
@@ -151,14 +140,15 @@ const char USAGE[] =
     "                   the line's name, SCHEME://HOST:PORT\n"
     "  --show           open a window with one panel per sign\n"
     "  --font FILE      the 16-dot font in Unifont's hex format (default\n"
-    "                   /usr/share/unifont/unifont.hex)\n"
+    "                   /usr/share/unifont/unifont.hex; on Windows\n"
+    "                   fonts\\unifont.hex beside the program)\n"
     "  -h, --help       print this help\n"
     "  --version        print the version\n"
     "\n"
     "Exit status:\n"
     "  0  stopped by a signal or by --count, --hangup-before or --hangup-after\n"
     "  1  the terminal, the link or the record file could not be set up\n"
-    "  2  bad options\n"
+    "  2  bad options (on Windows also: no --listen)\n"
     "\n"
     "Examples:\n"
     "A bus of 32 signs that answer after 16 ms, sign 7 with a checksum error, and\n"
@@ -219,6 +209,25 @@ bool ParseNumber(const char* text, long& value)
     return errno == 0 && end != text && *end == '\0' && value >= 0;
 }
 
+// Four numbers 0..255 with dots between them, as inet_pton reads them.
+bool ParseIpv4(const std::string& text, std::uint8_t host[4])
+{
+    std::size_t start = 0;
+    for (int part = 0; part < 4; ++part) {
+        const std::size_t dot = part < 3 ? text.find('.', start) : text.size();
+        if (dot == std::string::npos) return false;
+        const std::string digits = text.substr(start, dot - start);
+        if (digits.empty() || digits.size() > 3 || (digits.size() > 1 && digits[0] == '0') ||
+            !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; }))
+            return false;
+        const int value = std::stoi(digits);
+        if (value > 255) return false;
+        host[part] = static_cast<std::uint8_t>(value);
+        start = dot + 1;
+    }
+    return true;
+}
+
 bool ParseOptions(int argc, char** argv, Options& options)
 {
     for (int i = 1; i < argc; ++i) {
@@ -268,12 +277,11 @@ bool ParseOptions(int argc, char** argv, Options& options)
             const std::size_t host = options.telnet ? 10 : 6;
             if ((!options.telnet && url.rfind("tcp://", 0) != 0) || colon == std::string::npos || colon < host)
                 return false;
-            sockaddr_in address{};
-            address.sin_family = AF_INET;
-            if (inet_pton(AF_INET, url.substr(host, colon - host).c_str(), &address.sin_addr) != 1 ||
+            ListenAddress address{};
+            if (!ParseIpv4(url.substr(host, colon - host), address.host) ||
                 !ParseNumber(url.substr(colon + 1).c_str(), number) || number > 65535)
                 return false;
-            address.sin_port = htons(static_cast<std::uint16_t>(number));
+            address.port = static_cast<std::uint16_t>(number);
             options.listen = address;
         } else if (arg == "--show") {
             options.show = true;
@@ -302,8 +310,13 @@ bool ParseOptions(int argc, char** argv, Options& options)
             return false;
         }
     }
-    // A link points at a terminal, which a TCP line has not.
+    // A link points at a terminal, which a TCP line has not; nor has a raw
+    // one a rate that the client set.
     if (options.listen && !options.linkPath.empty()) return false;
+    if (options.listen && !options.telnet && options.paced && options.pacedRate == 0) {
+        std::fputs("rq-m4x-sim: --paced needs a RATE on a tcp:// line\n", stderr);
+        return false;
+    }
     // A failing controller must be one of the bus.
     if (!options.failures.empty() && !options.bus) return false;
     for (const auto& [id, status] : options.failures) {
@@ -311,62 +324,6 @@ bool ParseOptions(int argc, char** argv, Options& options)
         (*options.bus)[id] = status;
     }
     return true;
-}
-
-bool MakeRaw(int fd)
-{
-    termios settings{};
-    if (tcgetattr(fd, &settings) != 0) return false;
-    cfmakeraw(&settings);
-    settings.c_cflag |= CLOCAL | CREAD;
-    settings.c_cc[VMIN] = 1;
-    settings.c_cc[VTIME] = 0;
-    return tcsetattr(fd, TCSANOW, &settings) == 0;
-}
-
-#if defined(TCGETS2) && (defined(__x86_64__) || defined(__i386__) || defined(__aarch64__) || defined(__arm__) || \
-                         defined(__riscv))
-#define RQ_SIM_TERMIOS2 1
-// The kernel's termios2 (asm-generic layout): <asm/termbits.h> cannot be
-// included beside <termios.h>.
-struct termios2 {
-    tcflag_t c_iflag;
-    tcflag_t c_oflag;
-    tcflag_t c_cflag;
-    tcflag_t c_lflag;
-    cc_t c_line;
-    cc_t c_cc[19];
-    speed_t c_ispeed;
-    speed_t c_ospeed;
-};
-#endif
-
-// The rate the client set on the terminal; 0 when it cannot be told. Master
-// and slave share one set of settings. The kernel gives the rate as a number
-// whether it was set with a B constant or as a number (BOTHER), which the C
-// library's cfgetospeed cannot tell.
-long TerminalRate(int fd)
-{
-#ifdef RQ_SIM_TERMIOS2
-    termios2 settings{};
-    if (ioctl(fd, TCGETS2, &settings) == 0) return static_cast<long>(settings.c_ospeed);
-#endif
-    termios settings1{};
-    if (tcgetattr(fd, &settings1) != 0) return 0;
-    switch (cfgetospeed(&settings1)) {
-    case B300: return 300;
-    case B600: return 600;
-    case B1200: return 1200;
-    case B2400: return 2400;
-    case B4800: return 4800;
-    case B9600: return 9600;
-    case B19200: return 19200;
-    case B38400: return 38400;
-    case B57600: return 57600;
-    case B115200: return 115200;
-    case B230400: return 230400;
-    default: return 0;
-    }
 }
 
 bool IsKnownCode(std::uint8_t code)
@@ -495,9 +452,9 @@ private:
     std::optional<Bytes> TakeFrame(bool gapElapsed);
 
     const Options& options;
-    int master = -1;  // the pseudo-terminal, or the TCP client while one is connected
-    int slave = -1;
-    int listener = -1;
+    Handle master = kNoHandle;  // the pseudo-terminal, or the TCP client while one is connected
+    Handle listener = kNoHandle;
+    rq::sim::Terminal terminal;
     std::string slavePath;
     bool linkMade = false;
     FILE* record = nullptr;
@@ -517,20 +474,10 @@ private:
 
 bool Simulator::OpenListener()
 {
-    listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const int one = 1;
-    sockaddr_in address = *options.listen;
-    socklen_t size = sizeof address;
-    if (listener < 0 || setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) != 0 ||
-        bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(listener, 4) != 0 ||
-        getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
-        std::perror("rq-m4x-sim: --listen");
-        return false;
-    }
-    char host[INET_ADDRSTRLEN] = "";
-    inet_ntop(AF_INET, &address.sin_addr, host, sizeof host);
-    slavePath = std::string(options.telnet ? "rfc2217://" : "tcp://") + host + ":" + std::to_string(ntohs(address.sin_port));
-    return true;
+    listener = rq::sim::OpenListener(options.listen->host, options.listen->port, slavePath);
+    // The line's name says how to reach it: tcp://, or rfc2217:// for telnet.
+    if (listener != kNoHandle && options.telnet) slavePath = "rfc2217://" + slavePath.substr(6);
+    return listener != kNoHandle;
 }
 
 bool Simulator::Start()
@@ -545,35 +492,15 @@ bool Simulator::Start()
 
 bool Simulator::OpenTerminal()
 {
-    master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {
-        std::perror("rq-m4x-sim: pseudo-terminal");
-        return false;
-    }
-    const char* name = ptsname(master);
-    if (!name) {
-        std::perror("rq-m4x-sim: ptsname");
-        return false;
-    }
-    slavePath = name;
-    // Holding the slave open means the master sees no hang-up when a client
-    // closes the port between transactions.
-    slave = open(slavePath.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (slave < 0 || !MakeRaw(slave) || !MakeRaw(master)) {
-        std::perror("rq-m4x-sim: terminal settings");
-        return false;
-    }
-    const int flags = fcntl(master, F_GETFL);
-    fcntl(master, F_SETFL, flags | O_NONBLOCK);
+    if (!rq::sim::OpenTerminal(terminal)) return false;
+    master = terminal.master;
+    slavePath = terminal.path;
     return true;
 }
 
 bool Simulator::Prepare()
 {
-    if (!options.snapshotDir.empty() && mkdir(options.snapshotDir.c_str(), 0777) != 0 && errno != EEXIST) {
-        std::perror(("rq-m4x-sim: " + options.snapshotDir).c_str());
-        return false;
-    }
+    if (!options.snapshotDir.empty() && !rq::sim::MakeDirectory(options.snapshotDir)) return false;
     if (!options.recordPath.empty()) {
         record = std::fopen(options.recordPath.c_str(), "a");
         if (!record) {
@@ -598,18 +525,7 @@ bool Simulator::Prepare()
         }
     }
     if (!options.linkPath.empty()) {
-        struct stat info {};
-        if (lstat(options.linkPath.c_str(), &info) == 0) {
-            // Replace a stale link from an earlier run, never a real file.
-            if (!S_ISLNK(info.st_mode) || unlink(options.linkPath.c_str()) != 0) {
-                std::fprintf(stderr, "rq-m4x-sim: %s exists and is not a link\n", options.linkPath.c_str());
-                return false;
-            }
-        }
-        if (symlink(slavePath.c_str(), options.linkPath.c_str()) != 0) {
-            std::perror(("rq-m4x-sim: " + options.linkPath).c_str());
-            return false;
-        }
+        if (!rq::sim::MakeLink(options.linkPath, slavePath)) return false;
         linkMade = true;
     }
     std::printf("%s\n", slavePath.c_str());
@@ -620,11 +536,7 @@ bool Simulator::Prepare()
 void Simulator::Shutdown()
 {
     if (linkMade) {
-        // Remove the link only while it still points at this terminal.
-        char target[4096];
-        const ssize_t n = readlink(options.linkPath.c_str(), target, sizeof target - 1);
-        if (n >= 0 && slavePath == std::string(target, static_cast<std::size_t>(n)))
-            unlink(options.linkPath.c_str());
+        rq::sim::RemoveLink(options.linkPath, slavePath);
         linkMade = false;
     }
     if (record) {
@@ -635,10 +547,13 @@ void Simulator::Shutdown()
         std::fclose(stateFile);
         stateFile = nullptr;
     }
-    if (slave >= 0) close(slave);
-    if (master >= 0) close(master);
-    if (listener >= 0) close(listener);
-    slave = master = listener = -1;
+    if (listener != kNoHandle) {
+        rq::sim::CloseLine(master);
+        rq::sim::CloseLine(listener);
+    } else {
+        rq::sim::CloseTerminal(terminal);
+    }
+    master = listener = kNoHandle;
 }
 
 bool Simulator::Record(const Bytes& frame)
@@ -679,7 +594,7 @@ Clock::duration Simulator::ByteTime() const
 {
     if (!options.paced) return Clock::duration::zero();
     long rate = options.pacedRate;
-    if (!rate) rate = options.telnet ? static_cast<long>(telnet.Baud()) : TerminalRate(slave);
+    if (!rate) rate = options.telnet ? static_cast<long>(telnet.Baud()) : rq::sim::TerminalRate(terminal);
     if (rate <= 0) return Clock::duration::zero();  // hung up (B0) or unknown: a kind line
     return std::chrono::duration_cast<Clock::duration>(std::chrono::nanoseconds(BITS_PER_BYTE * 1000000000LL / rate));
 }
@@ -875,21 +790,8 @@ void Simulator::WriteReply(const std::uint8_t* bytes, std::size_t count)
 
 void Simulator::WriteToClient(const std::uint8_t* bytes, std::size_t count)
 {
-    if (master < 0) return;  // the TCP client has gone
-    std::size_t done = 0;
-    while (done < count) {
-        const ssize_t n = write(master, bytes + done, count - done);
-        if (n > 0) {
-            done += static_cast<std::size_t>(n);
-        } else if (n < 0 && errno == EINTR) {
-            continue;
-        } else if (n < 0 && errno == EAGAIN) {
-            pollfd entry{master, POLLOUT, 0};
-            if (poll(&entry, 1, 100) <= 0) return;
-        } else {
-            return;
-        }
-    }
+    if (master == kNoHandle) return;  // the TCP client has gone
+    rq::sim::WriteLine(master, bytes, count);
 }
 
 // Writes the reply bytes whose time has come; returns false after the last
@@ -926,77 +828,55 @@ bool Simulator::SendDueReplies()
 void Simulator::WaitUntilReplyRead()
 {
     // A socket sends what was written before it closes.
-    if (listener >= 0) return;
-    const auto start = Clock::now();
-    const auto limit = start + std::chrono::milliseconds(DRAIN_LIMIT_MS);
-    // The reply reaches the slave's queue a moment after the write; a queue
-    // still empty well after that means the client has already read it.
-    const auto settled = start + std::chrono::milliseconds(200);
-    bool seen = false;
-    while (Clock::now() < limit) {
-        int queued = 0;
-        if (ioctl(slave, FIONREAD, &queued) != 0) return;
-        if (queued > 0) seen = true;
-        else if (seen || Clock::now() >= settled) return;
-        pollfd entry{signalPipe[0], POLLIN, 0};
-        if (poll(&entry, 1, 2) > 0) return;  // asked to stop
-    }
+    if (listener != kNoHandle) return;
+    rq::sim::WaitUntilTerminalRead(terminal, DRAIN_LIMIT_MS);
 }
 
 // A TCP client that went away: the line waits for the next one. False on a
 // pseudo-terminal.
 bool Simulator::DropClient()
 {
-    if (listener < 0) return false;
-    close(master);
-    master = -1;
+    if (listener == kNoHandle) return false;
+    rq::sim::CloseLine(master);
+    master = kNoHandle;
     return true;
 }
 
 int Simulator::Run()
 {
+    using rq::sim::Ready;
     for (;;) {
         // A TCP line waits for its client; one at a time, as a device server serves.
-        const bool waiting = listener >= 0 && master < 0;
-        pollfd entries[2] = {{waiting ? listener : master, POLLIN, 0}, {signalPipe[0], POLLIN, 0}};
-        const int ready = poll(entries, 2, TimeoutMs());
-        if (ready < 0 && errno != EINTR) {
-            std::perror("rq-m4x-sim: poll");
-            return 1;
-        }
-        if (ready > 0 && (entries[1].revents & POLLIN)) return 0;
+        const bool waiting = listener != kNoHandle && master == kNoHandle;
+        const Ready ready = rq::sim::WaitForLine(waiting ? listener : master, TimeoutMs());
+        if (ready == Ready::Failed) return 1;
+        if (ready == Ready::Stop) return 0;
         if (waiting) {
-            if (ready > 0 && (entries[0].revents & POLLIN)) {
-                master = accept4(listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-                const int one = 1;
-                if (master >= 0) setsockopt(master, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-                if (master >= 0 && options.telnet) {
-                    // A telnet server speaks first, as the client expects.
-                    telnet = rq::sim::TelnetServer();
-                    const std::vector<std::uint8_t> greeting = telnet.Greeting();
-                    WriteToClient(greeting.data(), greeting.size());
-                }
+            if (ready == Ready::Input) master = rq::sim::AcceptClient(listener);
+            if (master != kNoHandle && options.telnet) {
+                // A telnet server speaks first, as the client expects.
+                telnet = rq::sim::TelnetServer();
+                const std::vector<std::uint8_t> greeting = telnet.Greeting();
+                WriteToClient(greeting.data(), greeting.size());
             }
             if (!Deliver()) return 0;
             if (!SendDueReplies()) return 0;
             continue;
         }
 
-        if (ready > 0 && (entries[0].revents & POLLIN)) {
+        if (ready == Ready::Input) {
             std::uint8_t buffer[512];
-            const ssize_t n = read(master, buffer, sizeof buffer);
+            const long n = rq::sim::ReadLine(master, buffer, sizeof buffer);
             if (n > 0) {
                 ReceiveFromClient(buffer, static_cast<std::size_t>(n));
-            } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
+            } else if (n < 0) {
                 if (DropClient()) continue;
-                pollfd entry{signalPipe[0], POLLIN, 0};
-                if (poll(&entry, 1, 10) > 0) return 0;
+                if (rq::sim::StopRequested(10)) return 0;
             }
-        } else if (ready > 0 && (entries[0].revents & (POLLHUP | POLLERR | POLLNVAL))) {
+        } else if (ready == Ready::Hangup) {
             if (DropClient()) continue;
             // Not expected while the slave is held open; never spin on it.
-            pollfd entry{signalPipe[0], POLLIN, 0};
-            if (poll(&entry, 1, 10) > 0) return 0;
+            if (rq::sim::StopRequested(10)) return 0;
         }
 
         if (!Deliver()) return 0;
@@ -1023,21 +903,15 @@ int main(int argc, char** argv)
         Usage();
         return 2;
     }
-    if (pipe(signalPipe) != 0) {
-        std::perror("rq-m4x-sim: pipe");
-        return 1;
+    // Without a terminal only a TCP line can be served.
+    if (!options.listen && !rq::sim::HasPseudoTerminal()) {
+        std::fputs("rq-m4x-sim: Windows has no pseudo-terminal: give --listen tcp://HOST:PORT or\n"
+                   "rfc2217://HOST:PORT, e.g.\n"
+                   "  rq-m4x-sim --listen tcp://127.0.0.1:0\n",
+                   stderr);
+        return 2;
     }
-    for (int fd : signalPipe) {
-        fcntl(fd, F_SETFD, FD_CLOEXEC);
-        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
-    }
-    struct sigaction action {};
-    action.sa_handler = OnSignal;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGTERM, &action, nullptr);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGHUP, &action, nullptr);
-    std::signal(SIGPIPE, SIG_IGN);
+    if (!rq::sim::InstallStopWaker()) return 1;
 
     rq::sim::BitmapFont font;
     const bool drawing = options.show || !options.snapshotDir.empty();
@@ -1048,7 +922,7 @@ int main(int argc, char** argv)
     Simulator simulator(options, board, font);
     if (!simulator.Start()) return 1;
     // The toolkit aborts without a display: serve on without the window.
-    const bool display = std::getenv("DISPLAY") || std::getenv("WAYLAND_DISPLAY");
+    const bool display = rq::sim::DisplayAvailable();
     if (options.show && !display)
         std::fputs("rq-m4x-sim: no display for --show; serving without the window\n", stderr);
     if (!options.show || !display) return simulator.Run();
@@ -1061,7 +935,7 @@ int main(int argc, char** argv)
         status = simulator.Run();
         rq::sim::CloseWindow();
     });
-    const int shown = rq::sim::ShowWindow(argc, argv, board, font, [] { OnSignal(0); });
+    const int shown = rq::sim::ShowWindow(argc, argv, board, font, rq::sim::RequestStop);
     if (shown < 0) std::fputs("rq-m4x-sim: the window did not open; serving without it\n", stderr);
     line.join();
     return shown > 0 ? shown : status;

@@ -261,7 +261,10 @@ TEST(SimController, RefusesUnknownOptions)
     EXPECT_THROW(SimController({"--paced", "96x"}), std::runtime_error);
     EXPECT_THROW(SimController({"--listen", "tcp://localhost:0"}), std::runtime_error);
     EXPECT_THROW(SimController({"--listen", "tcp://127.0.0.1:65536"}), std::runtime_error);
+    EXPECT_THROW(SimController({"--listen", "tcp://127.0.0.1.1:0"}), std::runtime_error);
     EXPECT_THROW(SimController({"--listen", "tcp://127.0.0.1:0", "--link", "/tmp/rq-never"}), std::runtime_error);
+    // A TCP line has no rate that the client set.
+    EXPECT_THROW(SimController({"--listen", "tcp://127.0.0.1:0", "--paced"}), std::runtime_error);
 }
 
 // A reply later than the client's wait stays on the line for whoever opens
@@ -845,6 +848,13 @@ TEST(SimListenTelnet, PacesAtTheClientsRate)
     signs.Send({"message", std::string(100, 'x')});
     ASSERT_FALSE(signs.States().empty());
     EXPECT_GE(signs.States().back()["t"].get<std::int64_t>() - sent, 890);
+}
+
+TEST(SimListen, PacesAtTheGivenRate)
+{
+    SimController sim({"--listen", "tcp://127.0.0.1:0", "--paced", "9600"});
+    EXPECT_EQ(RunSend({"--port", sim.PortPath(), "--quiet", "bright", "8"}), 0);
+    EXPECT_EQ(sim.RecordedFrames(), (std::vector<std::string>{"A1 07 F8 43 08 EB 51"}));
 }
 
 TEST(SignState, ChangeIdMovesTheState)

@@ -183,6 +183,8 @@ check "rq-m4x-led-test.exe carries the version resource" \
   version_resource_is "$install_dir/rq-m4x-led-test.exe" "$title"
 check "rq-m4x-send.exe carries the version resource" \
   version_resource_is "$install_dir/rq-m4x-send.exe" "RQ-M4x - LED Test command-line sender"
+check "rq-m4x-sim.exe carries the version resource" \
+  version_resource_is "$install_dir/rq-m4x-sim.exe" "RQ-M4x - LED Test simulated controller"
 check "the installer carries the version resource" version_resource_is "$installer" "$title setup"
 
 # The program's own manifest, not the toolkit's default: one manifest, for

@@ -3,7 +3,7 @@
 # static wxWidgets comes from its cache, or is built once when missing), then
 # runs under Wine, in one Wine prefix: the serial layer's tests, the unit and
 # window suites, the smoke test, the fleet run of rq-m4x-send, the runs
-# through ser2net and the installer.
+# through ser2net, the Windows simulator and the installer.
 #
 #   RQ_WIN_BUILD_DIR  the Windows build directory (default: build-windows)
 #   RQ_SIM            the Linux rq-m4x-sim to use (default: $RQ_BUILD_DIR or
@@ -51,6 +51,7 @@ run_part "Unit and window suites under Wine" "$here/run-suites.sh"
 run_part "Windows smoke test under Wine" "$here/smoke.sh"
 run_part "rq-m4x-send over a simulated bus under Wine" "$here/fleet.sh"
 run_part "rq-m4x-send through ser2net under Wine" "$here/network.sh"
+run_part "rq-m4x-sim.exe on a TCP port under Wine" "$here/sim.sh"
 run_part "Windows installer under Wine" "$here/installer.sh"
 
 echo "Windows: $total_passed passed, $total_failed failed"

@@ -28,5 +28,8 @@ class BitmapFont;
 int ShowWindow(int argc, char** argv, Board& board, const BitmapFont& font, void (*stop)());
 // Asks the window to close (from any thread); harmless without one.
 void CloseWindow();
+// Whether a window can open: the toolkit on X11 or Wayland aborts without a
+// display; Windows always has one.
+bool DisplayAvailable();
 
 }  // namespace rq::sim

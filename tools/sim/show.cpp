@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -243,6 +244,15 @@ bool WritePng(const PanelImage& image, const std::string& path)
 void CloseWindow()
 {
     closeRequested = true;
+}
+
+bool DisplayAvailable()
+{
+#ifdef __WXMSW__
+    return true;
+#else
+    return std::getenv("DISPLAY") || std::getenv("WAYLAND_DISPLAY");
+#endif
 }
 
 int ShowWindow(int argc, char** argv, Board& board, const BitmapFont& font, void (*stop)())

@@ -53,6 +53,9 @@ void ApplyCommand(SignState& sign, const std::uint8_t* command, std::size_t size
 // that does not decode becomes U+FFFD.
 std::u32string DecodeText(int encoding, const std::uint8_t* bytes, std::size_t size);
 
+// GBK alone, the same way; one file per OS (gbk_posix.cpp, gbk_win32.cpp).
+std::u32string DecodeGbk(const std::uint8_t* bytes, std::size_t size);
+
 std::string ToUtf8(const std::u32string& text);
 
 // Whether the text is lit at `nowMs` (blinking off phase: not).
