@@ -39,15 +39,18 @@ title="RQ-M4x - LED Test"
 trap 'wineserver -k 2>/dev/null || true' EXIT
 require wine_prefix "$wine_build/wine-prefix"
 
-# start_sim NAME OPTIONS...: rq-m4x-sim.exe on a free loopback port, recording
-# to NAME.record; sets sim_pid and address (tcp://127.0.0.1:PORT).
+# start_sim NAME OPTIONS...: rq-m4x-sim.exe on a free loopback port (tcp://
+# unless OPTIONS give a --listen), recording to NAME.record; sets sim_pid and
+# address (tcp://127.0.0.1:PORT or rfc2217://127.0.0.1:PORT).
 start_sim() {
   local name=$1
   shift
-  wine "$sim" --listen tcp://127.0.0.1:0 --record "$(winepath -w "$out/$name.record")" "$@" \
+  local listen=(--listen tcp://127.0.0.1:0)
+  [[ " $* " == *" --listen "* ]] && listen=()
+  wine "$sim" "${listen[@]}" --record "$(winepath -w "$out/$name.record")" "$@" \
     >"$out/$name.address" 2>"$out/$name.err" &
   sim_pid=$!
-  if ! wait_for 300 grep -qsE '^tcp://127\.0\.0\.1:[0-9]+' "$out/$name.address"; then
+  if ! wait_for 300 grep -qsE '^(tcp|rfc2217)://127\.0\.0\.1:[0-9]+' "$out/$name.address"; then
     echo "rq-m4x-sim.exe $* did not start: $(cat "$out/$name.err")" >&2
     return 1
   fi
@@ -92,6 +95,8 @@ rows=(
   "--paced 9600|--id 1 bright 8|0|\"0F\"|A1 08 F7 01 43 08 EC 51"
   "--hangup-before|bright 8|10|null|A1 07 F8 43 08 EB 51"
   "--hangup-after|bright 8|0|\"0F\"|A1 07 F8 43 08 EB 51"
+  "--listen rfc2217://127.0.0.1:0|bright 255|0|\"0F\"|A1 07 F8 43 FF E2 51"
+  "--listen rfc2217://127.0.0.1:0 --paced --status FF|--baud 1200 black|6|\"FF\"|A1 06 F9 63 03 51"
 )
 row_number=0
 run_row() {  # OPTIONS SEND EXIT REPLY FRAME
@@ -149,9 +154,9 @@ refuses() {  # MESSAGE OPTIONS...
   [ "$status" = 2 ] && tr -d '\r' <"$out/refused.err" | grep -qF -- "$message" && [ ! -s "$out/refused.out" ]
 }
 check "without --listen it says why and exits 2" \
-  refuses "rq-m4x-sim: Windows has no pseudo-terminal: give --listen tcp://HOST:PORT"
-check "--paced without a rate on a TCP line exits 2" \
-  refuses "rq-m4x-sim: --paced needs a RATE on a TCP line" --listen tcp://127.0.0.1:0 --paced
+  refuses "rq-m4x-sim: Windows has no pseudo-terminal: give --listen tcp://HOST:PORT or"
+check "--paced without a rate on a tcp:// line exits 2" \
+  refuses "rq-m4x-sim: --paced needs a RATE on a tcp:// line" --listen tcp://127.0.0.1:0 --paced
 
 # ---- the window program on the simulator's tcp:// port ----
 window_program() {
