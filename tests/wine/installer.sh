@@ -65,10 +65,11 @@ mapfile -t package_files < <(cd "$package" && find . -type f | sed 's|^\./||' | 
 # Whatever an earlier run left: folder, shortcut and uninstall entry.
 install_dir=""
 shortcut=""
+try_shortcut=""
 remove_installation() {
   [ -n "$install_dir" ] && [ -n "$shortcut" ] || return 0
   rm -rf "$install_dir"
-  rm -f "$shortcut"
+  rm -f "$shortcut" "$try_shortcut"
   wine reg delete "$uninstall_key" /f >/dev/null 2>&1 || true
 }
 program_started=0
@@ -101,6 +102,7 @@ require test -d "$local_appdata_unix"
 require test -d "$appdata_unix"
 install_dir="${local_appdata_unix%/}/Programs/$title"
 shortcut="${appdata_unix%/}/Microsoft/Windows/Start Menu/Programs/$title.lnk"
+try_shortcut="${appdata_unix%/}/Microsoft/Windows/Start Menu/Programs/Try without hardware.lnk"
 remove_installation
 
 require start_simulator "$out/pty.txt" --record "$out/record.txt"
@@ -147,6 +149,10 @@ check "the shortcut starts the installed program" \
   test "$(shortcut_field 'Local path')" = "$install_dir_win\\rq-m4x-led-test.exe"
 check "the shortcut's working directory is the installation folder" \
   test "$(shortcut_field 'Working directory')" = "$install_dir_win"
+lnkinfo "$try_shortcut" 2>/dev/null | tr -d '\r' >"$out/shortcut.txt" || true
+check "the Start-menu entry \"Try without hardware\" starts rq-m4x-try.exe in the installation folder" \
+  eval 'test "$(shortcut_field "Local path")" = "$install_dir_win\\rq-m4x-try.exe" &&
+    test "$(shortcut_field "Working directory")" = "$install_dir_win"'
 
 # The version resources of the installed executables and of the installer,
 # read with Debian's Python (python3-pefile), whatever python3 comes first.
@@ -340,6 +346,7 @@ echo "       (uninstall: $((SECONDS - t0)) s)"
 entry_gone() { ! wine reg query "$uninstall_key" >/dev/null 2>&1; }
 check "the uninstall entry is gone" entry_gone
 check "the Start-menu shortcut is gone" test ! -e "$shortcut"
+check "the Start-menu entry \"Try without hardware\" is gone" test ! -e "$try_shortcut"
 check "the emptied folders are gone" eval '[ ! -e "$install_dir/img" ] && [ ! -e "$install_dir/locale" ]'
 check "the settings file is kept as it was" cmp -s "$out/Config.ini.before-uninstall" "$install_dir/Config/Config.ini"
 check "a profile of the user's own is kept" test -f "$install_dir/Modes/Own.ini"
