@@ -116,6 +116,7 @@ private:
         if (now < nextChange || nextChange < 0) return;
         Update(now, false);
         for (wxRect rect : dirty) {
+            if (rect.IsEmpty()) continue;
             CalcScrolledPosition(rect.x, rect.y, &rect.x, &rect.y);
             RefreshRect(rect, false);
         }
@@ -142,7 +143,9 @@ private:
                 DrawWhole(panel, sign);
                 dirty.push_back(panel.rect);
             } else if (scratch.lit != panel.dots.lit) {
-                dirty.push_back(DrawChangedCells(panel));
+                const std::optional<wxRect> changed = DrawChangedCells(panel);
+                if (!changed) DrawWhole(panel, sign);
+                dirty.push_back(changed ? *changed : panel.rect);
             }
             if (relayout) {
                 const wxString id = sign.id < 0 ? wxString("any") : wxString::Format("%d", sign.id);
@@ -213,8 +216,9 @@ private:
     }
 
     // Writes the cells whose dots differ between the bitmaps and `scratch`;
-    // returns their bounding rectangle in virtual coordinates.
-    wxRect DrawChangedCells(Panel& panel)
+    // returns their bounding rectangle in virtual coordinates, or nothing
+    // when the bitmaps' pixels could not be reached (then draw it whole).
+    std::optional<wxRect> DrawChangedCells(Panel& panel)
     {
         const int width = scratch.width;
         int left = width, top = scratch.height, right = -1, bottom = -1;
@@ -228,7 +232,7 @@ private:
                 if (lit == panel.dots.lit[at]) continue;
                 if (!data) {
                     data.emplace(panel.rows[static_cast<std::size_t>(y)]);
-                    if (!*data) break;
+                    if (!*data) return std::nullopt;
                     origin = wxNativePixelData::Iterator(*data).m_ptr;
                     stride = data->GetRowStride();
                 }
@@ -242,7 +246,7 @@ private:
             }
         }
         std::swap(panel.dots, scratch);
-        if (right < 0) return {};
+        if (right < 0) return wxRect();
         return wxRect(panel.rect.x + left * kCellPixels, panel.rect.y + top * kCellPixels,
                       (right - left + 1) * kCellPixels, (bottom - top + 1) * kCellPixels);
     }
