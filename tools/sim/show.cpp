@@ -66,6 +66,9 @@ public:
           textFont(wxFontInfo(9).Family(wxFONTFAMILY_TELETYPE))
     {
         SetBackgroundStyle(wxBG_STYLE_PAINT);
+        // Set, not inherited: a paint's device context asks for the font, and
+        // the toolkit's default costs a theme look-up each time.
+        SetFont(textFont);
         SetScrollRate(10, 10);
         Bind(wxEVT_PAINT, &BoardCanvas::OnPaint, this);
         Bind(wxEVT_TIMER, &BoardCanvas::OnTimer, this);
@@ -142,7 +145,7 @@ private:
                 sign.brightness != panel.brightness) {
                 DrawWhole(panel, sign);
                 dirty.push_back(panel.rect);
-            } else if (scratch.lit != panel.dots.lit) {
+            } else {
                 const std::optional<wxRect> changed = DrawChangedCells(panel);
                 if (!changed) DrawWhole(panel, sign);
                 dirty.push_back(changed ? *changed : panel.rect);
@@ -185,7 +188,7 @@ private:
         dc.SelectObject(caption.bitmap);
         dc.SetBackground(wxBrush(BACKGROUND));
         dc.Clear();
-        dc.SetTextForeground(wxColour(220, 220, 220));
+        dc.SetTextForeground(TEXT_COLOUR);
         dc.DrawText(line, 0, 0);
         dc.SelectObject(wxNullBitmap);
         return caption;
@@ -216,8 +219,9 @@ private:
     }
 
     // Writes the cells whose dots differ between the bitmaps and `scratch`;
-    // returns their bounding rectangle in virtual coordinates, or nothing
-    // when the bitmaps' pixels could not be reached (then draw it whole).
+    // returns their bounding rectangle in virtual coordinates (empty: none
+    // changed), or nothing when the bitmaps' pixels could not be reached
+    // (then draw it whole).
     std::optional<wxRect> DrawChangedCells(Panel& panel)
     {
         const int width = scratch.width;
@@ -279,6 +283,7 @@ private:
     }
 
     const wxColour BACKGROUND{32, 32, 32};
+    const wxColour TEXT_COLOUR{220, 220, 220};
     Board& board;
     const BitmapFont& font;
     wxTimer timer;
@@ -295,6 +300,11 @@ public:
     BoardFrame(Board& board, const BitmapFont& font, void (*stop)())
         : wxFrame(nullptr, wxID_ANY, "rq-m4x-sim"), stop(stop)
     {
+        // The frame is painted too, under the canvas, and its device context
+        // asks for the font and colours: set ones spare the theme look-ups.
+        SetFont(wxFontInfo(9).Family(wxFONTFAMILY_TELETYPE));
+        SetForegroundColour(wxColour(220, 220, 220));
+        SetBackgroundColour(wxColour(32, 32, 32));
         auto* canvas = new BoardCanvas(this, board, font);
         // Room for every panel, within the screen.
         const wxRect screen = wxGetClientDisplayRect();
