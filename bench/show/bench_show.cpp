@@ -14,7 +14,8 @@
 //   --runs     measurements per case; the median is printed (default 1)
 //   --sim      another rq-m4x-sim to measure, e.g. an older build
 //   --screenshot  the whole screen while scrolling, with ImageMagick's import
-// Needs Xvfb (Debian's xvfb); run it directly, not under xvfb-run.
+// Needs Xvfb (Debian's xvfb); run it directly, not under xvfb-run:
+//   RQ_BUILD_TARGETS=bench_show bash scripts/build && build/bench/show/bench_show
 
 #include <algorithm>
 #include <cerrno>
