@@ -88,10 +88,16 @@ int BitmapFont::TextWidth(const std::u32string& text) const
 PanelDots LightDots(const SignState& sign, const BitmapFont& font, std::int64_t nowMs)
 {
     PanelDots dots;
+    LightDots(sign, font, nowMs, dots);
+    return dots;
+}
+
+void LightDots(const SignState& sign, const BitmapFont& font, std::int64_t nowMs, PanelDots& dots)
+{
     dots.width = std::clamp(sign.widthDots, 0, MAX_DOTS);
     dots.height = std::clamp(sign.heightDots, 0, MAX_DOTS);
     dots.lit.assign(static_cast<std::size_t>(dots.width * dots.height), false);
-    if (!TextLit(sign, nowMs) || sign.message.empty()) return dots;
+    if (!TextLit(sign, nowMs) || sign.message.empty()) return;
     const int top = (dots.height - BitmapFont::kHeight) / 2;
     int x = TextStart(sign, font.TextWidth(sign.message), nowMs);
     for (char32_t c : sign.message) {
@@ -109,7 +115,6 @@ PanelDots LightDots(const SignState& sign, const BitmapFont& font, std::int64_t 
         }
         x += glyph.width;
     }
-    return dots;
 }
 
 PanelImage DrawPanel(const SignState& sign, const BitmapFont& font, std::int64_t nowMs)
@@ -117,13 +122,8 @@ PanelImage DrawPanel(const SignState& sign, const BitmapFont& font, std::int64_t
     return DrawPanel(LightDots(sign, font, nowMs), sign);
 }
 
-PanelImage DrawPanel(const PanelDots& dots, const SignState& sign)
+CellPixels DrawCells(const SignState& sign)
 {
-    PanelImage image;
-    image.width = dots.width * kCellPixels;
-    image.height = dots.height * kCellPixels;
-    image.rgb.assign(static_cast<std::size_t>(image.width) * static_cast<std::size_t>(image.height) * 3, 12);
-
     // Brightness 0 still glows; automatic sits in the middle.
     const int level = sign.brightness == kBrightnessAuto ? 8 : sign.brightness;
     const int scale = 64 + 191 * level / 15;
@@ -131,21 +131,33 @@ PanelImage DrawPanel(const PanelDots& dots, const SignState& sign)
                                 0};
     const std::uint8_t off[3] = {40, 26, 8};
     // A round LED in its cell: a 4 x 4 disc without its corners, one pixel
-    // apart. Each cell row is copied whole from a lit or a dark pattern.
+    // apart.
     static const char DISC[kCellPixels][kCellPixels + 1] = {".XX..", "XXXX.", "XXXX.", ".XX..", "....."};
-    std::uint8_t cells[2][kCellPixels][kCellPixels * 3];
+    CellPixels cells;
     for (int lit = 0; lit < 2; ++lit)
         for (int py = 0; py < kCellPixels; ++py)
             for (int px = 0; px < kCellPixels; ++px)
                 for (int c = 0; c < 3; ++c)
-                    cells[lit][py][px * 3 + c] = DISC[py][px] == 'X' ? (lit ? on : off)[c] : 12;
+                    cells.rgb[lit][py][px * 3 + c] = DISC[py][px] == 'X' ? (lit ? on : off)[c] : 12;
+    return cells;
+}
+
+PanelImage DrawPanel(const PanelDots& dots, const SignState& sign)
+{
+    PanelImage image;
+    image.width = dots.width * kCellPixels;
+    image.height = dots.height * kCellPixels;
+    image.rgb.resize(static_cast<std::size_t>(image.width) * static_cast<std::size_t>(image.height) * 3);
+
+    // Each cell row is copied whole from a lit or a dark pattern.
+    const CellPixels cells = DrawCells(sign);
     const std::size_t rowBytes = static_cast<std::size_t>(image.width) * 3;
     for (int y = 0; y < dots.height; ++y) {
         for (int py = 0; py < kCellPixels; ++py) {
             std::uint8_t* pixel = &image.rgb[static_cast<std::size_t>(y * kCellPixels + py) * rowBytes];
             for (int x = 0; x < dots.width; ++x, pixel += kCellPixels * 3) {
                 const bool lit = dots.lit[static_cast<std::size_t>(y * dots.width + x)];
-                std::memcpy(pixel, cells[lit ? 1 : 0][py], kCellPixels * 3);
+                std::memcpy(pixel, cells.rgb[lit ? 1 : 0][py], kCellPixels * 3);
             }
         }
     }

@@ -39,6 +39,8 @@ struct PanelDots {
     std::vector<bool> lit;
 };
 PanelDots LightDots(const SignState& sign, const BitmapFont& font, std::int64_t nowMs);
+// The same into `dots`, reusing its storage (the window does this each step).
+void LightDots(const SignState& sign, const BitmapFont& font, std::int64_t nowMs, PanelDots& dots);
 
 // RGB, 3 bytes a pixel, row by row.
 struct PanelImage {
@@ -49,6 +51,12 @@ struct PanelImage {
 // Each dot is a round LED in a cell of kCellPixels; lit ones in amber at the
 // sign's brightness ("auto" is the middle level), dark ones a dim brown.
 constexpr int kCellPixels = 5;
+// The pixels of a dark ([0]) and a lit ([1]) dot's cell, RGB, row by row: a
+// panel's picture is made of these two alone.
+struct CellPixels {
+    std::uint8_t rgb[2][kCellPixels][kCellPixels * 3];
+};
+CellPixels DrawCells(const SignState& sign);
 PanelImage DrawPanel(const PanelDots& dots, const SignState& sign);
 PanelImage DrawPanel(const SignState& sign, const BitmapFont& font, std::int64_t nowMs);
 

@@ -5,12 +5,15 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include <wx/dcbuffer.h>
 #include <wx/image.h>
 #include <wx/log.h>
+#include <wx/rawbmp.h>
 #include <wx/scrolwin.h>
 #include <wx/timer.h>
 #include <wx/wx.h>
@@ -48,15 +51,25 @@ wxString StatusText(int status)
     }
 }
 
-// Redraws a panel only when its lit dots or its brightness changed, and
-// repaints only that panel: a scrolling text costs one panel's picture per
-// step, a still one nothing.
+// Each panel keeps its picture as bitmaps, one per row of dots. A step of an
+// animation writes only the cells whose dots changed and repaints only their
+// rectangle, so a scrolling text costs the rows it moves through, a still one
+// nothing; the whole picture is drawn again (DrawPanel, as in a snapshot) only
+// when a frame arrives or the panel's size or brightness changes. The
+// captions are bitmaps too, made when laid out: the toolkit hands a paint the
+// box around all changed rectangles, which spans the captions between the
+// panels, and drawing a bitmap that the clip leaves out costs next to nothing,
+// where laying out text does not.
 class BoardCanvas : public wxScrolledWindow {
 public:
     BoardCanvas(wxWindow* parent, Board& board, const BitmapFont& font)
-        : wxScrolledWindow(parent), board(board), font(font), timer(this)
+        : wxScrolledWindow(parent), board(board), font(font), timer(this),
+          textFont(wxFontInfo(9).Family(wxFONTFAMILY_TELETYPE))
     {
         SetBackgroundStyle(wxBG_STYLE_PAINT);
+        // Set, not inherited: a paint's device context asks for the font, and
+        // the toolkit's default costs a theme look-up each time.
+        SetFont(textFont);
         SetScrollRate(10, 10);
         Bind(wxEVT_PAINT, &BoardCanvas::OnPaint, this);
         Bind(wxEVT_TIMER, &BoardCanvas::OnTimer, this);
@@ -72,12 +85,22 @@ public:
     }
 
 private:
-    struct Panel {
-        PanelDots dots;
-        int brightness = -1;
+    using PixelFormat = wxNativePixelData::Iterator::PixelFormat;
+    static constexpr int PIXEL_BYTES = PixelFormat::SizePixel;
+
+    struct Caption {
         wxBitmap bitmap;
+        wxRect rect;
+    };
+
+    struct Panel {
+        PanelDots dots;  // as the bitmaps show them
+        int brightness = -1;
+        std::vector<wxBitmap> rows;  // one per row of dots, kCellPixels high
+        // A dark and a lit cell's rows in the bitmaps' own pixel layout.
+        unsigned char cells[2][kCellPixels][kCellPixels * PIXEL_BYTES] = {};
         wxRect rect;  // in the canvas's virtual coordinates
-        std::vector<wxString> lines;
+        std::vector<Caption> captions;
     };
 
     void OnTimer(wxTimerEvent&)
@@ -95,57 +118,55 @@ private:
             return;
         }
         if (now < nextChange || nextChange < 0) return;
-        for (const std::size_t index : Update(now, false)) {
-            wxRect rect = panels[index].rect;
+        Update(now, false);
+        for (wxRect rect : dirty) {
+            if (rect.IsEmpty()) continue;
             CalcScrolledPosition(rect.x, rect.y, &rect.x, &rect.y);
             RefreshRect(rect, false);
         }
     }
 
-    // Brings the panels up to date; returns the indexes of those whose picture changed.
-    std::vector<std::size_t> Update(std::int64_t now, bool relayout)
+    // Brings the panels up to date; `dirty` gets the rectangles whose picture changed.
+    void Update(std::int64_t now, bool relayout)
     {
-        std::vector<std::size_t> changed;
+        dirty.clear();
         std::lock_guard lock(board.mutex);
         if (panels.size() != board.signs.size()) {
             panels.assign(board.signs.size(), Panel{});
             relayout = true;
         }
-        wxClientDC dc(this);
-        dc.SetFont(TextFont());
         nextChange = -1;
         int y = MARGIN;
         int widest = 0;
         std::size_t index = 0;
         for (const auto& [key, sign] : board.signs) {
             Panel& panel = panels[index];
-            PanelDots dots = LightDots(sign, font, now);
-            if (relayout || dots.lit != panel.dots.lit || dots.width != panel.dots.width ||
+            LightDots(sign, font, now, scratch);
+            if (relayout || scratch.width != panel.dots.width || scratch.height != panel.dots.height ||
                 sign.brightness != panel.brightness) {
-                const PanelImage image = DrawPanel(dots, sign);
-                panel.bitmap = image.width > 0 && image.height > 0
-                                   ? wxBitmap(wxImage(image.width, image.height,
-                                                      const_cast<unsigned char*>(image.rgb.data()), true))
-                                   : wxBitmap();
-                panel.dots = std::move(dots);
-                panel.brightness = sign.brightness;
-                changed.push_back(index);
+                DrawWhole(panel, sign);
+                dirty.push_back(panel.rect);
+            } else {
+                const std::optional<wxRect> changed = DrawChangedCells(panel);
+                if (!changed) DrawWhole(panel, sign);
+                dirty.push_back(changed ? *changed : panel.rect);
             }
             if (relayout) {
                 const wxString id = sign.id < 0 ? wxString("any") : wxString::Format("%d", sign.id);
-                panel.lines = {"ID " + id + ": " + wxString::FromUTF8(SettingsText(sign)),
-                               sign.lastFrame.empty() ? wxString("no frame yet")
-                                                      : wxString(sign.lastFrame) + "  ->  " +
-                                                            StatusText(sign.lastStatus)};
-                const int width = panel.bitmap.IsOk() ? panel.bitmap.GetWidth() : 0;
-                const int height = panel.bitmap.IsOk() ? panel.bitmap.GetHeight() : 0;
-                panel.rect = wxRect(MARGIN, y, width, height);
-                y += height + 4;
-                widest = std::max(widest, width);
-                for (const wxString& line : panel.lines) {
-                    const wxSize size = dc.GetTextExtent(line);
-                    widest = std::max(widest, size.x);
-                    y += size.y + 2;
+                const wxString lines[] = {"ID " + id + ": " + wxString::FromUTF8(SettingsText(sign)),
+                                          sign.lastFrame.empty() ? wxString("no frame yet")
+                                                                 : wxString(sign.lastFrame) + "  ->  " +
+                                                                       StatusText(sign.lastStatus)};
+                panel.rect = wxRect(MARGIN, y, panel.dots.width * kCellPixels, panel.dots.height * kCellPixels);
+                y += panel.rect.height + 4;
+                widest = std::max(widest, panel.rect.width);
+                panel.captions.clear();
+                for (const wxString& line : lines) {
+                    Caption caption = DrawCaption(line);
+                    caption.rect.SetPosition(wxPoint(MARGIN, y));
+                    widest = std::max(widest, caption.rect.width);
+                    y += caption.rect.height + 2;
+                    panel.captions.push_back(caption);
                 }
                 y += MARGIN;
             }
@@ -154,40 +175,123 @@ private:
             ++index;
         }
         if (relayout) SetVirtualSize(widest + 2 * MARGIN, y);
-        return changed;
     }
 
-    static wxFont TextFont() { return wxFont(wxFontInfo(9).Family(wxFONTFAMILY_TELETYPE)); }
+    Caption DrawCaption(const wxString& line)
+    {
+        Caption caption;
+        wxMemoryDC dc;
+        dc.SetFont(textFont);
+        const wxSize size = dc.GetTextExtent(line);
+        caption.rect.SetSize(size);
+        if (size.x <= 0 || size.y <= 0) return caption;
+        caption.bitmap = wxBitmap(size.x, size.y);
+        dc.SelectObject(caption.bitmap);
+        dc.SetBackground(wxBrush(BACKGROUND));
+        dc.Clear();
+        dc.SetTextForeground(TEXT_COLOUR);
+        dc.DrawText(line, 0, 0);
+        dc.SelectObject(wxNullBitmap);
+        return caption;
+    }
+
+    // The panel's picture from `scratch`, drawn whole.
+    void DrawWhole(Panel& panel, const SignState& sign)
+    {
+        const PanelImage image = DrawPanel(scratch, sign);
+        panel.rows.clear();
+        if (image.width > 0 && image.height > 0) {
+            const wxImage whole(image.width, image.height, const_cast<unsigned char*>(image.rgb.data()), true);
+            for (int y = 0; y < scratch.height; ++y)
+                panel.rows.emplace_back(whole.GetSubImage(wxRect(0, y * kCellPixels, image.width, kCellPixels)));
+        }
+        const CellPixels rgb = DrawCells(sign);
+        for (int lit = 0; lit < 2; ++lit)
+            for (int py = 0; py < kCellPixels; ++py)
+                for (int px = 0; px < kCellPixels; ++px) {
+                    unsigned char* pixel = &panel.cells[lit][py][px * PIXEL_BYTES];
+                    std::fill(pixel, pixel + PIXEL_BYTES, 0xFF);  // opaque where there is alpha
+                    pixel[PixelFormat::RED] = rgb.rgb[lit][py][px * 3];
+                    pixel[PixelFormat::GREEN] = rgb.rgb[lit][py][px * 3 + 1];
+                    pixel[PixelFormat::BLUE] = rgb.rgb[lit][py][px * 3 + 2];
+                }
+        std::swap(panel.dots, scratch);
+        panel.brightness = sign.brightness;
+    }
+
+    // Writes the cells whose dots differ between the bitmaps and `scratch`;
+    // returns their bounding rectangle in virtual coordinates (empty: none
+    // changed), or nothing when the bitmaps' pixels could not be reached
+    // (then draw it whole).
+    std::optional<wxRect> DrawChangedCells(Panel& panel)
+    {
+        const int width = scratch.width;
+        int left = width, top = scratch.height, right = -1, bottom = -1;
+        for (int y = 0; y < scratch.height && y < static_cast<int>(panel.rows.size()); ++y) {
+            std::optional<wxNativePixelData> data;
+            unsigned char* origin = nullptr;
+            int stride = 0;
+            for (int x = 0; x < width; ++x) {
+                const std::size_t at = static_cast<std::size_t>(y * width + x);
+                const bool lit = scratch.lit[at];
+                if (lit == panel.dots.lit[at]) continue;
+                if (!data) {
+                    data.emplace(panel.rows[static_cast<std::size_t>(y)]);
+                    if (!*data) return std::nullopt;
+                    origin = wxNativePixelData::Iterator(*data).m_ptr;
+                    stride = data->GetRowStride();
+                }
+                unsigned char* row = origin + static_cast<std::ptrdiff_t>(x) * kCellPixels * PIXEL_BYTES;
+                for (int py = 0; py < kCellPixels; ++py, row += stride)
+                    std::memcpy(row, panel.cells[lit ? 1 : 0][py], sizeof panel.cells[0][0]);
+                left = std::min(left, x);
+                right = std::max(right, x);
+                top = std::min(top, y);
+                bottom = std::max(bottom, y);
+            }
+        }
+        std::swap(panel.dots, scratch);
+        if (right < 0) return wxRect();
+        return wxRect(panel.rect.x + left * kCellPixels, panel.rect.y + top * kCellPixels,
+                      (right - left + 1) * kCellPixels, (bottom - top + 1) * kCellPixels);
+    }
 
     void OnPaint(wxPaintEvent&)
     {
         wxAutoBufferedPaintDC dc(this);
         DoPrepareDC(dc);
-        // A step of an animation repaints within one panel, whose picture
-        // covers it whole: no need to clear first.
+        // A step of an animation repaints within panels, whose pictures cover
+        // it whole: no need to clear first.
         wxRect box = GetUpdateRegion().GetBox();
         CalcUnscrolledPosition(box.x, box.y, &box.x, &box.y);
         const bool withinPanel = std::any_of(panels.begin(), panels.end(), [&](const Panel& panel) {
-            return panel.bitmap.IsOk() && panel.rect.Contains(box);
+            return !panel.rows.empty() && panel.rect.Contains(box);
         });
-        dc.SetBackground(wxBrush(wxColour(32, 32, 32)));
+        dc.SetBackground(wxBrush(BACKGROUND));
         if (!withinPanel) dc.Clear();
-        dc.SetTextForeground(wxColour(220, 220, 220));
-        dc.SetFont(TextFont());
         for (const Panel& panel : panels) {
-            if (panel.bitmap.IsOk()) dc.DrawBitmap(panel.bitmap, panel.rect.GetPosition());
-            int y = panel.rect.GetBottom() + 1 + 4;
-            for (const wxString& line : panel.lines) {
-                dc.DrawText(line, MARGIN, y);
-                y += dc.GetTextExtent(line).y + 2;
+            if (panel.rect.Intersects(box)) {
+                wxPoint at = panel.rect.GetPosition();
+                for (const wxBitmap& row : panel.rows) {
+                    if (at.y + kCellPixels > box.y && at.y < box.GetBottom() + 1) dc.DrawBitmap(row, at);
+                    at.y += kCellPixels;
+                }
             }
+            for (const Caption& caption : panel.captions)
+                if (caption.bitmap.IsOk() && caption.rect.Intersects(box))
+                    dc.DrawBitmap(caption.bitmap, caption.rect.GetPosition());
         }
     }
 
+    const wxColour BACKGROUND{32, 32, 32};
+    const wxColour TEXT_COLOUR{220, 220, 220};
     Board& board;
     const BitmapFont& font;
     wxTimer timer;
+    wxFont textFont;
     std::vector<Panel> panels;
+    PanelDots scratch;  // the dots of the step being drawn; swapped with a panel's
+    std::vector<wxRect> dirty;
     unsigned seenChanges = ~0u;
     std::int64_t nextChange = -1;
 };
@@ -197,6 +301,11 @@ public:
     BoardFrame(Board& board, const BitmapFont& font, void (*stop)())
         : wxFrame(nullptr, wxID_ANY, "rq-m4x-sim"), stop(stop)
     {
+        // The frame is painted too, under the canvas, and its device context
+        // asks for the font and colours: set ones spare the theme look-ups.
+        SetFont(wxFontInfo(9).Family(wxFONTFAMILY_TELETYPE));
+        SetForegroundColour(wxColour(220, 220, 220));
+        SetBackgroundColour(wxColour(32, 32, 32));
         auto* canvas = new BoardCanvas(this, board, font);
         // Room for every panel, within the screen.
         const wxRect screen = wxGetClientDisplayRect();
