@@ -207,5 +207,5 @@ int main(int argc, char** argv)
     // ends without it, once everything it printed is out.
     std::fflush(stderr);
     RestoreConsoleSettings();
-    std::_Exit(status);
+    EndProcessNow(status);
 }

@@ -24,6 +24,10 @@ public:
 // destructors. Harmless when nothing was changed or already given back.
 void RestoreConsoleSettings();
 
+// Ends the process at once with `status`: no destructors, no clean-up by the
+// C library or the toolkit, no flushing (flush what was printed first).
+[[noreturn]] void EndProcessNow(int status);
+
 // Prints UTF-8 `text` to `stream`. A Windows console gets it as characters
 // (WriteConsoleW), readable whatever its code page; files, pipes and POSIX
 // terminals get the UTF-8 bytes. False when it could not be written.

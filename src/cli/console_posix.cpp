@@ -39,6 +39,11 @@ ConsoleSettingsGuard::ConsoleSettingsGuard() = default;
 ConsoleSettingsGuard::~ConsoleSettingsGuard() = default;
 void RestoreConsoleSettings() {}
 
+void EndProcessNow(int status)
+{
+    std::_Exit(status);
+}
+
 bool PrintText(std::FILE* stream, const std::string& text)
 {
     return std::fputs(text.c_str(), stream) >= 0;

@@ -87,6 +87,16 @@ void RestoreConsoleSettings()
     GiveConsoleBack();
 }
 
+void EndProcessNow(int status)
+{
+    // The system stops every thread at once, a worker still ending among
+    // them. The C library's exit (ExitProcess) detaches the DLLs, which
+    // waits for a thread that is ending; under Wine such an exit now and
+    // then hung until the process was killed (status 137).
+    TerminateProcess(GetCurrentProcess(), static_cast<UINT>(status));
+    std::_Exit(status);
+}
+
 bool PrintText(std::FILE* stream, const std::string& text)
 {
     const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));

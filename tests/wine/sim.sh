@@ -57,19 +57,12 @@ start_sim() {
   address=$(tr -d '\r' <"$out/$name.address" | head -n 1)
 }
 # run_send FILE ARGS...: rq-m4x-send.exe --json ARGS, its records to FILE;
-# sets send_status. Under Wine about one run in 25 is killed (SIGKILL, 137)
-# as it ends, with its work and its record done, whatever the line: then
-# the record's exit status stands in, and the run says so.
+# sets send_status.
 run_send() {
-  local file=$1 recorded
+  local file=$1
   shift
   send_status=0
   wine "$send" --json "$@" >"$file" 2>"$file.err" || send_status=$?
-  recorded=$(tr -d '\r' <"$file" | sed -n 's/.*"exit_status":\([0-9]*\),.*/\1/p' | tail -n 1)
-  if [ "$send_status" = 137 ] && [ -n "$recorded" ]; then
-    echo "  note: rq-m4x-send.exe was killed as it ended; its record's exit status $recorded stands in" >&2
-    send_status=$recorded
-  fi
 }
 # stop_sim: Ctrl-C (Wine turns SIGINT into one); sets sim_status.
 stop_sim() {
