@@ -90,9 +90,9 @@ void RestoreConsoleSettings()
 void EndProcessNow(int status)
 {
     // The system stops every thread at once, a worker still ending among
-    // them. The C library's exit (ExitProcess) detaches the DLLs, which
-    // waits for a thread that is ending; under Wine such an exit now and
-    // then hung until the process was killed (status 137).
+    // them. The C library's exit (ExitProcess) also detaches the DLLs; under
+    // Wine, with a worker's thread still ending, it now and then hung until
+    // the process was killed (status 137).
     TerminateProcess(GetCurrentProcess(), static_cast<UINT>(status));
     std::_Exit(status);
 }
