@@ -36,6 +36,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "support/first_line_posix.h"
+
 extern char** environ;
 
 namespace {
@@ -111,26 +113,6 @@ void Stop(pid_t& pid)
     pid = -1;
 }
 
-std::string ReadLine(int fd, int limitMs)
-{
-    std::string line;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(limitMs);
-    for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left <= 0) return {};
-        pollfd entry{fd, POLLIN, 0};
-        const int ready = poll(&entry, 1, static_cast<int>(left));
-        if (ready < 0 && errno == EINTR) continue;
-        if (ready <= 0) return {};
-        char c;
-        const ssize_t n = read(fd, &c, 1);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return {};
-        if (c == '\n') return line;
-        line += c;
-    }
-}
-
 // A program's output's first line, the program left running.
 pid_t SpawnReading(const std::vector<std::string>& args, std::string& line, bool viaDisplayFd)
 {
@@ -138,7 +120,7 @@ pid_t SpawnReading(const std::vector<std::string>& args, std::string& line, bool
     if (pipe2(out, O_CLOEXEC) != 0) return -1;
     const pid_t pid = viaDisplayFd ? Spawn(args, -1, out[1], 9) : Spawn(args, out[1]);
     close(out[1]);
-    if (pid > 0) line = ReadLine(out[0], START_LIMIT_MS);
+    if (pid > 0) line = rq::test::ReadFirstLine(out[0], START_LIMIT_MS);
     close(out[0]);
     return pid;
 }

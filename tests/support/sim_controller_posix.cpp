@@ -13,6 +13,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "support/first_line_posix.h"
+
 extern char** environ;
 
 namespace fs = std::filesystem;
@@ -24,28 +26,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr int START_LIMIT_MS = 5000;
-
-// Reads the first line the child prints, giving up after the limit or when
-// the child closes its output without one.
-std::string ReadFirstLine(int fd, int limitMs)
-{
-    std::string line;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(limitMs);
-    for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left <= 0) return {};
-        pollfd entry{fd, POLLIN, 0};
-        const int ready = poll(&entry, 1, static_cast<int>(left));
-        if (ready < 0 && errno == EINTR) continue;
-        if (ready <= 0) return {};
-        char c;
-        const ssize_t n = read(fd, &c, 1);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return {};
-        if (c == '\n') return line;
-        line += c;
-    }
-}
 
 void PauseBriefly()
 {

@@ -5,6 +5,7 @@
 
 #include "line/serial_port.h"
 #include "line/line_timing.h"
+#include "line/termios2_linux.h"
 
 #include <gtest/gtest.h>
 
@@ -24,19 +25,6 @@
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
-
-// The kernel's view of a terminal with the rate as a number (asm-generic
-// layout), so a test can see the rate actually set, B constant or not.
-struct termios2 {
-    tcflag_t c_iflag;
-    tcflag_t c_oflag;
-    tcflag_t c_cflag;
-    tcflag_t c_lflag;
-    cc_t c_line;
-    cc_t c_cc[19];
-    speed_t c_ispeed;
-    speed_t c_ospeed;
-};
 
 namespace {
 

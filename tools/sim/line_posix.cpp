@@ -19,6 +19,8 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include "line/termios2_linux.h"
+
 namespace rq::sim {
 
 namespace {
@@ -40,23 +42,6 @@ bool MakeRaw(int fd)
     settings.c_cc[VTIME] = 0;
     return tcsetattr(fd, TCSANOW, &settings) == 0;
 }
-
-#if defined(TCGETS2) && (defined(__x86_64__) || defined(__i386__) || defined(__aarch64__) || defined(__arm__) || \
-                         defined(__riscv))
-#define RQ_SIM_TERMIOS2 1
-// The kernel's termios2 (asm-generic layout): <asm/termbits.h> cannot be
-// included beside <termios.h>.
-struct termios2 {
-    tcflag_t c_iflag;
-    tcflag_t c_oflag;
-    tcflag_t c_cflag;
-    tcflag_t c_lflag;
-    cc_t c_line;
-    cc_t c_cc[19];
-    speed_t c_ispeed;
-    speed_t c_ospeed;
-};
-#endif
 
 }  // namespace
 
@@ -210,7 +195,7 @@ bool OpenTerminal(Terminal& terminal)
 long TerminalRate(const Terminal& terminal)
 {
     const int fd = terminal.slave;
-#ifdef RQ_SIM_TERMIOS2
+#if RQ_HAVE_TERMIOS2
     termios2 settings{};
     if (ioctl(fd, TCGETS2, &settings) == 0) return static_cast<long>(settings.c_ospeed);
 #endif
