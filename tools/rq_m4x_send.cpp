@@ -152,7 +152,7 @@ int main(int argc, char** argv)
         std::vector<std::string> words = {"rq-m4x-send"};
         words.insert(words.end(), commandLine.begin(), commandLine.end());
         const std::string header =
-            LogHeader(wxDateTime::Now().FormatISOCombined(' ').utf8_string(), first.port, first.baud, JoinQuoted(words));
+            LogHeader(LogHeaderTime(wxDateTime::Now()), first.port, first.baud, JoinQuoted(words));
         logReporter = std::make_unique<LogFileReporter>(file, header, plan.fleet, scriptName, plan.PortCount() > 1);
         // A log that takes not even its header (a full disk) records nothing.
         if (!logReporter->WrittenSoFar()) {

@@ -17,11 +17,6 @@ HumanReporter::Style LogStyle(bool headings, const std::string& scriptName, bool
 
 }  // namespace
 
-std::string LogHeader(const std::string& localTime, const std::string& port, int baud, const std::string& commandLine)
-{
-    return "==== " + localTime + "  port " + port + "  baud " + std::to_string(baud) + "  " + commandLine;
-}
-
 LogFileReporter::LogFileReporter(std::FILE* file, const std::string& header, bool headings,
                                  const std::string& scriptName, bool ports)
     : HumanReporter(file, LogStyle(headings, scriptName, ports)), file(file)

@@ -7,11 +7,13 @@
 #include <string>
 
 #include "cli/human_reporter.h"
+#include "serial/log_line.h"
 
 namespace rq::cli {
 
-// "==== <date time>  port <port>  baud <baud>  <command line>"
-std::string LogHeader(const std::string& localTime, const std::string& port, int baud, const std::string& commandLine);
+// The header line: "==== <date time>  port <port>  baud <baud>  <command line>".
+using rq::serial::LogHeader;
+using rq::serial::LogHeaderTime;
 
 class LogFileReporter : public HumanReporter {
 public:

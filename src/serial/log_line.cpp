@@ -36,4 +36,14 @@ wxString BannerText(const wxString& title)
     return "               =========  " + title + "  =========";
 }
 
+std::string LogHeader(const std::string& localTime, const std::string& port, int baud, const std::string& what)
+{
+    return "==== " + localTime + "  port " + port + "  baud " + std::to_string(baud) + "  " + what;
+}
+
+std::string LogHeaderTime(const wxDateTime& time)
+{
+    return time.FormatISOCombined(' ').utf8_string();
+}
+
 }  // namespace rq::serial

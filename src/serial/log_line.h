@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include <wx/datetime.h>
 #include <wx/string.h>
@@ -56,6 +57,12 @@ wxString BlankPrefix();
 wxString HexDump(const std::uint8_t* bytes, std::size_t count);
 // The bold line that opens each command in the log.
 wxString BannerText(const wxString& title);
+
+// What heads each run (rq-m4x-send --log) or each transaction (the window's
+// log file) in a log file: "==== <date time>  port <port>  baud <baud>  <what>".
+std::string LogHeader(const std::string& localTime, const std::string& port, int baud, const std::string& what);
+// The local date and time of such a header: "2026-12-08 22:20:20".
+std::string LogHeaderTime(const wxDateTime& time);
 
 // Identifiers of the worker's thread events.
 enum WorkerEventId {
