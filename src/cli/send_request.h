@@ -64,6 +64,9 @@ struct Request {
     std::string port;
     int baud = 9600;
     int repeat = 1;
+    // The wait for the reply, in milliseconds: the window's, unless a probe
+    // asks for less.
+    int replyWaitMs = 500;
     bool quiet = false;
     bool hex = false;
     // Values that the window's lenient rules changed on the way ("12abc" read
