@@ -17,6 +17,8 @@
 #include "app/running_mark.h"
 #include "cli/console.h"
 #include "cli/exit_status.h"
+#include "cli/find_plan.h"
+#include "cli/find_signs.h"
 #include "cli/human_reporter.h"
 #include "cli/json_reporter.h"
 #include "cli/log_reporter.h"
@@ -117,6 +119,17 @@ int main(int argc, char** argv)
         saved = std::move(read.setup);
     }
     const SavedSetup* setup = saved ? &*saved : nullptr;
+
+    if (!arguments.words.empty() && arguments.words.front() == kFindSignsWord) {
+        const FindPlan findPlan = PlanFindSigns(arguments, setup);
+        if (!findPlan.error.empty()) return BadArguments(findPlan.error);
+        std::vector<std::string> words = {"rq-m4x-send"};
+        words.insert(words.end(), commandLine.begin(), commandLine.end());
+        const int status = WithStandardOutputWritten(RunFindSigns(arguments, findPlan, JoinQuoted(words)));
+        std::fflush(stderr);
+        RestoreConsoleSettings();
+        EndProcessNow(status);
+    }
 
     // Every transaction of the run, checked before the first is sent.
     Plan plan;

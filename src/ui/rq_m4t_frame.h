@@ -54,6 +54,7 @@ protected:
     void OnEnglish(wxCommandEvent& event) override;
     void OnChinese(wxCommandEvent& event) override;
     void OnComSettings(wxCommandEvent& event) override;
+    void OnFindSigns(wxCommandEvent& event) override;
     void OnAbout(wxCommandEvent& event) override;
     void OnModelChoice(wxCommandEvent& event) override;
     void OnLedSet(wxCommandEvent& event) override;
