@@ -1,6 +1,7 @@
 #include "ui/find_signs_dialog.h"
 
 #include <cmath>
+#include <cstdio>
 
 #include <wx/intl.h>
 #include <wx/sizer.h>
@@ -36,8 +37,14 @@ FindSignsDialog::FindSignsDialog(wxWindow* parent, const std::string& port, int 
     sizer->Add(new wxStaticText(this, wxID_ANY,
                                 wxString::Format(_("Port %s, %d baud"), wxString::FromUTF8(port.c_str()), baud)),
                0, wxALL, 8);
+    auto* row = new wxBoxSizer(wxHORIZONTAL);
+    row->Add(new wxStaticText(this, wxID_ANY, _("IDs:")), 0, wxALIGN_CENTER_VERTICAL | wxRIGHT, 4);
+    IdsText = new wxTextCtrl(this, wxID_ANY, "0-255");
+    IdsText->Enable(addressed);
+    row->Add(IdsText, 0, wxRIGHT, 12);
     EveryRateCheck = new wxCheckBox(this, wxID_ANY, _("Try every rate"));
-    sizer->Add(EveryRateCheck, 0, wxLEFT | wxRIGHT | wxBOTTOM, 8);
+    row->Add(EveryRateCheck, 0, wxALIGN_CENTER_VERTICAL);
+    sizer->Add(row, 0, wxLEFT | wxRIGHT | wxBOTTOM, 8);
     ProgressGauge = new wxGauge(this, wxID_ANY, 100);
     sizer->Add(ProgressGauge, 0, wxEXPAND | wxLEFT | wxRIGHT, 8);
     StatusText = new wxStaticText(this, wxID_ANY, _("Probes change nothing on the signs."));
@@ -86,6 +93,16 @@ std::vector<wxString> FindSignsDialog::ListedSigns() const
 void FindSignsDialog::StartSearch()
 {
     if (searching) return;
+    // One ID or a range of them.
+    unsigned first = 0, last = 0;
+    char extra = 0;
+    const std::string ids = IdsText->GetValue().utf8_string();
+    const int read = std::sscanf(ids.c_str(), "%u - %u %c", &first, &last, &extra);
+    if (read == 1) last = first;
+    if (addressed && (read < 1 || read > 2 || first > last || last > 255)) {
+        StatusText->SetLabel(_("IDs: one ID from 0 to 255, or a range such as 1-32"));
+        return;
+    }
     Join();
     stop = false;
     searching = true;
@@ -97,7 +114,7 @@ void FindSignsDialog::StartSearch()
 
     rq::serial::SearchSettings settings;
     if (addressed) {
-        for (int id = 0; id <= 255; ++id) settings.ids.push_back(static_cast<std::uint8_t>(id));
+        for (unsigned id = first; id <= last; ++id) settings.ids.push_back(static_cast<std::uint8_t>(id));
     } else {
         settings.ids.push_back(std::nullopt);
     }
@@ -173,17 +190,17 @@ void FindSignsDialog::OnUse(wxCommandEvent&)
     const int selection = SignList->GetSelection();
     if (searching || selection == wxNOT_FOUND || static_cast<std::size_t>(selection) >= found.size()) return;
     chosen = found[static_cast<std::size_t>(selection)];
-    EndModal(wxID_OK);
+    if (IsModal()) EndModal(wxID_OK);
 }
 
 void FindSignsDialog::OnCloseButton(wxCommandEvent&)
 {
     Join();
-    EndModal(wxID_CANCEL);
+    if (IsModal()) EndModal(wxID_CANCEL);
 }
 
 void FindSignsDialog::OnClose(wxCloseEvent&)
 {
     Join();
-    EndModal(wxID_CANCEL);
+    if (IsModal()) EndModal(wxID_CANCEL);
 }

@@ -17,6 +17,7 @@
 #include <wx/gauge.h>
 #include <wx/listbox.h>
 #include <wx/stattext.h>
+#include <wx/textctrl.h>
 
 #include "serial/sign_search.h"
 
@@ -37,6 +38,7 @@ public:
     // The sign chosen with "Use".
     std::optional<rq::serial::FoundSign> chosen;
 
+    wxTextCtrl* IdsText;  // "0-255", or one ID, or a range of them
     wxCheckBox* EveryRateCheck;
     wxButton* FindButton;
     wxButton* UseButton;
