@@ -186,6 +186,8 @@ int main(int argc, char** argv)
     if (logReporter) reporters.Add(*logReporter);
     if (progress) reporters.Add(*progress);
 
+    // Ctrl+C lets the transactions under way finish and be recorded.
+    OnInterrupt(&RequestStop, kExitInterrupted);
     const bool keepOpen = !arguments.reopen;
     int status;
     if (plan.parallel) {
