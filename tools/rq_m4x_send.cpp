@@ -14,7 +14,7 @@
 #include <wx/init.h>
 #include <wx/wxcrt.h>
 
-#include "app/running_mark.h"
+#include "platform/running_mark.h"
 #include "cli/console.h"
 #include "cli/exit_status.h"
 #include "cli/human_reporter.h"
