@@ -67,6 +67,9 @@ struct Request {
     // The wait for the reply, in milliseconds: the window's, unless a probe
     // asks for less.
     int replyWaitMs = 500;
+    // After a time-out the line must be quiet this long before the next
+    // frame: the worker's own settle unless a probe asks for less.
+    int settleMs = 500;
     bool quiet = false;
     bool hex = false;
     // Values that the window's lenient rules changed on the way ("12abc" read

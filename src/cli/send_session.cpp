@@ -112,6 +112,7 @@ TransactionRecord SendSession::Transact(const PlannedTransaction& transaction, b
         worker = new serial::UASD(this, transaction.frame.data(), transaction.frame.size(), replyBuffer, replyLength,
                                   portName, baud, request.replyWaitMs, *line, lastOnLine);
     }
+    if (worker) worker->SetSettleMs(request.settleMs);
     if (!worker) {
         // Lost twice: the rest of the line's transactions are not sent.
         resultLine = serial::BlankPrefix() + wxString::Format(_("%s was lost again and is not opened"), portName);
