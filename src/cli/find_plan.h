@@ -15,8 +15,9 @@ namespace rq::cli {
 inline constexpr char kFindSignsWord[] = "find-signs";
 
 // A probe's wait when --wait is not given: 256 probes and their settles at
-// one rate within half a minute.
-inline constexpr int kDefaultProbeWaitMs = 100;
+// one rate (each waits again as long for the line to fall quiet after a
+// silent probe) in about 35 s, under the 40 s a technician will wait.
+inline constexpr int kDefaultProbeWaitMs = 60;
 // The longest a sign may take to answer: the window's reply wait.
 inline constexpr int kLongestAnswerMs = 500;
 

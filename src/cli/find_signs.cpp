@@ -6,6 +6,7 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <utility>
 
 #include <nlohmann/json.hpp>
 #include <wx/datetime.h>
@@ -33,8 +34,13 @@ public:
 
     void Line(const std::string& text, rq::serial::Rgb colour, bool bold) override
     {
+        // The worker's one time-stamped orange line: bytes dropped before the
+        // frame, a late answer to a probe before it.
+        if (colour == rq::serial::ORANGE && text.compare(0, blank.size(), blank) != 0) lateBytes = true;
         if (shared) lines.push_back({text, colour, bold});
     }
+    // Whether the last probe's lines told of bytes dropped; cleared.
+    bool TakeLateBytes() { return std::exchange(lateBytes, false); }
     void TransactionFinished(const PlannedTransaction& transaction, const TransactionRecord& record) override
     {
         if (!shared) return;
@@ -62,6 +68,8 @@ private:
     Reporter* shared;
     std::mutex& sharedMutex;
     std::vector<HeldLine> lines;
+    const std::string blank = rq::serial::BlankPrefix().utf8_string();
+    bool lateBytes = false;
 };
 
 // The progress line on a terminal: probes done of all ports, signs found.
@@ -124,6 +132,9 @@ void SearchPort(const FindPlan& plan, PortSearch& search, Reporter* log, std::mu
         transaction.request.baud = baud;
         transaction.request.title = "Find Signs";
         transaction.request.replyWaitMs = waitMs;
+        // A probe's settle is its own wait: a late answer caught in it, or
+        // one that comes later still, is traced back by the search.
+        transaction.request.settleMs = waitMs;
         transaction.frame = rq::protocol::ProbeFrame(id, code);
         transaction.words = {kFindSignsWord};
         const TransactionRecord record = session.Transact(transaction, false);
@@ -131,7 +142,7 @@ void SearchPort(const FindPlan& plan, PortSearch& search, Reporter* log, std::mu
         ProbeAnswer answer;
         answer.replyMs = record.milliseconds;
         answer.elapsedMs = record.milliseconds;
-        answer.lateBytes = record.lateBytes;
+        answer.lateBytes = held.TakeLateBytes();
         if (record.reply && !record.reply->empty()) {
             answer.kind = ProbeAnswer::Kind::Answered;
             answer.status = record.reply->front();

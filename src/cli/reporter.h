@@ -27,8 +27,6 @@ struct TransactionRecord {
     rq::serial::Rgb resultColour{0, 0, 0};
     // The system's reason after a failed open or a lost line, else empty.
     std::string reason;
-    // Bytes came after the reply wait (a late answer) and were dropped.
-    bool lateBytes = false;
 };
 
 class Reporter {

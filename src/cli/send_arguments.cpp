@@ -247,7 +247,8 @@ find-signs [--ids LIST] [--bauds LIST] [--wait MS] [--probe-code HEX]
   rates the serial settings dialog offers, --baud N or the --from model's
   rate first) with a frame whose command code no model uses (D5), which a
   sign answers with F1 "Undefined instruction" and carries nothing out. MS is
-  the wait for each answer (default 100; a rate of 256 IDs takes about 30 s);
+  the wait for each answer, and the quiet after it (default 60: a rate of 256
+  IDs takes about 35 s);
   a sign that answers later, within 500 ms, is traced back to its probe and
   found at its own ID. Prints one line per sign found ("ID 7 at 19200 baud: F1
   Undefined instruction in 14 ms") and a summary; --json prints one object per

@@ -45,6 +45,9 @@ ProbeAnswer ProbeSession::Probe(std::optional<std::uint8_t> id, int baud, int wa
     ProbeAnswer answer;
     const auto start = std::chrono::steady_clock::now();
     auto* worker = new UASD(this, frame.data(), frame.size(), reply, 1, portName, baud, waitMs, *line, false);
+    // A probe's settle is its own wait; what comes later still is traced back
+    // by the search.
+    worker->SetSettleMs(waitMs);
     if (worker->Run() != wxTHREAD_NO_ERROR) {
         delete worker;  // a detached thread that never ran is not deleted by the toolkit
         answer.kind = ProbeAnswer::Kind::LineFailed;
@@ -72,6 +75,8 @@ ProbeAnswer ProbeSession::Probe(std::optional<std::uint8_t> id, int baud, int wa
                 failedOpen = true;
                 answer.kind = ProbeAnswer::Kind::LineFailed;
             }
+            // Bytes dropped before the frame: a late answer to a probe before.
+            if (DecodeColour(posted->GetInt()) == ORANGE && !text.StartsWith(BlankPrefix())) answer.lateBytes = true;
             // The system's reason follows a failed open or ends a lost line.
             if (DecodeColour(posted->GetInt()) == RED && text != openFailed)
                 answer.reason = text.Mid(BlankPrefix().length()).utf8_string();

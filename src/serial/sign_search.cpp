@@ -10,6 +10,9 @@ namespace {
 
 using Kind = ProbeAnswer::Kind;
 
+// The status a sign answers a command code it does not know with.
+constexpr std::uint8_t kUndefinedInstruction = 0xF1;
+
 class Search {
 public:
     Search(const SearchSettings& settings, const Prober& probe, const SearchProgress& progress)
@@ -38,11 +41,14 @@ private:
             total += 1;
             const ProbeAnswer plain = Ask(std::nullopt, baud, wait, settings.probeCode);
             if (!Going()) return false;
-            if (plain.kind == Kind::Answered) {
+            // A sign that reads no address does not know the code: F1. An
+            // addressed one may call the frame too short for an address and
+            // a code: F2, and is not that sign.
+            if (plain.kind == Kind::Answered && plain.status == kUndefinedInstruction) {
                 total += 1;
                 const ProbeAnswer second = Ask(std::nullopt, baud, wait, settings.secondCode);
                 if (!Going()) return false;
-                if (second.kind == Kind::Answered) {
+                if (second.kind == Kind::Answered && second.status == kUndefinedInstruction) {
                     Found(std::nullopt, baud, plain);
                     return true;
                 }
@@ -57,10 +63,8 @@ private:
         // Which probes to ask again with the full wait.
         std::set<std::size_t> suspects;
         for (std::size_t i = 0; i < answers.size(); ++i) {
-            if (answers[i].lateBytes) {
-                suspects.insert(i);
-                AddSilentBefore(answers, i, suspects);
-            }
+            // Bytes dropped before probe i's frame: a late answer to one before.
+            if (answers[i].lateBytes) AddSilentBefore(answers, i, suspects);
             if (answers[i].kind != Kind::Answered) continue;
             if (!SilentBefore(answers, i)) {
                 Found(ids[i], baud, answers[i]);

@@ -13,8 +13,8 @@
 // A sign that takes frames without an address would read an addressed probe
 // to ID 67 as a brightness command, to ID 154 as its factory settings. So each
 // rate of an addressed search starts with probes without an address: when a
-// sign answers them under both codes, it is that sign's rate, and no
-// addressed probe is sent at it. Plain C++: the prober is handed in (the
+// sign answers them under both codes with F1 "Undefined instruction", it is
+// that sign's rate, and no addressed probe is sent at it. Plain C++: the prober is handed in (the
 // command line's session, the window's dialog, a stand-in in tests).
 
 #include <cstddef>
@@ -37,7 +37,8 @@ struct ProbeAnswer {
     std::uint8_t status = 0;
     double replyMs = 0.0;    // from the probe's start to its answer
     double elapsedMs = 0.0;  // the whole probe, until the next may start
-    // Bytes came after the wait and were dropped (the line's settle).
+    // Bytes were dropped before this probe's frame could be answered: a late
+    // answer to a probe before it.
     bool lateBytes = false;
     std::string reason;  // LineFailed: what the line said
 };

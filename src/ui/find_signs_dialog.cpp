@@ -15,7 +15,7 @@ namespace {
 // The longest a sign may take to answer (the window's reply wait), and the
 // wait of each probe in a search of every ID.
 const int kLongestAnswerMs = 500;
-const int kProbeWaitMs = 100;
+const int kProbeWaitMs = 60;
 
 }  // namespace
 
