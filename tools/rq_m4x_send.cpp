@@ -123,6 +123,8 @@ int main(int argc, char** argv)
     if (!arguments.words.empty() && arguments.words.front() == kFindSignsWord) {
         const FindPlan findPlan = PlanFindSigns(arguments, setup);
         if (!findPlan.error.empty()) return BadArguments(findPlan.error);
+        // Ctrl-C: the probe under way ends, the signs found so far are printed.
+        OnInterrupt(&RequestStop, kExitInterrupted);
         std::vector<std::string> words = {"rq-m4x-send"};
         words.insert(words.end(), commandLine.begin(), commandLine.end());
         const int status = WithStandardOutputWritten(RunFindSigns(arguments, findPlan, JoinQuoted(words)));

@@ -15,6 +15,7 @@
 #include "cli/console.h"
 #include "cli/json_reporter.h"
 #include "cli/log_reporter.h"
+#include "cli/send_run.h"
 #include "cli/send_session.h"
 #include "protocol/probe.h"
 #include "protocol/status.h"
@@ -159,7 +160,7 @@ void SearchPort(const FindPlan& plan, PortSearch& search, Reporter* log, std::mu
         progress.Add(total > knownTotal ? total - knownTotal : 0, found.size() - knownFound);
         knownTotal = std::max(knownTotal, total);
         knownFound = found.size();
-        return true;
+        return !StopRequested();
     };
     search.result = rq::serial::FindSigns(plan.search, probe, onProgress);
     session.EndRun();
@@ -244,12 +245,14 @@ int RunFindSigns(const Arguments& arguments, const FindPlan& plan, const std::st
     std::snprintf(summary, sizeof summary, "Signs found: %zu\nProbes: %zu in %.1f s (wait %d ms, code %02X)\n", found,
                   probes, seconds, plan.search.waitMs, plan.probeCode);
     PrintText(arguments.json ? stderr : stdout, summary);
+    if (StopRequested()) PrintText(arguments.json ? stderr : stdout, "Interrupted: the search was not finished\n");
     PrintText(stderr, failures);
     std::fflush(stdout);
     if (log && !log->Close()) {
         PrintText(stderr, "rq-m4x-send: cannot write to the log file " + *arguments.log + "\n");
         if (found > 0) return kExitOutputFailed;
     }
+    if (StopRequested()) return kExitInterrupted;
     return found > 0 ? kExitSuccess : status;
 }
 
