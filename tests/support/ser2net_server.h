@@ -75,6 +75,7 @@ private:
     void Answer(int client, const std::uint8_t* bytes, std::size_t length);
 
     Script script;
+    std::uint32_t lineBaud = 0;  // as the client set it; 0: not set
     int listener = -1;
     int port = 0;
     int stopPipe[2] = {-1, -1};

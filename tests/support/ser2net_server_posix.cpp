@@ -182,6 +182,8 @@ void ScriptedServer::Answer(int client, const std::uint8_t* bytes, std::size_t l
                 i = j + 2;
                 if (sub.size() == 6 && sub[0] == COM_PORT_OPTION && sub[1] == 1) {
                     std::vector<std::uint8_t> rate(sub.begin() + 2, sub.end());
+                    lineBaud = (std::uint32_t{rate[0]} << 24) | (std::uint32_t{rate[1]} << 16) |
+                               (std::uint32_t{rate[2]} << 8) | rate[3];
                     if (script.setBaud != 0)
                         rate = {std::uint8_t(script.setBaud >> 24), std::uint8_t(script.setBaud >> 16),
                                 std::uint8_t(script.setBaud >> 8), std::uint8_t(script.setBaud)};
@@ -197,8 +199,13 @@ void ScriptedServer::Answer(int client, const std::uint8_t* bytes, std::size_t l
         telnetInput.erase(0, i);
     }
     if (data.empty()) return;
-    SendAll(client, script.held + script.reply);
+    SendAll(client, script.held);
     script.held.clear();
+    // The sign answers once the frame has crossed its line, and its answer's
+    // first byte takes its own time.
+    const long baud = lineBaud != 0 ? static_cast<long>(lineBaud) : 9600;
+    std::this_thread::sleep_for(std::chrono::microseconds((data.size() + 1) * 10 * 1000000 / baud + 1));
+    SendAll(client, script.reply);
 }
 
 int UnusedLoopbackPort()

@@ -18,6 +18,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "line/line_timing.h"
 #include "cli/human_reporter.h"
 #include "cli/id_list.h"
 #include "cli/json_reporter.h"
@@ -392,10 +393,12 @@ TEST(CliRun, ParallelPortsKeepTheirOrderAndEachTransactionWhole)
     EXPECT_TRUE(aFirst || bFirst) << reporter.summary;
 }
 
-// A line that goes away on the writes numbered in `lostOnWrites` and answers
-// 0F to every other frame; counts its opens.
+// A line that goes away after the writes numbered in `lostOnWrites`, is found
+// gone by those in `refusedWrites` (nothing written), and answers 0F to every
+// other frame; counts its opens.
 struct FlakyBus {
     std::vector<int> lostOnWrites;
+    std::vector<int> refusedWrites;
     std::atomic<int> writes{0};
     std::atomic<int> opens{0};
 };
@@ -413,15 +416,20 @@ public:
     bool IsOpen() const override { return open; }
     std::size_t Write(const std::uint8_t*, std::size_t length, int) override
     {
+        // A sign answers once the frame has crossed the line (9600 baud).
+        answersFrom = std::chrono::steady_clock::now() + std::chrono::microseconds(rq::platform::EarliestReplyUs(length, 9600));
         const int write = ++bus->writes;
-        lost = std::find(bus->lostOnWrites.begin(), bus->lostOnWrites.end(), write) != bus->lostOnWrites.end();
-        return lost ? 0 : length;
+        const auto listed = [write](const std::vector<int>& writes) {
+            return std::find(writes.begin(), writes.end(), write) != writes.end();
+        };
+        lost = listed(bus->lostOnWrites) || listed(bus->refusedWrites);
+        return listed(bus->refusedWrites) ? 0 : length;
     }
     bool Drain(int) override { return true; }
     bool DiscardInput() override { return true; }
     std::size_t Read(std::uint8_t* data, std::size_t length, int) override
     {
-        if (lost || length == 0) return 0;
+        if (lost || length == 0 || std::chrono::steady_clock::now() < answersFrom) return 0;
         data[0] = 0x0F;
         return 1;
     }
@@ -431,6 +439,7 @@ public:
 
 private:
     std::shared_ptr<FlakyBus> bus;
+    std::chrono::steady_clock::time_point answersFrom;
     bool open = false;
     bool lost = false;
     std::string reason = "Input/output error";
@@ -438,6 +447,7 @@ private:
 
 struct LostLineCase {
     std::vector<int> lostOnWrites;
+    std::vector<int> refusedWrites;
     int opens;
     std::vector<std::string> outcomes;
     std::vector<std::string> notes;  // the lines about the lost line, in order
@@ -449,6 +459,7 @@ TEST_P(CliSessionLostLine, IsOpenedAgainOnce)
 {
     auto bus = std::make_shared<FlakyBus>();
     bus->lostOnWrites = GetParam().lostOnWrites;
+    bus->refusedWrites = GetParam().refusedWrites;
     rq::platform::SetSerialLineMaker([bus](const std::string&) { return std::make_unique<FlakyLine>(bus); });
     RecordingReporter reporter;
     {
@@ -472,17 +483,28 @@ const char* const kLost = "line lost (Input/output error)";
 
 INSTANTIATE_TEST_SUITE_P(
     Cli, CliSessionLostLine,
-    ::testing::Values(LostLineCase{{}, 1, {"success", "success", "success", "success"}, {"Open : P ,9600 ", "Close: P"}},
+    ::testing::Values(LostLineCase{{}, {}, 1, {"success", "success", "success", "success"}, {"Open : P ,9600 ", "Close: P"}},
                       LostLineCase{{2},
+                                   {},
                                    2,
                                    {"success", kLost, "success", "success"},
                                    {"Open : P ,9600 ", "Close: P", "The line was lost: opening P again",
                                     "Open : P ,9600 ", "Close: P"}},
+                      // Not a frame went on the fourth: it is not sent, not lost.
                       LostLineCase{{2, 3},
+                                   {},
                                    2,
-                                   {"success", kLost, kLost, "line lost"},
+                                   {"success", kLost, kLost, "not sent"},
                                    {"Open : P ,9600 ", "Close: P", "The line was lost: opening P again",
-                                    "Open : P ,9600 ", "Close: P", "P was lost again and is not opened"}}));
+                                    "Open : P ,9600 ", "Close: P", "P was lost again and is not opened"}},
+                      // Found gone before a byte of the second frame left:
+                      // opened again at once, every time, and the frame goes.
+                      LostLineCase{{},
+                                   {2, 4},
+                                   3,
+                                   {"success", "success", "success", "success"},
+                                   {"Open : P ,9600 ", "The line was lost: opening P again", "Open : P ,9600 ",
+                                    "The line was lost: opening P again", "Open : P ,9600 ", "Close: P"}}));
 
 TEST(CliRun, StopsAtTheFirstFailureUnlessKeepGoing)
 {
