@@ -70,6 +70,8 @@ private:
     Step NotTelnet(TimePoint connected, TimePoint deadline);
     Step Settle(TimePoint connected, TimePoint deadline);
     Step Gone();
+    Step Overlong();
+    bool RefusedLate();
     std::string ServerText() const;
 
     TcpSocket socket;
@@ -79,6 +81,7 @@ private:
     std::vector<std::uint8_t> pending;  // data received, not yet read
     std::vector<std::uint8_t> opening;  // the first bytes of the connection, as they came
     bool purgeAnswered = true;          // false once the server left a purge unconfirmed
+    bool unanswered = true;             // nothing read since the connection was made
 };
 
 }  // namespace rq::platform

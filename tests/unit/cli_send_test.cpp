@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <fstream>
@@ -255,10 +256,30 @@ RunResult RunSend(const std::vector<std::string>& args, bool onTerminal = false,
     close(outWrite);
     close(errPipe[1]);
     if (input) {
-        // Small enough for the pipe's buffer: written whole before reading.
+        // Written whole before reading (a program that reads it takes it all).
+        // One that ends without reading (bad arguments) closes the pipe: its
+        // SIGPIPE, held back on this thread and taken here, must not end the suite.
         close(inPipe[0]);
-        if (write(inPipe[1], input->data(), input->size()) != static_cast<ssize_t>(input->size()))
-            ADD_FAILURE() << "stdin";
+        sigset_t pipeSignal, previous;
+        sigemptyset(&pipeSignal);
+        sigaddset(&pipeSignal, SIGPIPE);
+        pthread_sigmask(SIG_BLOCK, &pipeSignal, &previous);
+        std::size_t written = 0;
+        while (written < input->size()) {
+            const ssize_t n = write(inPipe[1], input->data() + written, input->size() - written);
+            if (n <= 0) {
+                if (errno == EPIPE) {
+                    const timespec now{0, 0};
+                    sigtimedwait(&pipeSignal, nullptr, &now);
+                } else if (errno != EINTR) {
+                    ADD_FAILURE() << "stdin";
+                }
+                if (errno != EINTR) break;
+                continue;
+            }
+            written += static_cast<std::size_t>(n);
+        }
+        pthread_sigmask(SIG_SETMASK, &previous, nullptr);
         close(inPipe[1]);
     }
 
@@ -1464,7 +1485,8 @@ TEST(CliFleet, BadFleetArgumentsSendNothing)
     for (const auto& [args, message] : cases) {
         std::vector<std::string> full = {"--port", sim.PortPath()};
         full.insert(full.end(), args.begin(), args.end());
-        const RunResult run = RunSend(full, false, std::string("black\n"));
+        // More than a pipe holds: the program has ended before it is written.
+        const RunResult run = RunSend(full, false, std::string(1 << 17, '\n') + "black\n");
         EXPECT_EQ(run.status, 2) << message;
         EXPECT_NE(run.err.find(message), std::string::npos) << run.err;
     }
@@ -1494,11 +1516,15 @@ TEST(CliNetwork, RefusedServerFailsToOpenWithItsPortName)
 
 TEST(CliNetwork, MalformedNetworkNameFailsToOpen)
 {
-    for (const std::string port : {"rfc2217://127.0.0.1", "tcp://127.0.0.1:70000", "rfc2217://:4000"}) {
+    for (const std::string port :
+         {"rfc2217://127.0.0.1", "tcp://127.0.0.1:70000", "tcp://127.0.0.1:65536", "rfc2217://:4000"}) {
         const RunResult run = RunSend({"--quiet", "--port", port, "black"});
         EXPECT_EQ(run.status, 8) << port;
         EXPECT_EQ(run.out, kBlanks + "Open Failed : " + port + " ,9600 \n") << port;
     }
+    // The highest port is one: it is connected to, whatever answers there.
+    const RunResult highest = RunSend({"--port", "tcp://127.0.0.1:65535", "black"});
+    EXPECT_EQ(highest.out.find("Not a network port name"), std::string::npos) << highest.out;
 }
 
 TEST(CliNetwork, LateReplyThroughTheServerTimesOut)
@@ -1574,6 +1600,7 @@ struct ScriptedServerCase {
     int status;
     std::string line;  // a line of the output, after the blanks; PORT stands for the server's port
     int connections;   // the tries the server saw
+    const char* ids = nullptr;  // a run over these IDs, the line kept open
 };
 
 void PrintTo(const ScriptedServerCase& c, std::ostream* out)
@@ -1589,7 +1616,9 @@ TEST_P(CliNetworkScripted, OpensAndAnswersAsTheServerDoes)
     ScriptedServer server(c.script);
     const std::string number = std::to_string(server.TcpPort());
     const std::string port = c.scheme + ("127.0.0.1:" + number);
-    const RunResult run = RunSend({"--port", port, "black"});
+    std::vector<std::string> args = {"--port", port, "black"};
+    if (c.ids) args.insert(args.begin(), {"--ids", c.ids});
+    const RunResult run = RunSend(args);
     EXPECT_EQ(run.status, c.status) << run.out;
     const std::string line = kBlanks + std::regex_replace(c.line, std::regex("PORT"), number);
     const auto lines = Lines(run.out);
@@ -1612,6 +1641,16 @@ INSTANTIATE_TEST_SUITE_P(
         ScriptedServerCase{"InUseTelnet", "rfc2217://", {kTelnetOpening + "Port's device already in use\r\n", true},
                            8, R"(Line in use: the server turned the connection away ("Port's device already in use"))",
                            3},
+        // Words and the close, long after the open: no sign's reply.
+        ScriptedServerCase{"LateRefusal", "tcp://", {"Port already in use\r\n", true, false, 0, "", "", false, 80}, 10,
+                           R"(Line in use: the server turned the connection away ("Port already in use"))", 1},
+        // Its own device is missing: nothing to try again.
+        ScriptedServerCase{"DeviceMissing", "tcp://", {"Device open failure: Value or file not found\r\n", true}, 8,
+                           R"(The server turned the connection away ("Device open failure: Value or file not found"))",
+                           1},
+        ScriptedServerCase{"OverlongSubnegotiation", "rfc2217://",
+                           {kTelnetOpening + "\xFF\xFA\x2C" + std::string(300, '\x65')}, 8,
+                           "The server sent a telnet subnegotiation longer than 64 bytes", 1},
         ScriptedServerCase{"TelnetServerAsRaw", "TCP://", {kTelnetOpening}, 8,
                            "The server speaks telnet (RFC 2217): use rfc2217://127.0.0.1:PORT", 1},
         // A raw port is silent; a sign behind it finds our telnet opening no frame.
@@ -1620,9 +1659,9 @@ INSTANTIATE_TEST_SUITE_P(
         ScriptedServerCase{"AnotherRateSet", "RFC2217://", {kTelnetOpening, false, true, 19200}, 8,
                            "The server set 19200 baud instead of 9600", 1},
         ScriptedServerCase{"NeverAccepts", "tcp://", {"", false, false, 0, "", "", true}, 8, "Connection timed out", 0},
-        // A checksum error the line received before: the purge drops it.
+        // A checksum error the line received before each transaction: the purge drops it.
         ScriptedServerCase{"HeldReplyPurged", "rfc2217://", {kTelnetOpening, false, true, 0, "\xF0", "\x0F"}, 0,
-                           "DATA :  0F", 1}),
+                           "DATA :  0F", 1, "1-2"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(CliNetwork, ServerGoneMidRunEndsTheTransactionAndFailsTheNextOpens)
