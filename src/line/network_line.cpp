@@ -35,6 +35,8 @@ constexpr int kPurgeAckMs = 200;
 // stops sending.
 constexpr int kWaitingReads = 64;
 constexpr std::size_t kServerTextLimit = 120;
+// The most data held unread.
+constexpr std::size_t kPendingLimit = 4096;
 // A server's refusal closes the connection right behind its words.
 constexpr int kRefusalCloseMs = 100;
 
@@ -343,12 +345,17 @@ int NetworkLine::Pump(int timeoutMs)
     const std::size_t n = socket.Receive(buffer, sizeof buffer, timeoutMs);
     if (n == 0) return socket.LastErrorCode() == 0 ? 0 : -1;
     for (std::size_t i = 0; i < n && opening.size() < 2; ++i) opening.push_back(buffer[i]);
-    if (!telnet) {
-        pending.insert(pending.end(), buffer, buffer + n);
-        return static_cast<int>(n);
-    }
     std::vector<std::uint8_t> answers;
-    codec.Receive(buffer, n, pending, answers);
+    // A server that opened with data is no telnet server: nothing it sends is
+    // answered, or the answers would go out on its bus.
+    if (telnet && opening[0] == telnet::IAC)
+        codec.Receive(buffer, n, pending, answers);
+    else
+        pending.insert(pending.end(), buffer, buffer + n);
+    // A server that sends without end while we wait (an open, a purge) must
+    // not fill our memory: replies are one byte, its words a line; the
+    // first bytes are kept.
+    if (pending.size() > kPendingLimit) pending.resize(kPendingLimit);
     if (!answers.empty() && socket.Send(answers.data(), answers.size(), 100) < answers.size()) return -1;
     return static_cast<int>(n);
 }
