@@ -1730,6 +1730,10 @@ TEST(CliNetwork, OneScriptOverTwoServersNamesEachTransactionsPort)
     // The log: each transaction whole under its heading (port, line, ID),
     // each line opened once and closed once.
     const auto logLines = Lines(dir.ReadFile("station.log"));
+    ASSERT_FALSE(logLines.empty());
+    // The header names both lines.
+    const std::string both = "  port " + rfc2217.PortName() + "  baud 9600  port " + raw.PortName() + "  baud 9600  ";
+    EXPECT_NE(logLines[0].find(both + "rq-m4x-send "), std::string::npos) << logLines[0];
     std::string heading;
     std::vector<std::string> transactions, openedAndClosed;
     for (const std::string& line : logLines) {
