@@ -1,23 +1,20 @@
-// A network line opened against a server that sends arbitrary bytes: the
-// telnet decoder and its answers, the refusal and the scheme checks of the
-// open, then one transaction. No crash or hang, memory bounded whatever the
-// server sends (an endless subnegotiation included), nothing said to a raw
-// port before the frame, and a failed open's reason printable and short.
-// The simulator's telnet server reads the same bytes as a client's.
+// A network line opened against a server that sends arbitrary bytes, then one
+// transaction: the telnet decoder and its answers, the refusal and scheme
+// checks. No crash or hang, memory bounded whatever the server sends (an
+// endless subnegotiation too), nothing said to a raw port's bus, a failed
+// open's reason printable and short. The simulator's telnet server reads the
+// same bytes as a client's. The socket is a fake playing the input, and time
+// is virtual (the monotonic clock and the sleeps below), so the open's waits
+// of up to two seconds cost nothing.
 //
-// The socket is a fake playing the input as a server's script, and time is
-// virtual (monotonic clock and sleeps below), so an open's waits of up to
-// two seconds cost nothing.
-//
-// Input: a flags byte (bit 0: rfc2217://, bits 1-2: after the script the
-// server 0 closes, 1 stays silent, 2 repeats its last piece every
-// millisecond for ever), then pieces: a length byte, a delay byte (ms after
-// the previous piece) and that many bytes.
+// Input: flags (bit 0: rfc2217://; bits 1-2: after its pieces the server
+// 0 closes, 1 stays silent, 2 repeats the last piece every millisecond), then
+// pieces: a length byte, a delay byte (ms after the previous piece), the bytes.
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -34,8 +31,7 @@
 
 namespace {
 
-// Far above what the line needs to hold, far below what an unbounded buffer
-// reaches from a server sending for the open's two seconds.
+// Far above what a line holds, far below what an unbounded buffer reaches.
 constexpr std::size_t kMemoryBound = 64 * 1024;
 
 void Check(bool condition, const char* what)
@@ -46,41 +42,23 @@ void Check(bool condition, const char* what)
     }
 }
 
-// ---- virtual time: the monotonic clock and the sleeps of this process ----
-
 bool virtualTime = false;
-long long nowNs = 0;
-
-void Advance(long long ms)
-{
-    nowNs += ms * 1000000;
-}
-
-long long NowMs()
-{
-    return nowNs / 1000000;
-}
-
-// ---- the server's script ----
+long long nowMs = 0;
 
 enum class End { Close, Silent, Repeat };
 
 struct Piece {
-    long long at;  // virtual ms
+    long long at;  // ms after the connect
     std::vector<std::uint8_t> bytes;
 };
 
 struct Server {
     std::vector<Piece> pieces;
     End end = End::Close;
-    // One connection's progress.
-    bool connected = false;
     long long connectedAt = 0;
-    std::size_t piece = 0;
+    std::size_t piece = 0;  // the next to send, and how much of it went
     std::size_t offset = 0;
-    long long repeatAt = 0;
-    // What the client said, on every connection.
-    std::size_t sentBytes = 0;
+    std::size_t heard = 0;  // bytes the client sent
     std::size_t baseline = 0;
 } server;
 
@@ -94,32 +72,25 @@ void CheckMemory()
 
 extern "C" int clock_gettime(clockid_t id, timespec* time)
 {
-    if (virtualTime && id == CLOCK_MONOTONIC) {
-        time->tv_sec = nowNs / 1000000000;
-        time->tv_nsec = nowNs % 1000000000;
-        return 0;
-    }
-    return static_cast<int>(syscall(SYS_clock_gettime, id, time));
+    if (!virtualTime || id != CLOCK_MONOTONIC) return static_cast<int>(syscall(SYS_clock_gettime, id, time));
+    *time = {static_cast<time_t>(nowMs / 1000), static_cast<long>(nowMs % 1000 * 1000000)};
+    return 0;
 }
 
 extern "C" int nanosleep(const timespec* wanted, timespec* left)
 {
-    if (virtualTime) {
-        nowNs += wanted->tv_sec * 1000000000LL + wanted->tv_nsec;
-        return 0;
-    }
-    return static_cast<int>(syscall(SYS_nanosleep, wanted, left));
+    if (!virtualTime) return static_cast<int>(syscall(SYS_nanosleep, wanted, left));
+    nowMs += wanted->tv_sec * 1000 + (wanted->tv_nsec + 999999) / 1000000;
+    return 0;
 }
-
-// ---- the fake socket ----
 
 namespace rq::platform {
 
 struct TcpSocket::Impl {
     bool open = false;
+    bool closedByPeer = false;
     int errorCode = 0;
     std::string errorMessage;
-    bool closedByPeer = false;
 };
 
 TcpSocket::TcpSocket() : impl(std::make_unique<Impl>()) {}
@@ -127,15 +98,10 @@ TcpSocket::~TcpSocket() = default;
 
 bool TcpSocket::Connect(const std::string&, const std::string&, int)
 {
-    Advance(1);
+    *impl = Impl();
     impl->open = true;
-    impl->errorCode = 0;
-    impl->closedByPeer = false;
-    server.connected = true;
-    server.connectedAt = NowMs();
-    server.piece = 0;
-    server.offset = 0;
-    server.repeatAt = 0;
+    server.connectedAt = ++nowMs;
+    server.piece = server.offset = 0;
     return true;
 }
 
@@ -147,12 +113,9 @@ bool TcpSocket::IsOpen() const
 std::size_t TcpSocket::Send(const std::uint8_t*, std::size_t length, int)
 {
     impl->errorCode = 0;
-    if (!impl->open || impl->closedByPeer) {
-        SetError(EPIPE, "Broken pipe");
-        impl->closedByPeer = true;
-        return 0;
-    }
-    server.sentBytes += length;
+    if (impl->closedByPeer) SetError(EPIPE, "Broken pipe");
+    if (impl->closedByPeer) return 0;
+    server.heard += length;
     return length;
 }
 
@@ -160,55 +123,37 @@ std::size_t TcpSocket::Receive(std::uint8_t* data, std::size_t length, int timeo
 {
     CheckMemory();
     impl->errorCode = 0;
-    if (!impl->open) {
-        SetError(EBADF, "Bad file descriptor");
-        return 0;
-    }
-    const long long until = NowMs() + (timeoutMs > 0 ? timeoutMs : 0);
-    if (server.piece < server.pieces.size()) {
-        const Piece& piece = server.pieces[server.piece];
-        const long long at = server.connectedAt + piece.at;
-        if (at > until) {
-            Advance(until - NowMs());
-            return 0;
-        }
-        if (at > NowMs()) Advance(at - NowMs());
-        const std::size_t n = std::min(length, piece.bytes.size() - server.offset);
-        std::memcpy(data, piece.bytes.data() + server.offset, n);
-        server.offset += n;
-        if (server.offset == piece.bytes.size()) {
-            ++server.piece;
-            server.offset = 0;
-        }
-        return n;
-    }
-    if (server.end == End::Repeat && !server.pieces.empty()) {
-        // A server that never stops: the last piece again, every millisecond.
-        const std::vector<std::uint8_t>& bytes = server.pieces.back().bytes;
-        if (server.repeatAt == 0) server.repeatAt = NowMs();
-        if (server.repeatAt > until) {
-            Advance(until - NowMs());
-            return 0;
-        }
-        if (server.repeatAt > NowMs()) Advance(server.repeatAt - NowMs());
-        server.repeatAt = NowMs() + 1;
-        const std::size_t n = std::min(length, bytes.size());
-        std::memcpy(data, bytes.data(), n);
-        return n;
-    }
-    if (server.end == End::Close) {
+    const long long until = nowMs + std::max(timeoutMs, 0);
+    const bool more = server.piece < server.pieces.size();
+    if (!more && server.end == End::Close) {
         impl->closedByPeer = true;
         SetError(ECONNRESET, "Connection closed by the server");
         return 0;
     }
-    Advance(until - NowMs());
-    return 0;
+    if (!more && (server.end == End::Silent || server.pieces.empty())) {
+        nowMs = until;
+        return 0;
+    }
+    // The next piece, or the last once more a millisecond after the one before.
+    const Piece& piece = more ? server.pieces[server.piece] : server.pieces.back();
+    const long long at = more ? server.connectedAt + piece.at : nowMs + 1;
+    if (at > until) {
+        nowMs = until;
+        return 0;
+    }
+    nowMs = std::max(nowMs, at);
+    const std::size_t n = std::min(length, piece.bytes.size() - (more ? server.offset : 0));
+    std::memcpy(data, piece.bytes.data() + (more ? server.offset : 0), n);
+    if (more && (server.offset += n) == piece.bytes.size()) {
+        ++server.piece;
+        server.offset = 0;
+    }
+    return n;
 }
 
 void TcpSocket::Close()
 {
     impl->open = false;
-    server.connected = false;
 }
 
 const std::string& TcpSocket::LastErrorMessage() const
@@ -241,16 +186,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     server = Server();
     server.end = static_cast<End>(((data[0] >> 1) & 3) % 3);
     long long at = 0;
-    for (std::size_t i = 1; i + 2 <= size;) {
-        const std::size_t length = std::max<std::size_t>(data[i], 1);
+    for (std::size_t i = 1; i + 2 < size;) {
+        const std::size_t end = std::min(size, i + 2 + std::max<std::size_t>(data[i], 1));
         at += data[i + 1];
-        i += 2;
-        Piece piece{at, std::vector<std::uint8_t>(data + i, data + std::min(size, i + length))};
-        i += piece.bytes.size();
-        if (!piece.bytes.empty()) server.pieces.push_back(std::move(piece));
+        server.pieces.push_back({at, std::vector<std::uint8_t>(data + i + 2, data + end)});
+        i = end;
     }
 
-    // The simulator's server reads the same bytes from a client.
+    // The simulator's server reads the pieces from a client (the last one
+    // again and again from one that never stops).
     server.baseline = __sanitizer_get_current_allocated_bytes();
     {
         rq::sim::TelnetServer simulated;
@@ -258,14 +202,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::vector<std::uint8_t> received, answers;
         std::size_t fed = 0;
         for (std::size_t i = 0; i < server.pieces.size(); ++i) {
-            // A client that never stops: the last piece again, up to twice the bound.
             const bool again = server.end == End::Repeat && i + 1 == server.pieces.size();
             do {
-                const std::vector<std::uint8_t>& bytes = server.pieces[i].bytes;
-                simulated.Receive(bytes.data(), bytes.size(), received, answers);
-                fed += bytes.size();
-                // What it answers and passes on is its caller's to send; the rest it holds.
-                received.clear();
+                simulated.Receive(server.pieces[i].bytes.data(), server.pieces[i].bytes.size(), received, answers);
+                fed += server.pieces[i].bytes.size();
+                received.clear();  // its caller's to pass on
                 answers.clear();
             } while (again && fed < 2 * kMemoryBound);
             CheckMemory();
@@ -273,34 +214,31 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
 
     virtualTime = true;
-    nowNs = 1000000000000LL;
+    nowMs = 1000000000;
     server.baseline = __sanitizer_get_current_allocated_bytes();
     {
         rq::platform::NetworkLine line;
-        const std::string name = telnet ? "rfc2217://127.0.0.1:4001" : "tcp://127.0.0.1:4001";
-        const bool opened = line.Open(name, 9600);
+        const bool opened = line.Open(telnet ? "rfc2217://127.0.0.1:4001" : "tcp://127.0.0.1:4001", 9600);
         CheckMemory();
-        if (!telnet) Check(server.sentBytes == 0, "nothing reaches a raw port's bus before the frame");
-        // Data first, where telnet was asked for: a raw port, whose bus must not get our telnet opening.
+        Check(telnet || server.heard == 0, "nothing reaches a raw port's bus before the frame");
+        // Data first where telnet was asked for: a raw port, whose bus must not get our telnet.
         if (telnet && !server.pieces.empty() && server.pieces[0].at < 99 && server.pieces[0].bytes[0] != 0xFF)
-            Check(!opened && server.sentBytes == 0, "a raw port found on rfc2217:// hears nothing");
+            Check(!opened && server.heard == 0, "a raw port found on rfc2217:// hears nothing");
         if (!opened) {
             const std::string& reason = line.LastErrorMessage();
-            Check(!reason.empty() && line.LastErrorCode() != 0, "a failed open says why");
-            Check(reason.size() < 300, "the reason is short");
+            Check(!reason.empty() && line.LastErrorCode() != 0 && reason.size() < 300, "a failed open says why, briefly");
             for (const char c : reason) Check(c >= ' ' && c < 0x7F, "the reason is printable ASCII");
         } else {
             const std::uint8_t frame[] = {0xA1, 0x07, 0xF8, 0x01, 0x63, 0xFF, 0x51};
-            const std::size_t sentBefore = server.sentBytes;
+            const std::size_t heard = server.heard;
             if (line.DiscardInput() && line.Write(frame, sizeof frame, 100) == sizeof frame)
-                Check(telnet || server.sentBytes == sentBefore + sizeof frame, "a raw line sends the frame as it is");
+                Check(telnet || server.heard == heard + sizeof frame, "a raw line sends the frame as it is");
             std::uint8_t reply[4];
             for (int poll = 0; poll < 500 && line.IsOpen(); ++poll) {
                 if (line.Read(reply, 1, 1) == 0 && line.LastErrorCode() != 0) break;
             }
             CheckMemory();
         }
-        line.Close();
     }
     virtualTime = false;
     return 0;

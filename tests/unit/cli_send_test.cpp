@@ -26,6 +26,7 @@
 #include <pty.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -233,7 +234,7 @@ RunResult RunSend(const std::vector<std::string>& args, bool onTerminal = false,
     }
 
     int inPipe[2] = {-1, -1};
-    if (input && pipe2(inPipe, O_CLOEXEC) != 0) {
+    if (input && socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, inPipe) != 0) {
         ADD_FAILURE() << "pipe";
         return result;
     }
@@ -256,30 +257,15 @@ RunResult RunSend(const std::vector<std::string>& args, bool onTerminal = false,
     close(outWrite);
     close(errPipe[1]);
     if (input) {
-        // Written whole before reading (a program that reads it takes it all).
-        // One that ends without reading (bad arguments) closes the pipe: its
-        // SIGPIPE, held back on this thread and taken here, must not end the suite.
+        // Written whole before reading. A program that ends without reading
+        // (bad arguments) closes its end: a socket's send says so, where a
+        // pipe's write would kill the suite with SIGPIPE.
         close(inPipe[0]);
-        sigset_t pipeSignal, previous;
-        sigemptyset(&pipeSignal);
-        sigaddset(&pipeSignal, SIGPIPE);
-        pthread_sigmask(SIG_BLOCK, &pipeSignal, &previous);
-        std::size_t written = 0;
-        while (written < input->size()) {
-            const ssize_t n = write(inPipe[1], input->data() + written, input->size() - written);
-            if (n <= 0) {
-                if (errno == EPIPE) {
-                    const timespec now{0, 0};
-                    sigtimedwait(&pipeSignal, nullptr, &now);
-                } else if (errno != EINTR) {
-                    ADD_FAILURE() << "stdin";
-                }
-                if (errno != EINTR) break;
-                continue;
-            }
-            written += static_cast<std::size_t>(n);
+        for (std::size_t written = 0; written < input->size();) {
+            const ssize_t n = send(inPipe[1], input->data() + written, input->size() - written, MSG_NOSIGNAL);
+            if (n < 0 && errno != EINTR) break;
+            written += static_cast<std::size_t>(std::max<ssize_t>(n, 0));
         }
-        pthread_sigmask(SIG_SETMASK, &previous, nullptr);
         close(inPipe[1]);
     }
 
@@ -1485,8 +1471,8 @@ TEST(CliFleet, BadFleetArgumentsSendNothing)
     for (const auto& [args, message] : cases) {
         std::vector<std::string> full = {"--port", sim.PortPath()};
         full.insert(full.end(), args.begin(), args.end());
-        // More than a pipe holds: the program has ended before it is written.
-        const RunResult run = RunSend(full, false, std::string(1 << 17, '\n') + "black\n");
+        // More than its input holds: the program has ended before it is written.
+        const RunResult run = RunSend(full, false, std::string(1 << 20, '\n') + "black\n");
         EXPECT_EQ(run.status, 2) << message;
         EXPECT_NE(run.err.find(message), std::string::npos) << run.err;
     }
