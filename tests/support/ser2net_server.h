@@ -55,10 +55,11 @@ public:
         bool hangUp = false;         // then the connection is closed
         bool telnet = false;         // answers SET-BAUDRATE and PURGE-DATA
         std::uint32_t setBaud = 0;   // the rate it says it set; 0: the rate asked for
-        std::string held{};          // what its line received before: sent ahead of the
-                                     // next reply, or on PURGE-DATA ahead of the confirmation
+        std::string held{};          // what its line received before each transaction: sent ahead
+                                     // of the reply, or on PURGE-DATA ahead of the confirmation
         std::string reply{};         // sent whenever data comes
         bool neverAccept = false;    // its queue of connections is full: a connect gets no answer
+        int greetingAfterMs = 0;     // the greeting comes this long after the accept
     };
 
     explicit ScriptedServer(Script script);
@@ -83,6 +84,7 @@ private:
     std::atomic<int> connections{0};
     std::thread server;
     std::string telnetInput;  // a command not yet complete
+    std::string holding;      // what is held now
 };
 
 }  // namespace rq::test

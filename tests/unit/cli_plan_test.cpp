@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <map>
 #include <memory>
@@ -222,6 +223,8 @@ TEST(CliPlan, APortListReachesEveryBusAtOnce)
     // One command to one ID on each bus is headed by its port too.
     EXPECT_TRUE(Command({"--port", "A,B", "--id", "1", "black"}).fleet);
     EXPECT_NE(Command({"--port", "A,,B", "black"}).error.find("names an empty port"), std::string::npos);
+    EXPECT_NE(Command({"--port", "/dev/X,", "black"}).error.find("names an empty port"), std::string::npos);
+    EXPECT_EQ(Command({"--port", "A,B,A", "black"}).error, "--port A,B,A names A twice");
     EXPECT_EQ(Script({"--port", "P"}, "--parallel black\n").error,
               "jobs.txt:1: --parallel applies to the whole run: give it on the command line");
     EXPECT_EQ(Script({"--port", "P"}, "--reopen black\n").error,
@@ -391,6 +394,35 @@ TEST(CliRun, ParallelPortsKeepTheirOrderAndEachTransactionWhole)
     const bool aFirst = reporter.summary.find("\nNot succeeded: A ID 3, B ID 3\n") != std::string::npos;
     const bool bFirst = reporter.summary.find("\nNot succeeded: B ID 3, A ID 3\n") != std::string::npos;
     EXPECT_TRUE(aFirst || bFirst) << reporter.summary;
+}
+
+// Port B's ID 1 fails first in time; port A's ID 3, first in the plan, after it.
+class LaterFailureFirstInPlan : public FakeTransactor {
+public:
+    explicit LaterFailureFirstInPlan(std::atomic<bool>& bCounted) : bCounted(bCounted) {}
+    TransactionRecord Transact(const PlannedTransaction& transaction, bool last) override
+    {
+        const std::string at = transaction.request.port + std::to_string(*transaction.request.address);
+        if (at == "B2") bCounted = true;  // B1's failure has been counted
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (at == "A3" && !bCounted && std::chrono::steady_clock::now() < until) std::this_thread::yield();
+        outcomes = {{1, at == "B1" ? Outcome::ChecksumError : Outcome::Success},
+                    {3, at == "A3" ? Outcome::TimedOut : Outcome::Success}};
+        return FakeTransactor::Transact(transaction, last);
+    }
+    std::atomic<bool>& bCounted;
+};
+
+TEST(CliRun, ParallelExitStatusIsTheFirstFailureInThePlansOrder)
+{
+    RecordingReporter reporter;
+    std::atomic<bool> bCounted{false};
+    const Plan plan = Command({"--port", "A,B", "--ids", "1-3", "--keep-going", "black"});
+    EXPECT_EQ(RunPlanInParallel(
+                  plan, [&bCounted](Reporter&) { return std::make_unique<LaterFailureFirstInPlan>(bCounted); },
+                  reporter),
+              kExitTimedOut);
+    EXPECT_TRUE(bCounted);
 }
 
 // A line that goes away after the writes numbered in `lostOnWrites`, is found
@@ -657,8 +689,10 @@ TEST(CliReporters, LogFileHasAHeaderAndEveryLineWithoutColour)
     TransactionRecord record;
     record.resultLine = "result";
     const PlannedTransaction transaction = BrightTo(3);
-    const std::string header = LogHeader("2026-12-08 22:10:03", "/dev/ttyUSB0", 9600, "rq-m4x-send --ids 3 bright 8");
+    const std::string header = LogHeader("2026-12-08 22:10:03", {{"/dev/ttyUSB0", 9600}}, "rq-m4x-send --ids 3 bright 8");
     EXPECT_EQ(header, "==== 2026-12-08 22:10:03  port /dev/ttyUSB0  baud 9600  rq-m4x-send --ids 3 bright 8");
+    EXPECT_EQ(LogHeader("2026-12-08 22:10:03", {{"A", 9600}, {"B", 19200}}, "rq-m4x-send --script s"),
+              "==== 2026-12-08 22:10:03  port A  baud 9600  port B  baud 19200  rq-m4x-send --script s");
     EXPECT_EQ(Written([&](std::FILE* out) {
                   // The reporter closes what it is given: hand it its own stream on the file.
                   std::FILE* own = fdopen(dup(fileno(out)), "a");

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <fstream>
@@ -25,6 +26,7 @@
 #include <pty.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -232,7 +234,7 @@ RunResult RunSend(const std::vector<std::string>& args, bool onTerminal = false,
     }
 
     int inPipe[2] = {-1, -1};
-    if (input && pipe2(inPipe, O_CLOEXEC) != 0) {
+    if (input && socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, inPipe) != 0) {
         ADD_FAILURE() << "pipe";
         return result;
     }
@@ -255,10 +257,15 @@ RunResult RunSend(const std::vector<std::string>& args, bool onTerminal = false,
     close(outWrite);
     close(errPipe[1]);
     if (input) {
-        // Small enough for the pipe's buffer: written whole before reading.
+        // Written whole before reading. A program that ends without reading
+        // (bad arguments) closes its end: a socket's send says so, where a
+        // pipe's write would kill the suite with SIGPIPE.
         close(inPipe[0]);
-        if (write(inPipe[1], input->data(), input->size()) != static_cast<ssize_t>(input->size()))
-            ADD_FAILURE() << "stdin";
+        for (std::size_t written = 0; written < input->size();) {
+            const ssize_t n = send(inPipe[1], input->data() + written, input->size() - written, MSG_NOSIGNAL);
+            if (n < 0 && errno != EINTR) break;
+            written += static_cast<std::size_t>(std::max<ssize_t>(n, 0));
+        }
         close(inPipe[1]);
     }
 
@@ -1464,7 +1471,8 @@ TEST(CliFleet, BadFleetArgumentsSendNothing)
     for (const auto& [args, message] : cases) {
         std::vector<std::string> full = {"--port", sim.PortPath()};
         full.insert(full.end(), args.begin(), args.end());
-        const RunResult run = RunSend(full, false, std::string("black\n"));
+        // More than its input holds: the program has ended before it is written.
+        const RunResult run = RunSend(full, false, std::string(1 << 20, '\n') + "black\n");
         EXPECT_EQ(run.status, 2) << message;
         EXPECT_NE(run.err.find(message), std::string::npos) << run.err;
     }
@@ -1494,11 +1502,15 @@ TEST(CliNetwork, RefusedServerFailsToOpenWithItsPortName)
 
 TEST(CliNetwork, MalformedNetworkNameFailsToOpen)
 {
-    for (const std::string port : {"rfc2217://127.0.0.1", "tcp://127.0.0.1:70000", "rfc2217://:4000"}) {
+    for (const std::string port :
+         {"rfc2217://127.0.0.1", "tcp://127.0.0.1:70000", "tcp://127.0.0.1:65536", "rfc2217://:4000"}) {
         const RunResult run = RunSend({"--quiet", "--port", port, "black"});
         EXPECT_EQ(run.status, 8) << port;
         EXPECT_EQ(run.out, kBlanks + "Open Failed : " + port + " ,9600 \n") << port;
     }
+    // The highest port is one: it is connected to, whatever answers there.
+    const RunResult highest = RunSend({"--port", "tcp://127.0.0.1:65535", "black"});
+    EXPECT_EQ(highest.out.find("Not a network port name"), std::string::npos) << highest.out;
 }
 
 TEST(CliNetwork, LateReplyThroughTheServerTimesOut)
@@ -1574,6 +1586,7 @@ struct ScriptedServerCase {
     int status;
     std::string line;  // a line of the output, after the blanks; PORT stands for the server's port
     int connections;   // the tries the server saw
+    const char* ids = nullptr;  // a run over these IDs, the line kept open
 };
 
 void PrintTo(const ScriptedServerCase& c, std::ostream* out)
@@ -1589,7 +1602,9 @@ TEST_P(CliNetworkScripted, OpensAndAnswersAsTheServerDoes)
     ScriptedServer server(c.script);
     const std::string number = std::to_string(server.TcpPort());
     const std::string port = c.scheme + ("127.0.0.1:" + number);
-    const RunResult run = RunSend({"--port", port, "black"});
+    std::vector<std::string> args = {"--port", port, "black"};
+    if (c.ids) args.insert(args.begin(), {"--ids", c.ids});
+    const RunResult run = RunSend(args);
     EXPECT_EQ(run.status, c.status) << run.out;
     const std::string line = kBlanks + std::regex_replace(c.line, std::regex("PORT"), number);
     const auto lines = Lines(run.out);
@@ -1612,6 +1627,16 @@ INSTANTIATE_TEST_SUITE_P(
         ScriptedServerCase{"InUseTelnet", "rfc2217://", {kTelnetOpening + "Port's device already in use\r\n", true},
                            8, R"(Line in use: the server turned the connection away ("Port's device already in use"))",
                            3},
+        // Words and the close, long after the open: no sign's reply.
+        ScriptedServerCase{"LateRefusal", "tcp://", {"Port already in use\r\n", true, false, 0, "", "", false, 80}, 10,
+                           R"(Line in use: the server turned the connection away ("Port already in use"))", 1},
+        // Its own device is missing: nothing to try again.
+        ScriptedServerCase{"DeviceMissing", "tcp://", {"Device open failure: Value or file not found\r\n", true}, 8,
+                           R"(The server turned the connection away ("Device open failure: Value or file not found"))",
+                           1},
+        ScriptedServerCase{"OverlongSubnegotiation", "rfc2217://",
+                           {kTelnetOpening + "\xFF\xFA\x2C" + std::string(300, '\x65')}, 8,
+                           "The server sent a telnet subnegotiation longer than 64 bytes", 1},
         ScriptedServerCase{"TelnetServerAsRaw", "TCP://", {kTelnetOpening}, 8,
                            "The server speaks telnet (RFC 2217): use rfc2217://127.0.0.1:PORT", 1},
         // A raw port is silent; a sign behind it finds our telnet opening no frame.
@@ -1620,9 +1645,9 @@ INSTANTIATE_TEST_SUITE_P(
         ScriptedServerCase{"AnotherRateSet", "RFC2217://", {kTelnetOpening, false, true, 19200}, 8,
                            "The server set 19200 baud instead of 9600", 1},
         ScriptedServerCase{"NeverAccepts", "tcp://", {"", false, false, 0, "", "", true}, 8, "Connection timed out", 0},
-        // A checksum error the line received before: the purge drops it.
+        // A checksum error the line received before each transaction: the purge drops it.
         ScriptedServerCase{"HeldReplyPurged", "rfc2217://", {kTelnetOpening, false, true, 0, "\xF0", "\x0F"}, 0,
-                           "DATA :  0F", 1}),
+                           "DATA :  0F", 1, "1-2"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(CliNetwork, ServerGoneMidRunEndsTheTransactionAndFailsTheNextOpens)
@@ -1691,6 +1716,10 @@ TEST(CliNetwork, OneScriptOverTwoServersNamesEachTransactionsPort)
     // The log: each transaction whole under its heading (port, line, ID),
     // each line opened once and closed once.
     const auto logLines = Lines(dir.ReadFile("station.log"));
+    ASSERT_FALSE(logLines.empty());
+    // The header names both lines.
+    const std::string both = "  port " + rfc2217.PortName() + "  baud 9600  port " + raw.PortName() + "  baud 9600  ";
+    EXPECT_NE(logLines[0].find(both + "rq-m4x-send "), std::string::npos) << logLines[0];
     std::string heading;
     std::vector<std::string> transactions, openedAndClosed;
     for (const std::string& line : logLines) {
