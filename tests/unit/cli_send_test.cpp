@@ -197,7 +197,7 @@ RunResult RunSend(const std::vector<std::string>& args, bool onTerminal = false,
 // the test.
 RunResult RunSend(const std::vector<std::string>& args, bool onTerminal = false,
                   const std::optional<std::string>& input = std::nullopt, const std::string& outputPath = {},
-                  rlim_t fileSizeLimit = 0, bool errorOnTerminal = false)
+                  rlim_t fileSizeLimit = 0, bool errorOnTerminal = false, int interruptAfterMs = 0)
 {
     RunResult result;
     std::vector<std::string> words = {RQ_SEND_EXECUTABLE};
@@ -269,7 +269,11 @@ RunResult RunSend(const std::vector<std::string>& args, bool onTerminal = false,
         close(inPipe[1]);
     }
 
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    const auto started = std::chrono::steady_clock::now();
+    const auto deadline = started + std::chrono::seconds(60);
+    // Ctrl+C as a terminal delivers it, once, that long after the start.
+    auto interruptAt = interruptAfterMs > 0 ? started + std::chrono::milliseconds(interruptAfterMs)
+                                            : std::chrono::steady_clock::time_point::max();
     pollfd fds[2] = {{outRead, POLLIN, 0}, {errPipe[0], POLLIN, 0}};
     std::string* sinks[2] = {&result.out, &result.err};
     int open = 2;
@@ -281,7 +285,14 @@ RunResult RunSend(const std::vector<std::string>& args, bool onTerminal = false,
             ADD_FAILURE() << "rq-m4x-send did not finish";
             break;
         }
-        if (poll(fds, 2, static_cast<int>(left.count())) < 0) continue;
+        if (std::chrono::steady_clock::now() >= interruptAt) {
+            kill(pid, SIGINT);
+            interruptAt = std::chrono::steady_clock::time_point::max();
+        }
+        const auto untilInterrupt = std::chrono::duration_cast<std::chrono::milliseconds>(
+            interruptAt - std::min(interruptAt, std::chrono::steady_clock::now()));
+        if (poll(fds, 2, static_cast<int>(std::min(left, untilInterrupt + std::chrono::milliseconds(1)).count())) < 0)
+            continue;
         for (int i = 0; i < 2; ++i) {
             if (fds[i].fd < 0 || fds[i].revents == 0) continue;
             char buffer[4096];
@@ -1754,5 +1765,98 @@ TEST(CliNetwork, AnRfc2217OpenRightAfterAnotherConnectionToTheSameLineSucceeds)
     const RunResult run = RunSend({"--quiet", "--script", dir.Path() + "/station.txt"});
     EXPECT_EQ(run.status, 0) << run.out << run.err;
     EXPECT_EQ(sim.RecordedFrames(), (std::vector<std::string>{"A1 07 F8 01 63 04 51", "A1 08 F7 01 43 FF E3 51"}));
+}
+#endif
+
+#ifndef _WIN32
+// A bus of eight where sign 3 answers 60 ms after the reply wait, sign 5
+// answers F1 and sign 7 is absent: every sign's result is its own, whatever
+// the line and however it is held.
+struct OwnResultCase {
+    const char* name;
+    const char* via;  // "pty", "rfc2217", "tcp"
+    bool reopen;
+    bool twoBuses;  // the same bus on a second line, both at once
+};
+
+class CliOwnResults : public ::testing::TestWithParam<OwnResultCase> {};
+
+TEST_P(CliOwnResults, ALateSignAFailingAndAnAbsentOneShiftNoOtherResult)
+{
+    const OwnResultCase& c = GetParam();
+    const std::vector<std::string> bus = {"--ids", "1-6,8", "--delay", "3:560", "--fail", "5:F1"};
+    std::vector<std::unique_ptr<SimController>> sims;
+    std::vector<std::unique_ptr<Ser2netServer>> servers;
+    std::string ports;
+    for (int b = 0; b < (c.twoBuses ? 2 : 1); ++b) {
+        sims.push_back(std::make_unique<SimController>(bus));
+        std::string port = sims.back()->PortPath();
+        if (std::string(c.via) != "pty") {
+            servers.push_back(std::make_unique<Ser2netServer>(
+                port, std::string(c.via) == "rfc2217" ? Ser2netServer::Mode::Rfc2217 : Ser2netServer::Mode::Raw));
+            port = servers.back()->PortName();
+        }
+        ports += (ports.empty() ? "" : ",") + port;
+    }
+    std::vector<std::string> args = {"--json", "--keep-going", "--port", ports, "--ids", "1-8", "black"};
+    if (c.reopen) args.insert(args.begin(), "--reopen");
+    const RunResult run = RunSend(args);
+    EXPECT_EQ(run.status, 7) << run.out << run.err;
+    const std::map<int, std::string> expected = {{1, "success"}, {2, "success"}, {3, "timed out"},
+                                                 {4, "success"}, {5, "undefined instruction"},
+                                                 {6, "success"}, {7, "timed out"}, {8, "success"}};
+    std::map<std::string, std::map<int, std::string>> outcomes;
+    for (const std::string& line : Lines(run.out)) {
+        const auto record = nlohmann::json::parse(line);
+        outcomes[record["port"]][record["id"].get<int>()] = record["outcome"];
+    }
+    ASSERT_EQ(outcomes.size(), sims.size()) << run.out;
+    for (const auto& [port, results] : outcomes) EXPECT_EQ(results, expected) << port << "\n" << run.out;
+    const std::string perBus = std::to_string(8 * sims.size());
+    EXPECT_NE(run.err.find("Transactions: " + perBus + "\nSuccess: " + std::to_string(5 * sims.size())),
+              std::string::npos) << run.err;
+    for (const auto& sim : sims) EXPECT_EQ(sim->RecordedFrames().size(), 8u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cli, CliOwnResults,
+    ::testing::Values(OwnResultCase{"KeptOpen", "pty", false, false}, OwnResultCase{"Reopened", "pty", true, false},
+                      OwnResultCase{"Rfc2217KeptOpen", "rfc2217", false, false},
+                      OwnResultCase{"Rfc2217Reopened", "rfc2217", true, false},
+                      OwnResultCase{"RawTcpKeptOpen", "tcp", false, false},
+                      OwnResultCase{"RawTcpReopened", "tcp", true, false},
+                      OwnResultCase{"TwoBusesAtOnce", "pty", false, true},
+                      OwnResultCase{"TwoServersAtOnce", "rfc2217", false, true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(CliNetwork, AServerThatClosesAfterEachReplyIsOpenedAgainForEachFrame)
+{
+    SimController sim({"--listen", "tcp://127.0.0.1:0", "--short-connection", "--ids", "1-8"});
+    const RunResult run = RunSend({"--quiet", "--port", sim.PortPath(), "--ids", "1-8", "black"});
+    EXPECT_EQ(run.status, 0) << run.out << run.err;
+    EXPECT_EQ(SummaryLine(run.out, "Success:"), "Success: 8") << run.out;
+    EXPECT_EQ(sim.RecordedFrames().size(), 8u);
+}
+
+TEST(CliFleet, CtrlCFinishesTheFrameUnderWayAndRecordsTheRun)
+{
+    // Each transaction takes at least 200 ms: the interrupt comes during the third.
+    SimController sim({"--ids", "1-40", "--delay", "200"});
+    WorkDir dir;
+    const RunResult run = RunSend({"--json", "--keep-going", "--log", dir.Path() + "/station.log", "--port",
+                                   sim.PortPath(), "--ids", "1-40", "black"},
+                                  false, std::nullopt, {}, 0, false, 500);
+    EXPECT_EQ(run.status, 130) << run.out << run.err;
+    const auto records = Lines(run.out);
+    // Each frame on the wire has its record, and the last ended as usual.
+    EXPECT_EQ(records.size(), sim.RecordedFrames().size()) << run.out;
+    ASSERT_GE(records.size(), 2u);
+    EXPECT_LT(records.size(), 40u);
+    EXPECT_EQ(nlohmann::json::parse(records.back())["outcome"], "success");
+    EXPECT_NE(run.err.find("Not sent: " + std::to_string(40 - records.size()) + " (the run was interrupted)\n"),
+              std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("Interrupted: "), std::string::npos) << run.err;
+    const std::string log = dir.ReadFile("station.log");
+    EXPECT_NE(log.find("Close: " + sim.PortPath()), std::string::npos) << log;
 }
 #endif
