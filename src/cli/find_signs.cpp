@@ -202,8 +202,9 @@ int RunFindSigns(const Arguments& arguments, const FindPlan& plan, const std::st
             PrintText(stderr, "rq-m4x-send: cannot open the log file " + *arguments.log + "\n");
             return kExitBadArguments;
         }
-        const std::string header = LogHeader(LogHeaderTime(wxDateTime::Now()), plan.ports.front(),
-                                             plan.search.bauds.front(), commandLine);
+        std::vector<LoggedLine> lines;
+        for (const std::string& port : plan.ports) lines.push_back({port, plan.search.bauds.front()});
+        const std::string header = LogHeader(LogHeaderTime(wxDateTime::Now()), lines, commandLine);
         log = std::make_unique<LogFileReporter>(file, header, true, "", plan.ports.size() > 1);
     }
 

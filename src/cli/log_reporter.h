@@ -5,13 +5,16 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "cli/human_reporter.h"
 #include "serial/log_line.h"
 
 namespace rq::cli {
 
-// The header line: "==== <date time>  port <port>  baud <baud>  <command line>".
+// The header line: "==== <date time>  port <port>  baud <baud>  <command line>",
+// with a "port <port>  baud <baud>" for each line of a run over several.
+using rq::serial::LoggedLine;
 using rq::serial::LogHeader;
 using rq::serial::LogHeaderTime;
 

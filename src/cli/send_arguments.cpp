@@ -220,7 +220,8 @@ Options:
                   summary goes to standard error
   --log FILE      append the log lines of every transaction (as printed, without
                   colours, never shortened by --quiet) to FILE, after a header
-                  line with the date, port, baud rate and command line
+                  line with the date, each port and its baud rate, and the
+                  command line
   --from DIR      take port, baud rate, ID addressing and the last values from
                   the window's working directory DIR (Config/Config.ini and the
                   selected profile in Modes/); options and arguments given here
@@ -283,7 +284,9 @@ Exit status:
      a device server that closed the connection); the system's reason is
      the result line
 With --repeat, --ids or --script, 0 when every transaction succeeded, else
-the status of the first one that did not. Bad arguments include a malformed
+the status of the first one that did not, in the order the command line or
+the script gives them (with --parallel too, whichever port failed first in
+time). Bad arguments include a malformed
 --ids list, a mistake on any line of a script and a log file that cannot be
 opened. An ID that no controller answers to gives 7.
 

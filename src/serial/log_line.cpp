@@ -36,9 +36,11 @@ wxString BannerText(const wxString& title)
     return "               =========  " + title + "  =========";
 }
 
-std::string LogHeader(const std::string& localTime, const std::string& port, int baud, const std::string& what)
+std::string LogHeader(const std::string& localTime, const std::vector<LoggedLine>& lines, const std::string& what)
 {
-    return "==== " + localTime + "  port " + port + "  baud " + std::to_string(baud) + "  " + what;
+    std::string header = "==== " + localTime;
+    for (const LoggedLine& line : lines) header += "  port " + line.port + "  baud " + std::to_string(line.baud);
+    return header + "  " + what;
 }
 
 std::string LogHeaderTime(const wxDateTime& time)

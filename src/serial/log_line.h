@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include <wx/datetime.h>
 #include <wx/string.h>
@@ -59,8 +60,13 @@ wxString HexDump(const std::uint8_t* bytes, std::size_t count);
 wxString BannerText(const wxString& title);
 
 // What heads each run (rq-m4x-send --log) or each transaction (the window's
-// log file) in a log file: "==== <date time>  port <port>  baud <baud>  <what>".
-std::string LogHeader(const std::string& localTime, const std::string& port, int baud, const std::string& what);
+// log file) in a log file: "==== <date time>  port <port>  baud <baud>  <what>",
+// with a "port <port>  baud <baud>" for each line a run goes over.
+struct LoggedLine {
+    std::string port;
+    int baud;
+};
+std::string LogHeader(const std::string& localTime, const std::vector<LoggedLine>& lines, const std::string& what);
 // The local date and time of such a header: "2026-12-08 22:20:20".
 std::string LogHeaderTime(const wxDateTime& time);
 

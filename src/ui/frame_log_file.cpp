@@ -43,7 +43,7 @@ void RQ_M4TFrame::OpenLogRecord(const wxString& title)
         logRecordReason = SystemReason(errno);
         return;
     }
-    const std::string header = rq::serial::LogHeader(rq::serial::LogHeaderTime(wxDateTime::Now()), comPort, baud,
+    const std::string header = rq::serial::LogHeader(rq::serial::LogHeaderTime(wxDateTime::Now()), {{comPort, baud}},
                                                      title.utf8_string());
     WriteLogRecord(header);
 }
