@@ -38,10 +38,22 @@ public:
         // The worker's one time-stamped orange line: bytes dropped before the
         // frame, a late answer to a probe before it.
         if (colour == rq::serial::ORANGE && text.compare(0, blank.size(), blank) != 0) lateBytes = true;
+        // The answer's time: from the frame's write to the reply's first byte.
+        if (colour == rq::serial::GREEN) writtenAt = rq::serial::PrefixTimeMs(text);
+        if (colour == rq::serial::BLUE) readAt = rq::serial::PrefixTimeMs(text);
         if (shared) lines.push_back({text, colour, bold});
     }
     // Whether the last probe's lines told of bytes dropped; cleared.
     bool TakeLateBytes() { return std::exchange(lateBytes, false); }
+    // The last probe's answer time as its lines stamp it; cleared.
+    std::optional<double> TakeReplyMs()
+    {
+        std::optional<double> ms;
+        if (writtenAt && readAt) ms = *readAt >= *writtenAt ? *readAt - *writtenAt : *readAt + 86400000.0 - *writtenAt;
+        writtenAt.reset();
+        readAt.reset();
+        return ms;
+    }
     void TransactionFinished(const PlannedTransaction& transaction, const TransactionRecord& record) override
     {
         if (!shared) return;
@@ -71,6 +83,7 @@ private:
     std::vector<HeldLine> lines;
     const std::string blank = rq::serial::BlankPrefix().utf8_string();
     bool lateBytes = false;
+    std::optional<double> writtenAt, readAt;
 };
 
 // The progress line on a terminal: probes done of all ports, signs found.
@@ -141,7 +154,7 @@ void SearchPort(const FindPlan& plan, PortSearch& search, Reporter* log, std::mu
         const TransactionRecord record = session.Transact(transaction, false);
         held.TransactionFinished(transaction, record);
         ProbeAnswer answer;
-        answer.replyMs = record.milliseconds;
+        answer.replyMs = held.TakeReplyMs().value_or(record.milliseconds);
         answer.elapsedMs = record.milliseconds;
         answer.lateBytes = held.TakeLateBytes();
         if (record.reply && !record.reply->empty()) {

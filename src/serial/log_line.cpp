@@ -1,5 +1,7 @@
 #include "serial/log_line.h"
 
+#include <cstdio>
+
 namespace rq::serial {
 
 wxString TimePrefix(const wxDateTime& time)
@@ -9,6 +11,14 @@ wxString TimePrefix(const wxDateTime& time)
     return wxString::Format("%.2d:%.2d:%.2d.%.3d     ", static_cast<int>(local.hour),
                             static_cast<int>(local.min), static_cast<int>(local.sec),
                             static_cast<int>(local.msec));
+}
+
+std::optional<double> PrefixTimeMs(const std::string& line)
+{
+    int hours = 0, minutes = 0, seconds = 0, millis = 0;
+    if (line.size() < 12 || std::sscanf(line.c_str(), "%2d:%2d:%2d.%3d", &hours, &minutes, &seconds, &millis) != 4)
+        return std::nullopt;
+    return ((hours * 60.0 + minutes) * 60.0 + seconds) * 1000.0 + millis;
 }
 
 wxString BlankPrefix()

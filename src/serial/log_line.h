@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -52,6 +53,9 @@ constexpr int TIME_PREFIX_WIDTH = 17;
 
 // "hh:mm:ss.mmm" of the local time followed by five blanks.
 wxString TimePrefix(const wxDateTime& time);
+// The time of a time-stamped line, in milliseconds since midnight; none for a
+// line with the blank prefix.
+std::optional<double> PrefixTimeMs(const std::string& line);
 // TIME_PREFIX_WIDTH blanks, for lines that carry no time.
 wxString BlankPrefix();
 // " %.2X" per byte, all on one line; the caller puts "DATA : " in front.

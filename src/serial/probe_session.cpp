@@ -55,6 +55,7 @@ ProbeAnswer ProbeSession::Probe(std::optional<std::uint8_t> id, int baud, int wa
         return answer;
     }
     bool failedOpen = false;
+    std::optional<double> writtenAt, readAt;  // as the lines stamp them
     for (bool finished = false; !finished;) {
         std::unique_ptr<wxEvent> event;
         {
@@ -75,6 +76,8 @@ ProbeAnswer ProbeSession::Probe(std::optional<std::uint8_t> id, int baud, int wa
                 failedOpen = true;
                 answer.kind = ProbeAnswer::Kind::LineFailed;
             }
+            if (DecodeColour(posted->GetInt()) == GREEN) writtenAt = PrefixTimeMs(text.utf8_string());
+            if (DecodeColour(posted->GetInt()) == BLUE) readAt = PrefixTimeMs(text.utf8_string());
             // Bytes dropped before the frame: a late answer to a probe before.
             if (DecodeColour(posted->GetInt()) == ORANGE && !text.StartsWith(BlankPrefix())) answer.lateBytes = true;
             // The system's reason follows a failed open or ends a lost line.
@@ -86,6 +89,7 @@ ProbeAnswer ProbeSession::Probe(std::optional<std::uint8_t> id, int baud, int wa
                 answer.kind = ProbeAnswer::Kind::Answered;
                 answer.status = reply[0];
                 answer.replyMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+                if (writtenAt && readAt && *readAt >= *writtenAt) answer.replyMs = *readAt - *writtenAt;
             }
             break;
         }
