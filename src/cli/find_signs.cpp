@@ -15,6 +15,7 @@
 #include "cli/console.h"
 #include "cli/json_reporter.h"
 #include "cli/log_reporter.h"
+#include "cli/progress_reporter.h"
 #include "cli/send_run.h"
 #include "cli/send_session.h"
 #include "protocol/probe.h"
@@ -86,7 +87,8 @@ private:
     std::optional<double> writtenAt, readAt;
 };
 
-// The progress line on a terminal: probes done of all ports, signs found.
+// The progress line on a terminal: probes done of all ports, signs found,
+// time elapsed and left, written over as rq-m4x-send's other runs do.
 class ProgressLine {
 public:
     ProgressLine(std::FILE* out, std::size_t total) : out(out), total(total), start(std::chrono::steady_clock::now()) {}
@@ -98,22 +100,21 @@ public:
         ++done;
         signs += moreFound;
         if (!out) return;
-        const long seconds = static_cast<long>(
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
-        char text[96];
-        std::snprintf(text, sizeof text, "\r%zu/%zu  found %zu  elapsed %ld:%02ld ", done, std::max(done, total),
-                      signs, seconds / 60, seconds % 60);
-        std::fputs(text, out);
+        const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        std::string text = ProgressReporter::Text(done, std::max(done, total), 0, elapsed);
+        // "12/257  found 1  elapsed 0:02  left 0:31"
+        text.replace(text.find("failed 0"), 8, "found " + std::to_string(signs));
+        PrintText(out, "\r" + text + std::string(text.size() < shown ? shown - text.size() : 0, ' '));
         std::fflush(out);
-        shown = true;
+        shown = text.size();
     }
     void Erase()
     {
         std::lock_guard<std::mutex> lock(mutex);
-        if (!out || !shown) return;
-        std::fputs("\r\033[K", out);
+        if (!out || shown == 0) return;
+        PrintText(out, "\r" + std::string(shown, ' ') + "\r");
         std::fflush(out);
-        shown = false;
+        shown = 0;
     }
 
 private:
@@ -122,7 +123,7 @@ private:
     std::size_t total;
     std::size_t done = 0;
     std::size_t signs = 0;
-    bool shown = false;
+    std::size_t shown = 0;  // the length of the line on the terminal
     const std::chrono::steady_clock::time_point start;
 };
 
