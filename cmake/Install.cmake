@@ -60,6 +60,10 @@ endif()
 
 # Manual pages and the Debian changelog.
 include(cmake/Docs.cmake)
+# Who holds the rights to each part, in Debian's machine-readable form; the
+# Windows zip and installer carry the same file as copyright.txt.
+install(FILES ${CMAKE_SOURCE_DIR}/data/debian/copyright
+  DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${RQ_PACKAGE} COMPONENT ${RQ_INSTALL_COMPONENT})
 
 # ---- Debian package ----
 set(CPACK_GENERATOR DEB)
