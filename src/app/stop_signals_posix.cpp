@@ -29,7 +29,8 @@ void OnStopSignal(int)
 
 void CloseTopWindow()
 {
-    // A running transaction vetoes the close; a second Ctrl-C tries again.
+    // A running transaction vetoes the close: a second Ctrl-C then ends the
+    // process as it would have without this handler.
     if (wxWindow* window = wxTheApp ? wxTheApp->GetTopWindow() : nullptr) window->Close();
 }
 
@@ -49,7 +50,7 @@ void CloseWindowOnStopSignals()
     // started in the background.
     struct sigaction action {};
     action.sa_handler = &OnStopSignal;
-    action.sa_flags = SA_RESTART;
+    action.sa_flags = SA_RESTART | SA_RESETHAND;
     sigemptyset(&action.sa_mask);
     for (const int stop : {SIGINT, SIGTERM}) sigaction(stop, &action, nullptr);
 }
