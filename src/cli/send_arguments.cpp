@@ -260,8 +260,8 @@ Exit status:
   10  the line went away during the transaction (a USB adapter pulled
       out, a device server that closed the connection); the system's
       reason is the result line
-  130 interrupted (Ctrl+C, SIGTERM): the transactions under way
-      finished and were recorded, the rest were not sent
+  130  interrupted (Ctrl+C, SIGTERM): the transactions under way
+       finished and were recorded, the rest were not sent
 With --repeat, --ids or --script, 0 when every transaction succeeded, else
 the status of the first one that did not, in the order the command line or
 the script gives them (with --parallel too, whichever port failed first in
