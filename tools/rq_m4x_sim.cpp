@@ -17,6 +17,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <thread>
 
 #include "sim/board.h"
@@ -29,7 +30,6 @@ using rq::sim::Options;
 using rq::sim::ParseOptions;
 using rq::sim::Simulator;
 using rq::sim::USAGE;
-using rq::sim::Usage;
 
 int main(int argc, char** argv)
 {
@@ -44,8 +44,9 @@ int main(int argc, char** argv)
         }
     }
     Options options;
-    if (!ParseOptions(argc, argv, options)) {
-        Usage();
+    std::string error;
+    if (!ParseOptions(argc, argv, options, error)) {
+        std::fprintf(stderr, "rq-m4x-sim: %s\n", error.c_str());
         return 2;
     }
     // Without a terminal only a TCP line can be served.

@@ -14,6 +14,10 @@ namespace rq::sim {
 struct Board {
     std::mutex mutex;
     std::map<int, SignState> signs;  // by ID; -1 for the lone sign without --ids
+    // On a bus, the last frame that failed the checks, which no sign could
+    // take as its own, and the status the bus answered (-1: none).
+    std::string lastBusFrame;
+    int lastBusStatus = -1;
     std::atomic<unsigned> changes{0};
 };
 

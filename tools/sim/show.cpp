@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <map>
 #include <cstdlib>
 #include <cstring>
 #include <optional>
@@ -130,16 +131,20 @@ private:
     void Update(std::int64_t now, bool relayout)
     {
         dirty.clear();
-        std::lock_guard lock(board.mutex);
-        if (panels.size() != board.signs.size()) {
-            panels.assign(board.signs.size(), Panel{});
+        // Copied under the lock, drawn outside it: the line never waits for a picture.
+        {
+            std::lock_guard lock(board.mutex);
+            signs = board.signs;
+        }
+        if (panels.size() != signs.size()) {
+            panels.assign(signs.size(), Panel{});
             relayout = true;
         }
         nextChange = -1;
         int y = MARGIN;
         int widest = 0;
         std::size_t index = 0;
-        for (const auto& [key, sign] : board.signs) {
+        for (const auto& [key, sign] : signs) {
             Panel& panel = panels[index];
             LightDots(sign, font, now, scratch);
             if (relayout || scratch.width != panel.dots.width || scratch.height != panel.dots.height ||
@@ -290,6 +295,7 @@ private:
     wxTimer timer;
     wxFont textFont;
     std::vector<Panel> panels;
+    std::map<int, SignState> signs;  // as the board held them at the last step
     PanelDots scratch;  // the dots of the step being drawn; swapped with a panel's
     std::vector<wxRect> dirty;
     unsigned seenChanges = ~0u;
