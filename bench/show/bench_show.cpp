@@ -8,8 +8,14 @@
 // (scrolling), a short one (still), the short one blinking 500/500 ms.
 // Prints each as per cent of one core.
 //
+// With --latency it measures instead what drawing costs the answers: a fresh
+// `rq-m4x-sim --ids 1-16` with 16 panels of 1024 x 256 dots and a scrolling
+// text, plain, with --show and with --snapshot, and N brightness frames to
+// IDs 1..16 in turn, each timed from its write to its reply on the terminal.
+// Prints the median and worst transaction and the replies later than 1 s.
+//
 // usage: bench_show [--seconds N] [--runs N] [--no-wm] [--sim PATH]
-//                   [--screenshot FILE.png]
+//                   [--screenshot FILE.png] [--latency [--transactions N]]
 //   --seconds  length of each measurement (default 10)
 //   --runs     measurements per case; the median is printed (default 1)
 //   --sim      another rq-m4x-sim to measure, e.g. an older build
@@ -24,6 +30,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -31,6 +38,7 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <termios.h>
 #include <poll.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -162,6 +170,78 @@ bool Send(const std::string& port, const std::vector<std::string>& command)
     return pid > 0 && Wait(pid) == 0;
 }
 
+// One brightness frame to `id` on the terminal, timed from the write to the
+// reply; -1 when no reply came within a second.
+double TimeTransaction(int fd, int id)
+{
+    const std::uint8_t frame[] = {0xA1, 0x08, 0xF7, static_cast<std::uint8_t>(id), 0x43, 0x08,
+                                  static_cast<std::uint8_t>(0xA1 + 0x08 + 0xF7 + id + 0x43 + 0x08), 0x51};
+    std::uint8_t byte = 0;
+    while (read(fd, &byte, 1) == 1) {
+    }
+    const auto start = Clock::now();
+    if (write(fd, frame, sizeof frame) != static_cast<ssize_t>(sizeof frame)) return -1;
+    pollfd entry{fd, POLLIN, 0};
+    if (poll(&entry, 1, 1000) != 1 || read(fd, &byte, 1) != 1) return -1;
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+int MeasureLatency(const std::string& sim, int transactions)
+{
+    std::printf("rq-m4x-sim --ids 1-16: 16 panels of 1024 x 256 dots, scrolling, %d brightness frames\n", transactions);
+    std::printf("%-12s %10s %10s %9s\n", "case", "median", "worst", "late");
+    char folder[] = "/tmp/rq-bench-snapshots-XXXXXX";
+    if (!mkdtemp(folder)) return 1;
+    const std::vector<std::pair<const char*, std::vector<std::string>>> cases = {
+        {"plain", {}}, {"--show", {"--show"}}, {"--snapshot", {"--snapshot", folder}}};
+    int status = 0;
+    for (const auto& [name, extra] : cases) {
+        std::vector<std::string> args = {sim, "--ids", "1-16"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        std::string port;
+        pid_t simPid = SpawnReading(args, port, false);
+        // A sign that the drawing made miss its set-up is said, not fatal:
+        // that is what is measured.
+        const auto sendAll = [&](const std::vector<std::string>& command) {
+            std::vector<std::string> send = {RQ_SEND_EXECUTABLE, "--port", port, "--ids", "1-16", "--keep-going"};
+            send.insert(send.end(), command.begin(), command.end());
+            const pid_t pid = Spawn(send);
+            const int status = pid > 0 ? Wait(pid) : -1;
+            if (status != 0) std::fprintf(stderr, "bench_show: %s: %s ended with %d\n", name, command[0].c_str(), status);
+            return status >= 0 && status != 2;
+        };
+        const int fd = port.empty() ? -1 : open(port.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        termios settings{};
+        if (fd < 0 || tcgetattr(fd, &settings) != 0 || !sendAll({"led", "1024", "256", "P10", "0", "15"}) ||
+            !sendAll({"message", WIDE_TEXT})) {
+            std::fprintf(stderr, "bench_show: %s: the simulator or rq-m4x-send failed\n", name);
+            if (fd >= 0) close(fd);
+            Stop(simPid);
+            status = 1;
+            continue;
+        }
+        cfmakeraw(&settings);
+        tcsetattr(fd, TCSANOW, &settings);
+        std::this_thread::sleep_for(std::chrono::milliseconds(SETTLE_MS));
+        std::vector<double> times;
+        int late = 0;
+        for (int i = 0; i < transactions; ++i) {
+            const double ms = TimeTransaction(fd, 1 + i % 16);
+            if (ms < 0) ++late;
+            else times.push_back(ms);
+            // A late reply must not pass for the next frame's.
+            if (ms < 0) std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        }
+        close(fd);
+        Stop(simPid);
+        std::sort(times.begin(), times.end());
+        std::printf("%-12s %7.2f ms %7.2f ms %9d\n", name, Median(times), times.empty() ? 0.0 : times.back(), late);
+        std::fflush(stdout);
+    }
+    std::filesystem::remove_all(folder);
+    return status;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -171,6 +251,8 @@ int main(int argc, char** argv)
     bool withWm = true;
     std::string sim = RQ_SIM_EXECUTABLE;
     std::string screenshot;
+    bool latency = false;
+    int transactions = 200;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const bool hasValue = i + 1 < argc;
@@ -179,9 +261,12 @@ int main(int argc, char** argv)
         else if (arg == "--sim" && hasValue) sim = argv[++i];
         else if (arg == "--screenshot" && hasValue) screenshot = argv[++i];
         else if (arg == "--no-wm") withWm = false;
+        else if (arg == "--latency") latency = true;
+        else if (arg == "--transactions" && hasValue) transactions = std::max(1, std::atoi(argv[++i]));
         else {
             std::fprintf(stderr,
-                         "usage: bench_show [--seconds N] [--runs N] [--no-wm] [--sim PATH] [--screenshot FILE]\n");
+                         "usage: bench_show [--seconds N] [--runs N] [--no-wm] [--sim PATH] [--screenshot FILE]\n"
+                         "                  [--latency [--transactions N]]\n");
             return 2;
         }
     }
@@ -205,6 +290,13 @@ int main(int argc, char** argv)
     if (withWm && wm <= 0) std::fprintf(stderr, "bench_show: no openbox; measuring without a window manager\n");
     // Give the window manager a moment to take the screen.
     if (wm > 0) std::this_thread::sleep_for(std::chrono::milliseconds(500));
+
+    if (latency) {
+        const int measured = MeasureLatency(sim, transactions);
+        Stop(wm);
+        Stop(xvfb);
+        return measured;
+    }
 
     const std::vector<Case> cases = {
         {"scrolling", {{"message", WIDE_TEXT}}},
