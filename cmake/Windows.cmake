@@ -38,7 +38,7 @@ target_sources(rq-m4x-led-test PRIVATE ${RQ_RESOURCE_SCRIPT})
 # windres finds the .ico files named in the script through its include path.
 set_property(SOURCE ${RQ_RESOURCE_SCRIPT} APPEND PROPERTY INCLUDE_DIRECTORIES ${RQ_ICON_DIR})
 set_property(SOURCE ${RQ_RESOURCE_SCRIPT} APPEND PROPERTY OBJECT_DEPENDS ${RQ_ICONS})
-# The executables carry the version resource (src/app/version.rc).
+# The executables carry the version resource (src/platform/version.rc).
 if(TARGET rq-m4x-send)
   target_sources(rq-m4x-send PRIVATE ${CMAKE_SOURCE_DIR}/tools/rq_m4x_send.rc)
 endif()
@@ -101,6 +101,7 @@ add_custom_target(windows_zip
   COMMAND ${CMAKE_COMMAND} -E rm -rf ${RQ_PACKAGE_DIR}/Config
   COMMAND ${CMAKE_COMMAND} -E make_directory ${RQ_PACKAGE_DIR}/fonts
   ${RQ_FONT_COPY}
+  COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_SOURCE_DIR}/data/debian/copyright ${RQ_PACKAGE_DIR}/copyright.txt
   COMMAND ${CMAKE_COMMAND} -E chdir ${CMAKE_BINARY_DIR}/package
           ${CMAKE_COMMAND} -E tar cf ${RQ_PACKAGE_ZIP} --format=zip ${RQ_PACKAGE_NAME}
   DEPENDS ${RQ_PACKAGE_PROGRAMS} rq_runtime

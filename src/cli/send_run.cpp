@@ -1,6 +1,7 @@
 #include "cli/send_run.h"
 
 #include <atomic>
+#include <cstdint>
 #include <mutex>
 #include <thread>
 
@@ -9,6 +10,9 @@
 namespace rq::cli {
 
 namespace {
+
+std::atomic<bool> stopRequested{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
 
 bool SameLine(const Request& a, const Request& b)
 {
@@ -22,17 +26,23 @@ struct RunState {
     std::size_t sent = 0;
     std::atomic<bool> stopped{false};
     bool namePorts = false;  // failures are listed by port and ID
+    // The exit status is the first failure in the plan's order, whichever
+    // port's failure came first in time: the same run gives the same status.
+    const PlannedTransaction* planStart = nullptr;
+    std::pair<std::ptrdiff_t, int> firstFailureAt{PTRDIFF_MAX, 0};
+    int firstFailureStatus = kExitSuccess;
 };
 
 // The transactions of one port (or of the whole plan), in order.
 void RunTransactions(const std::vector<const PlannedTransaction*>& transactions, bool keepGoing,
                      Transactor& transactor, Reporter& reporter, RunState& state)
 {
-    for (std::size_t t = 0; t < transactions.size() && !state.stopped; ++t) {
+    const auto stopping = [&state] { return state.stopped || stopRequested; };
+    for (std::size_t t = 0; t < transactions.size() && !stopping(); ++t) {
         const PlannedTransaction& transaction = *transactions[t];
         const bool lastOfLine =
             t + 1 == transactions.size() || !SameLine(transactions[t + 1]->request, transaction.request);
-        for (int i = 0; i < transaction.request.repeat && !state.stopped; ++i) {
+        for (int i = 0; i < transaction.request.repeat && !stopping(); ++i) {
             reporter.TransactionStarted(transaction);
             const TransactionRecord record =
                 transactor.Transact(transaction, lastOfLine && i + 1 == transaction.request.repeat);
@@ -41,6 +51,13 @@ void RunTransactions(const std::vector<const PlannedTransaction*>& transactions,
             state.tally.Add(record.outcome, record.milliseconds, transaction.request.address,
                             state.namePorts ? transaction.request.port : std::string());
             ++state.sent;
+            const std::pair<std::ptrdiff_t, int> at{transactions[t] - state.planStart, i};
+            // Never sent: the loss before it, earlier on its line, has the status.
+            const bool failed = record.outcome != Outcome::Success && record.outcome != Outcome::NotSent;
+            if (failed && at < state.firstFailureAt) {
+                state.firstFailureAt = at;
+                state.firstFailureStatus = ExitStatusOf(record.outcome);
+            }
             if (record.outcome != Outcome::Success && !keepGoing) state.stopped = true;
         }
     }
@@ -49,10 +66,35 @@ void RunTransactions(const std::vector<const PlannedTransaction*>& transactions,
 
 int Finish(const Plan& plan, RunState& state, Reporter& reporter)
 {
-    if (plan.summary)
-        reporter.RunFinished(plan.fleet ? state.tally.FleetSummary(plan.Total() - state.sent) : state.tally.Summary());
-    return state.tally.ExitStatus();
+    const bool interrupted = stopRequested;
+    const std::size_t notReached = plan.Total() - state.sent;
+    if (plan.summary && plan.fleet)
+        reporter.RunFinished(state.tally.FleetSummary(notReached, interrupted));
+    else if (plan.summary)
+        reporter.RunFinished(state.tally.Summary() + state.tally.NotSentLines(notReached, interrupted));
+    else if (interrupted)
+        reporter.RunFinished(state.tally.NotSentLines(notReached, interrupted));
+    return interrupted ? kExitInterrupted : state.firstFailureStatus;
 }
+
+}  // namespace
+
+void RequestStop()
+{
+    stopRequested = true;
+}
+
+bool StopRequested()
+{
+    return stopRequested;
+}
+
+void ClearStopRequest()
+{
+    stopRequested = false;
+}
+
+namespace {
 
 // Holds one port's lines until its transaction has finished, then hands them
 // on in one piece.
@@ -104,6 +146,7 @@ int RunPlan(const Plan& plan, Transactor& transactor, Reporter& reporter)
 {
     RunState state;
     state.namePorts = plan.PortCount() > 1;
+    state.planStart = plan.transactions.data();
     std::vector<const PlannedTransaction*> all;
     for (const PlannedTransaction& transaction : plan.transactions) all.push_back(&transaction);
     RunTransactions(all, plan.keepGoing, transactor, reporter, state);
@@ -114,6 +157,7 @@ int RunPlanInParallel(const Plan& plan, const TransactorMaker& makeTransactor, R
 {
     RunState state;
     state.namePorts = plan.PortCount() > 1;
+    state.planStart = plan.transactions.data();
     // Each port's transactions in the plan's order.
     std::vector<std::vector<const PlannedTransaction*>> buses;
     for (const PlannedTransaction& transaction : plan.transactions) {

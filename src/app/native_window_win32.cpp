@@ -1,8 +1,0 @@
-#include "app/native_window.h"
-
-namespace rq::app {
-
-// Windows shows a window at its size at once: nothing to prepare.
-void PrepareFirstShow(wxTopLevelWindow*) {}
-
-}  // namespace rq::app
