@@ -16,6 +16,7 @@
 // bus makes of a frame (bus.cpp).
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -30,6 +31,29 @@ using rq::sim::Options;
 using rq::sim::ParseOptions;
 using rq::sim::Simulator;
 using rq::sim::USAGE;
+
+namespace {
+
+// What the window's thread needs when the display goes away under it.
+struct Serving {
+    std::thread* line = nullptr;
+    Simulator* simulator = nullptr;
+    const int* status = nullptr;
+} serving;
+
+// The display gone under the open window: the line serves on without it
+// until it is stopped; then the program ends here, its link removed. The
+// window's thread never returns to the toolkit.
+void ServeWithoutWindow()
+{
+    std::fputs("rq-m4x-sim: the display went away; serving without the window\n", stderr);
+    serving.line->join();
+    serving.simulator->Shutdown();
+    std::fflush(nullptr);
+    std::_Exit(*serving.status);
+}
+
+}  // namespace
 
 int main(int argc, char** argv)
 {
@@ -81,7 +105,8 @@ int main(int argc, char** argv)
         status = simulator.Run();
         rq::sim::CloseWindow();
     });
-    const int shown = rq::sim::ShowWindow(argc, argv, board, font, rq::sim::RequestStop);
+    serving = {&line, &simulator, &status};
+    const int shown = rq::sim::ShowWindow(argc, argv, board, font, rq::sim::RequestStop, ServeWithoutWindow);
     if (shown < 0) std::fputs("rq-m4x-sim: the window did not open; serving without it\n", stderr);
     line.join();
     return shown > 0 ? shown : status;

@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -196,6 +197,27 @@ TEST(SimController, LinkPointsAtTheTerminalAndIsRemovedOnExit)
         sim.Stop();
         EXPECT_FALSE(fs::exists(fs::symlink_status(link)));
     }
+    fs::remove_all(directory);
+}
+
+// A display that names no server: said, and served without the window; the
+// link goes on exit.
+TEST(SimController, ShowWithoutAServerServesWithoutTheWindow)
+{
+    char directory[] = "/tmp/rq-sim-nodisplay-XXXXXX";
+    ASSERT_NE(mkdtemp(directory), nullptr);
+    const fs::path link = fs::path(directory) / "ttyRQ";
+    const std::string saved = std::getenv("DISPLAY") ? std::getenv("DISPLAY") : "";
+    setenv("DISPLAY", (std::string(directory) + "/no-server:0").c_str(), 1);
+    {
+        SimController sim({"--show", "--link", link.string()});
+        setenv("DISPLAY", saved.c_str(), 1);
+        EXPECT_EQ(Transact(link.string(), "A1 07 F8 43 08 EB 51"), Bytes{0x0F});
+        EXPECT_TRUE(sim.Running());
+        sim.Stop();
+        EXPECT_FALSE(fs::exists(fs::symlink_status(link)));
+    }
+    if (saved.empty()) unsetenv("DISPLAY");
     fs::remove_all(directory);
 }
 

@@ -29,7 +29,11 @@ bool WritePng(const PanelImage& image, const std::string& path);
 // calls `stop`. Returns the program's exit status, or -1 when no window could
 // be opened (no display): then `stop` is not called.
 class BitmapFont;
-int ShowWindow(int argc, char** argv, Board& board, const BitmapFont& font, void (*stop)());
+int ShowWindow(int argc, char** argv, Board& board, const BitmapFont& font, void (*stop)(), void (*lost)());
+// Calls `lost` on the window's thread when the display goes away under the
+// open window (an X server that ends); `lost` must not return. One file per
+// OS (display_posix.cpp, display_win32.cpp).
+void WhenDisplayLost(void (*lost)());
 // Asks the window to close (from any thread); harmless without one.
 void CloseWindow();
 // Whether a window can open: the toolkit on X11 or Wayland aborts without a

@@ -330,6 +330,7 @@ private:
 Board* shownBoard = nullptr;
 const BitmapFont* shownFont = nullptr;
 void (*stopLine)() = nullptr;
+void (*displayLost)() = nullptr;
 
 class SimApp : public wxApp {
 public:
@@ -340,6 +341,7 @@ public:
         auto* frame = new BoardFrame(*shownBoard, *shownFont, stopLine);
         frame->Show();
         windowOpened = true;
+        WhenDisplayLost(displayLost);
         return true;
     }
 };
@@ -370,11 +372,15 @@ bool DisplayAvailable()
 #endif
 }
 
-int ShowWindow(int argc, char** argv, Board& board, const BitmapFont& font, void (*stop)())
+int ShowWindow(int argc, char** argv, Board& board, const BitmapFont& font, void (*stop)(), void (*lost)())
 {
     shownBoard = &board;
     shownFont = &font;
     stopLine = stop;
+    displayLost = lost;
+    // A display that cannot be opened is said on standard error: the
+    // toolkit's own log would try to show it in a message box.
+    delete wxLog::SetActiveTarget(new wxLogStderr);
     wxApp::SetInstance(new SimApp);
     // The toolkit gets the program's name only: the options are the simulator's.
     int toolkitArgc = argc > 0 ? 1 : 0;

@@ -91,6 +91,7 @@ bool Simulator::Prepare()
 
 void Simulator::Shutdown()
 {
+    snapshots.reset();
     if (linkMade) {
         rq::sim::RemoveLink(options.linkPath, slavePath);
         linkMade = false;

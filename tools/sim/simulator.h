@@ -38,6 +38,9 @@ public:
 
     bool Start();
     int Run();
+    // Removes the link, closes the files and the line, and writes the
+    // snapshots still waiting.
+    void Shutdown();
 
 private:
     struct PendingReply {
@@ -81,7 +84,6 @@ private:
     void WriteToClient(const std::uint8_t* bytes, std::size_t count);
     void ReceiveFromClient(const std::uint8_t* bytes, std::size_t count);
     void WaitUntilReplyRead();
-    void Shutdown();
     int TimeoutMs() const;
     std::optional<Bytes> TakeFrame(bool gapElapsed);
 
