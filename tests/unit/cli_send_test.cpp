@@ -367,18 +367,28 @@ void ExpectNothingSentSince(SimController& sim, std::size_t before, const std::s
 
 // ---- the shared table: the same frames as the window ----
 
+// Two controllers told how frames are addressed, as a sign knows: one for the
+// cases with an ID, one for those without.
 class CliSendCases : public ::testing::TestWithParam<CommandCase> {
 protected:
-    static void SetUpTestSuite() { sim = new SimController; }
+    static void SetUpTestSuite()
+    {
+        addressed = new SimController({"--address", "on"});
+        plain = new SimController({"--address", "off"});
+    }
     static void TearDownTestSuite()
     {
-        delete sim;
-        sim = nullptr;
+        delete addressed;
+        delete plain;
+        addressed = plain = nullptr;
     }
-    static SimController* sim;
+    static SimController& For(const CommandCase& c) { return c.id && !c.frame.empty() ? *addressed : *plain; }
+    static SimController* addressed;
+    static SimController* plain;
 };
 
-SimController* CliSendCases::sim = nullptr;
+SimController* CliSendCases::addressed = nullptr;
+SimController* CliSendCases::plain = nullptr;
 
 // Sends the case through `port`, which leads to `sim`, and checks the frame
 // that arrived, the log lines and the status.
@@ -406,7 +416,8 @@ void ExpectTheCaseOnTheWire(const CommandCase& c, SimController& sim, const std:
 
 TEST_P(CliSendCases, SendsTheFrameTheWindowSends)
 {
-    ExpectTheCaseOnTheWire(GetParam(), *sim, sim->PortPath());
+    SimController& sim = For(GetParam());
+    ExpectTheCaseOnTheWire(GetParam(), sim, sim.PortPath());
 }
 
 TEST_P(CliSendCases, HexPrintsTheFrame)
