@@ -16,7 +16,9 @@
 // bus makes of a frame (bus.cpp).
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <string>
 #include <thread>
 
 #include "sim/board.h"
@@ -29,7 +31,29 @@ using rq::sim::Options;
 using rq::sim::ParseOptions;
 using rq::sim::Simulator;
 using rq::sim::USAGE;
-using rq::sim::Usage;
+
+namespace {
+
+// What the window's thread needs when the display goes away under it.
+struct Serving {
+    std::thread* line = nullptr;
+    Simulator* simulator = nullptr;
+    const int* status = nullptr;
+} serving;
+
+// The display gone under the open window: the line serves on without it
+// until it is stopped; then the program ends here, its link removed. The
+// window's thread never returns to the toolkit.
+void ServeWithoutWindow()
+{
+    std::fputs("rq-m4x-sim: the display went away; serving without the window\n", stderr);
+    serving.line->join();
+    serving.simulator->Shutdown();
+    std::fflush(nullptr);
+    std::_Exit(*serving.status);
+}
+
+}  // namespace
 
 int main(int argc, char** argv)
 {
@@ -44,8 +68,9 @@ int main(int argc, char** argv)
         }
     }
     Options options;
-    if (!ParseOptions(argc, argv, options)) {
-        Usage();
+    std::string error;
+    if (!ParseOptions(argc, argv, options, error)) {
+        std::fprintf(stderr, "rq-m4x-sim: %s\n", error.c_str());
         return 2;
     }
     // Without a terminal only a TCP line can be served.
@@ -80,7 +105,8 @@ int main(int argc, char** argv)
         status = simulator.Run();
         rq::sim::CloseWindow();
     });
-    const int shown = rq::sim::ShowWindow(argc, argv, board, font, rq::sim::RequestStop);
+    serving = {&line, &simulator, &status};
+    const int shown = rq::sim::ShowWindow(argc, argv, board, font, rq::sim::RequestStop, ServeWithoutWindow);
     if (shown < 0) std::fputs("rq-m4x-sim: the window did not open; serving without it\n", stderr);
     line.join();
     return shown > 0 ? shown : status;

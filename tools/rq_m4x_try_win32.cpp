@@ -99,6 +99,19 @@ std::string FirstLine(HANDLE pipe, HANDLE process)
     return {};
 }
 
+// How the chosen model's frames are addressed, for the simulated sign: Lock/id
+// 0 in its profile puts the ID in every frame. A first start gets RQ-M4T.
+std::wstring AddressOption()
+{
+    wxString mode = IniFile(rq::config::kSettingsPath).config->Read(keys::Mode, wxString("RQ-M4T"));
+    if (mode.empty()) mode = "RQ-M4T";
+    const wxString profile = "Modes/" + mode + ".ini";
+    const bool on = wxFileName::FileExists(profile) &&
+                    IniFile(profile).config->Read(rq::config::profile_keys::LockId,
+                                                  rq::config::profile_defaults::Lock) == 0;
+    return on ? L" --address on" : L" --address off";
+}
+
 int Run()
 {
     const std::wstring folder = Folder();
@@ -111,7 +124,8 @@ int Run()
     SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
     PROCESS_INFORMATION sim{};
     const bool simStarted =
-        Start(L"\"" + folder + L"\\rq-m4x-sim.exe\" --show --listen tcp://127.0.0.1:0", folder, writeEnd, sim);
+        Start(L"\"" + folder + L"\\rq-m4x-sim.exe\" --show --listen tcp://127.0.0.1:0" + AddressOption(), folder,
+              writeEnd, sim);
     CloseHandle(writeEnd);
     const std::string line = simStarted ? FirstLine(readEnd, sim.hProcess) : std::string();
     if (line.rfind("tcp://", 0) != 0) {

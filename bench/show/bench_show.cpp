@@ -8,8 +8,15 @@
 // (scrolling), a short one (still), the short one blinking 500/500 ms.
 // Prints each as per cent of one core.
 //
+// With --latency it measures instead what drawing costs the answers: a fresh
+// `rq-m4x-sim --ids 1-16` with 16 panels of 1024 x 256 dots and a scrolling
+// text, plain, with --show and with --snapshot, and N brightness frames to
+// IDs 1..16 in turn (--pause MS apart, default 30), each timed from its
+// write to its reply on the terminal.
+// Prints the median and worst transaction and the replies later than 1 s.
+//
 // usage: bench_show [--seconds N] [--runs N] [--no-wm] [--sim PATH]
-//                   [--screenshot FILE.png]
+//                   [--screenshot FILE.png] [--latency [--transactions N] [--pause MS]]
 //   --seconds  length of each measurement (default 10)
 //   --runs     measurements per case; the median is printed (default 1)
 //   --sim      another rq-m4x-sim to measure, e.g. an older build
@@ -24,6 +31,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -31,6 +39,7 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <termios.h>
 #include <poll.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -162,6 +171,96 @@ bool Send(const std::string& port, const std::vector<std::string>& command)
     return pid > 0 && Wait(pid) == 0;
 }
 
+// A frame to `id`: start, length, inverted length, address, code, payload, sum, end.
+std::vector<std::uint8_t> FrameTo(int id, std::uint8_t code, const std::vector<std::uint8_t>& payload)
+{
+    const auto length = static_cast<std::uint8_t>(payload.size() + 7);
+    std::vector<std::uint8_t> frame = {0xA1, length, static_cast<std::uint8_t>(~length),
+                                       static_cast<std::uint8_t>(id), code};
+    for (std::uint8_t byte : payload) frame.push_back(byte);
+    std::uint8_t sum = 0;
+    for (std::uint8_t byte : frame) sum = static_cast<std::uint8_t>(sum + byte);
+    frame.push_back(sum);
+    frame.push_back(0x51);
+    return frame;
+}
+
+// One frame on the terminal, timed from the write to the reply; -1 when no
+// reply came within a second.
+double TimeTransaction(int fd, const std::vector<std::uint8_t>& frame)
+{
+    std::uint8_t byte = 0;
+    while (read(fd, &byte, 1) == 1) {
+    }
+    const auto start = Clock::now();
+    if (write(fd, frame.data(), frame.size()) != static_cast<ssize_t>(frame.size())) return -1;
+    pollfd entry{fd, POLLIN, 0};
+    if (poll(&entry, 1, 1000) != 1 || read(fd, &byte, 1) != 1) return -1;
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+int MeasureLatency(const std::string& sim, int transactions, int pauseMs)
+{
+    std::printf("rq-m4x-sim --ids 1-16: 16 panels of 1024 x 256 dots, scrolling, %d brightness frames %d ms apart\n",
+                transactions, pauseMs);
+    std::printf("%-12s %10s %10s %9s\n", "case", "median", "worst", "late");
+    char folder[] = "/tmp/rq-bench-snapshots-XXXXXX";
+    if (!mkdtemp(folder)) return 1;
+    const std::vector<std::pair<const char*, std::vector<std::string>>> cases = {
+        {"plain", {}}, {"--show", {"--show"}}, {"--snapshot", {"--snapshot", folder}}};
+    int status = 0;
+    for (const auto& [name, extra] : cases) {
+        std::vector<std::string> args = {sim, "--ids", "1-16"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        std::string port;
+        pid_t simPid = SpawnReading(args, port, false);
+        const int fd = port.empty() ? -1 : open(port.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        termios settings{};
+        if (fd < 0 || tcgetattr(fd, &settings) != 0) {
+            std::fprintf(stderr, "bench_show: %s: the simulator did not start\n", name);
+            if (fd >= 0) close(fd);
+            Stop(simPid);
+            status = 1;
+            continue;
+        }
+        cfmakeraw(&settings);
+        cfsetspeed(&settings, B115200);
+        tcsetattr(fd, TCSANOW, &settings);
+        // Each sign 1024 x 256 dots (the bytes count 8 dots), P10, the
+        // fastest scroll; then a text wider than its panel. The frames are
+        // written here, so that any simulator and any client may be compared.
+        const std::string text = WIDE_TEXT;
+        int missed = 0;
+        for (int id = 1; id <= 16; ++id) {
+            missed += TimeTransaction(fd, FrameTo(id, 0x41, {0x80, 0x20, 0, 0, 0, 0x41, 0x0F})) < 0;
+            missed += TimeTransaction(fd, FrameTo(id, 0x01, std::vector<std::uint8_t>(text.begin(), text.end()))) < 0;
+        }
+        // A sign that the drawing made miss its set-up is said, not fatal:
+        // that is what is measured.
+        if (missed) std::fprintf(stderr, "bench_show: %s: %d set-up frames unanswered\n", name, missed);
+        std::this_thread::sleep_for(std::chrono::milliseconds(SETTLE_MS));
+        std::vector<double> times;
+        int late = 0;
+        for (int i = 0; i < transactions; ++i) {
+            // A new level each time, so that every frame changes what is
+            // shown, and a pause between frames, as a client spends on its side.
+            const double ms = TimeTransaction(fd, FrameTo(1 + i % 16, 0x43, {static_cast<std::uint8_t>(8 + i % 2)}));
+            std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs));
+            if (ms < 0) ++late;
+            else times.push_back(ms);
+            // A late reply must not pass for the next frame's.
+            if (ms < 0) std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        }
+        close(fd);
+        Stop(simPid);
+        std::sort(times.begin(), times.end());
+        std::printf("%-12s %7.2f ms %7.2f ms %9d\n", name, Median(times), times.empty() ? 0.0 : times.back(), late);
+        std::fflush(stdout);
+    }
+    std::filesystem::remove_all(folder);
+    return status;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -171,6 +270,9 @@ int main(int argc, char** argv)
     bool withWm = true;
     std::string sim = RQ_SIM_EXECUTABLE;
     std::string screenshot;
+    bool latency = false;
+    int transactions = 200;
+    int pauseMs = 30;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const bool hasValue = i + 1 < argc;
@@ -179,9 +281,13 @@ int main(int argc, char** argv)
         else if (arg == "--sim" && hasValue) sim = argv[++i];
         else if (arg == "--screenshot" && hasValue) screenshot = argv[++i];
         else if (arg == "--no-wm") withWm = false;
+        else if (arg == "--latency") latency = true;
+        else if (arg == "--transactions" && hasValue) transactions = std::max(1, std::atoi(argv[++i]));
+        else if (arg == "--pause" && hasValue) pauseMs = std::max(0, std::atoi(argv[++i]));
         else {
             std::fprintf(stderr,
-                         "usage: bench_show [--seconds N] [--runs N] [--no-wm] [--sim PATH] [--screenshot FILE]\n");
+                         "usage: bench_show [--seconds N] [--runs N] [--no-wm] [--sim PATH] [--screenshot FILE]\n"
+                         "                  [--latency [--transactions N] [--pause MS]]\n");
             return 2;
         }
     }
@@ -205,6 +311,13 @@ int main(int argc, char** argv)
     if (withWm && wm <= 0) std::fprintf(stderr, "bench_show: no openbox; measuring without a window manager\n");
     // Give the window manager a moment to take the screen.
     if (wm > 0) std::this_thread::sleep_for(std::chrono::milliseconds(500));
+
+    if (latency) {
+        const int measured = MeasureLatency(sim, transactions, pauseMs);
+        Stop(wm);
+        Stop(xvfb);
+        return measured;
+    }
 
     const std::vector<Case> cases = {
         {"scrolling", {{"message", WIDE_TEXT}}},

@@ -280,9 +280,11 @@ Exit status:
      named by a line on standard error: records were lost. A transaction's
      own status (1 to 8, 10) comes first. A log file that takes not even its
      header stops the run before anything is sent
-  10 the line went away during the transaction (a USB adapter pulled out,
-     a device server that closed the connection); the system's reason is
-     the result line
+  10  the line went away during the transaction (a USB adapter pulled
+      out, a device server that closed the connection); the system's
+      reason is the result line
+  130  interrupted (Ctrl+C, SIGTERM): the transactions under way
+       finished and were recorded, the rest were not sent
 With --repeat, --ids or --script, 0 when every transaction succeeded, else
 the status of the first one that did not, in the order the command line or
 the script gives them (with --parallel too, whichever port failed first in

@@ -52,7 +52,9 @@ void RunTransactions(const std::vector<const PlannedTransaction*>& transactions,
                             state.namePorts ? transaction.request.port : std::string());
             ++state.sent;
             const std::pair<std::ptrdiff_t, int> at{transactions[t] - state.planStart, i};
-            if (record.outcome != Outcome::Success && at < state.firstFailureAt) {
+            // Never sent: the loss before it, earlier on its line, has the status.
+            const bool failed = record.outcome != Outcome::Success && record.outcome != Outcome::NotSent;
+            if (failed && at < state.firstFailureAt) {
                 state.firstFailureAt = at;
                 state.firstFailureStatus = ExitStatusOf(record.outcome);
             }

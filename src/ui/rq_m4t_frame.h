@@ -110,7 +110,8 @@ protected:
     void CloseLogRecord();
     void SayLogFileFailed();
 
-    // Language menu.
+    // Language menu: one item ticked at most, none for another language.
+    void TickLanguage(int number);
     void SetLanguage(int number);
 
     // Members, in the order the window keeps them.

@@ -42,8 +42,10 @@ const std::string kBlanks(17, ' ');
 // points at the simulated controller, with the values of the wire examples.
 class TransactionTest : public ::testing::Test {
 protected:
+    // The controller is told what the profile says: RQ-M4T's frames carry the ID.
     void StartWith(std::vector<std::string> simArgs, const std::string& extraSettings = "")
     {
+        simArgs.insert(simArgs.end(), {"--address", "on"});
         sim = std::make_unique<SimController>(std::move(simArgs));
         StartOn(sim->PortPath(), extraSettings);
     }
@@ -53,6 +55,7 @@ protected:
     // name the server.
     void StartThroughServer(rq::test::Ser2netServer::Mode mode, std::vector<std::string> simArgs = {})
     {
+        simArgs.insert(simArgs.end(), {"--address", "on"});
         sim = std::make_unique<SimController>(std::move(simArgs));
         server = std::make_unique<rq::test::Ser2netServer>(sim->PortPath(), mode);
         StartOn(server->PortName());

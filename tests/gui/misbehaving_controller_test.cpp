@@ -183,7 +183,7 @@ protected:
     {
         EXPECT_FALSE(frame->IsBusy());
         EXPECT_TRUE(frame->BlackButton->IsEnabled());
-        SimController healthy;
+        SimController healthy({"--address", "on"});  // RQ-M4T: frames carry the ID
         frame->comPort = healthy.PortPath();
         ClickBlackAndWait();
         ExpectLog(ReadLog(frame->LogView), kSuccessLines, healthy.PortPath());

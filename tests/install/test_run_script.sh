@@ -190,6 +190,18 @@ Mode=RQ-M4S
 COM=/dev/ttyUSB3" "$(cat "$settings")"
 rm -rf "$runtime/Modes"
 
+# The stand-in's frame has no address: a sign told by the profile that frames
+# carry one reads 0x43 as the address and 0x05 as an unknown code.
+case_name="the simulated sign is told how the model's frames are addressed"
+mkdir -p "$runtime/Modes"
+for lock in "0 F1" "1 0F" "x 0F" "00 F1"; do
+    printf '[Lock]\nid=%s\n' "${lock% *}" >"$runtime/Modes/RQ-M4T.ini"
+    reset_settings '[Setting]\nMode=RQ-M4T\n'
+    run
+    expect_eq "status byte with Lock/id=${lock% *}" "${lock#* }" "$(observed reply)"
+done
+rm -rf "$runtime/Modes"
+
 case_name="the program's exit status comes back and the simulator stops"
 reset_settings
 FAKE_EXIT=3 run

@@ -201,14 +201,14 @@ void ScriptedServer::Answer(int client, const std::uint8_t* bytes, std::size_t l
         }
         telnetInput.erase(0, i);
     }
-    if (data.empty()) return;
-    SendAll(client, holding);
+    if (data.empty() || (holding.empty() && script.reply.empty())) return;
     // The sign answers once the frame has crossed its line, and its answer's
-    // first byte takes its own time.
+    // first byte takes its own time. What the line held goes with it (a server
+    // that packs what its line receives): only a purge keeps it from passing
+    // for the reply.
     const long baud = lineBaud != 0 ? static_cast<long>(lineBaud) : 9600;
-    if (!script.reply.empty())
-        std::this_thread::sleep_for(std::chrono::microseconds((data.size() + 1) * 10 * 1000000 / baud + 1));
-    SendAll(client, script.reply);
+    std::this_thread::sleep_for(std::chrono::microseconds((data.size() + 1) * 10 * 1000000 / baud + 1));
+    SendAll(client, holding + script.reply);
     // The next transaction finds something held again.
     holding = script.held;
 }

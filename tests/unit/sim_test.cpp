@@ -4,6 +4,7 @@
 // lines of its state file, after commands sent through rq-m4x-send.
 
 #include "line/serial_port.h"
+#include "line/tcp_socket.h"
 #include "support/sim_controller.h"
 
 #include <gtest/gtest.h>
@@ -11,12 +12,14 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <fcntl.h>
@@ -85,16 +88,33 @@ struct StatusCase {
     const char* name;
     const char* frame;
     std::uint8_t status;
+    std::vector<std::string> simArgs = {};
 };
 
 class SimStatusTest : public testing::TestWithParam<StatusCase> {};
 
 TEST_P(SimStatusTest, AnswersWithTheStatusAndRecordsTheFrame)
 {
-    SimController sim;
+    char state[] = "/tmp/rq-sim-state-XXXXXX";
+    close(mkstemp(state));
+    std::vector<std::string> args = {"--state", state};
+    args.insert(args.end(), GetParam().simArgs.begin(), GetParam().simArgs.end());
+    SimController sim(args);
     EXPECT_EQ(Transact(sim.PortPath(), GetParam().frame), Bytes{GetParam().status});
     ASSERT_TRUE(sim.WaitForFrames(1));
     EXPECT_EQ(sim.RecordedFrames(), std::vector<std::string>{GetParam().frame});
+    // A frame refused changes nothing: the sign is as it left the factory.
+    std::ifstream in(state);
+    std::string line;
+    std::getline(in, line);
+    fs::remove(state);
+    const nlohmann::json sign = nlohmann::json::parse(line);
+    EXPECT_EQ(sign["status"], GetParam().status);
+    const nlohmann::json factory = {
+        {"width", 128}, {"brightness", 15}, {"blank", false}, {"message", ""}, {"default_message", ""}};
+    if (GetParam().status != 0x0F) {
+        for (const auto& [key, value] : factory.items()) EXPECT_EQ(sign[key], value) << key;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -115,7 +135,21 @@ INSTANTIATE_TEST_SUITE_P(
         StatusCase{"LengthBelowMinimum", "A1 05 FA 43 51", 0xF2},
         StatusCase{"NoStartByte", "55 07 F8 43 08 9F 51", 0xF2},
         StatusCase{"UnknownCode", "A1 06 F9 77 17 51", 0xF1},
-        StatusCase{"UnknownCodeAfterAddress", "A1 07 F8 05 77 1C 51", 0xF1}),
+        StatusCase{"UnknownCodeAfterAddress", "A1 07 F8 05 77 1C 51", 0xF1},
+        // A payload of another length than its command's: brightness without
+        // its level, "Defult Set" with a byte, "Black" with two, "LED Set" with 2 of 7.
+        StatusCase{"BrightnessWithoutLevel", "A1 06 F9 43 E3 51", 0xF2},
+        StatusCase{"BrightnessWithoutLevelOff", "A1 06 F9 43 E3 51", 0xF2, {"--address", "off"}},
+        StatusCase{"BrightnessWithoutLevelOn", "A1 07 F8 05 43 E8 51", 0xF2, {"--address", "on"}},
+        StatusCase{"FactoryDefaultsWithAByte", "A1 07 F8 9A 00 3A 51", 0xF2},
+        StatusCase{"BlackWithTwoBytes", "A1 08 F7 63 00 00 03 51", 0xF2, {"--address", "off"}},
+        StatusCase{"LedParametersTwoOfSeven", "A1 09 F6 41 10 04 F5 51", 0xF2},
+        StatusCase{"LedParametersTwoOfSevenOn", "A1 0A F5 01 41 10 04 F6 51", 0xF2, {"--address", "on"}},
+        // Told how frames are addressed, the controller reads them so.
+        StatusCase{"ShortestFrameHasNoRoomForAnAddress", "A1 06 F9 63 03 51", 0xF2, {"--address", "on"}},
+        StatusCase{"AddressedBrightnessOn", "A1 08 F7 01 43 08 EC 51", 0x0F, {"--address", "on"}},
+        StatusCase{"BrightnessOff", "A1 07 F8 43 08 EB 51", 0x0F, {"--address", "off"}},
+        StatusCase{"UnknownCodeOff", "A1 07 F8 05 43 E8 51", 0xF1, {"--address", "off"}}),
     [](const testing::TestParamInfo<StatusCase>& info) { return std::string(info.param.name); });
 
 // ---- sessions and recording ----
@@ -163,6 +197,27 @@ TEST(SimController, LinkPointsAtTheTerminalAndIsRemovedOnExit)
         sim.Stop();
         EXPECT_FALSE(fs::exists(fs::symlink_status(link)));
     }
+    fs::remove_all(directory);
+}
+
+// A display that names no server: said, and served without the window; the
+// link goes on exit.
+TEST(SimController, ShowWithoutAServerServesWithoutTheWindow)
+{
+    char directory[] = "/tmp/rq-sim-nodisplay-XXXXXX";
+    ASSERT_NE(mkdtemp(directory), nullptr);
+    const fs::path link = fs::path(directory) / "ttyRQ";
+    const std::string saved = std::getenv("DISPLAY") ? std::getenv("DISPLAY") : "";
+    setenv("DISPLAY", (std::string(directory) + "/no-server:0").c_str(), 1);
+    {
+        SimController sim({"--show", "--link", link.string()});
+        setenv("DISPLAY", saved.c_str(), 1);
+        EXPECT_EQ(Transact(link.string(), "A1 07 F8 43 08 EB 51"), Bytes{0x0F});
+        EXPECT_TRUE(sim.Running());
+        sim.Stop();
+        EXPECT_FALSE(fs::exists(fs::symlink_status(link)));
+    }
+    if (saved.empty()) unsetenv("DISPLAY");
     fs::remove_all(directory);
 }
 
@@ -257,6 +312,10 @@ TEST(SimController, RefusesUnknownOptions)
     EXPECT_THROW(SimController({"--ids", "4-1"}), std::runtime_error);
     EXPECT_THROW(SimController({"--ids", "1,,2"}), std::runtime_error);
     EXPECT_THROW(SimController({"--ids", "256"}), std::runtime_error);
+    EXPECT_THROW(SimController({"--delay", "2:10"}), std::runtime_error);
+    EXPECT_THROW(SimController({"--ids", "1", "--delay", "2:10"}), std::runtime_error);
+    EXPECT_THROW(SimController({"--address", "yes"}), std::runtime_error);
+    EXPECT_THROW(SimController({"--short-connection"}), std::runtime_error);
     EXPECT_THROW(SimController({"--paced", "0"}), std::runtime_error);
     EXPECT_THROW(SimController({"--paced", "96x"}), std::runtime_error);
     EXPECT_THROW(SimController({"--listen", "tcp://localhost:0"}), std::runtime_error);
@@ -395,6 +454,19 @@ TEST(SimBus, FailingControllerAnswersItsStatus)
     EXPECT_EQ(Answer(sim, kBlackTo5), Bytes{0xF1});
     EXPECT_EQ(Answer(sim, kBlackTo9), Bytes{0xF0});
     EXPECT_EQ(Answer(sim, kBlackTo2), Bytes{0x0F});
+}
+
+// One late sign on a bus: --delay ID:MS beside --delay MS for the others.
+TEST(SimBus, DelayForOneIdAnswersThatIdLate)
+{
+    SimController sim({"--ids", "1-3", "--delay", "2:400", "--delay", "3:0", "--delay", "100"});
+    for (const auto& [frame, earliest, latest] : {std::tuple{kBlackToAll, 100, 350}, std::tuple{kBlackTo2, 400, 3000},
+                                                  std::tuple{"A1 07 F8 03 63 06 51", 0, 350}}) {
+        const auto start = Clock::now();
+        EXPECT_EQ(Transact(sim.PortPath(), frame, 1, 5000), Bytes{0x0F}) << frame;
+        EXPECT_GE(MsSince(start), earliest) << frame;
+        EXPECT_LT(MsSince(start), latest) << frame;
+    }
 }
 
 TEST(SimBus, ChangeIdMovesTheController)
@@ -547,11 +619,13 @@ public:
         ++frames;
     }
 
-    // The panel after the last frame; the snapshot is written before the answer.
+    // The panel after the last frame; the snapshot is written after the answer.
     Picture Snapshot() const
     {
         Picture picture;
         const fs::path path = folder / ((onBus ? "sign-5-" : "sign-") + std::to_string(frames) + ".png");
+        const auto start = Clock::now();
+        while (!fs::exists(path) && MsSince(start) < 5000) poll(nullptr, 0, 5);
         EXPECT_TRUE(ReadPng(path.string(), picture)) << path;
         return picture;
     }
@@ -811,6 +885,58 @@ INSTANTIATE_TEST_SUITE_P(
                        {"scroll_speed", 3}}}),
     [](const testing::TestParamInfo<StateCase>& info) { return std::string(info.param.name); });
 
+// Told how frames are addressed, the signs take each command as sent: without
+// an address (a model that locks the ID) and with one. Read both ways, these
+// frames once set the wrong thing.
+struct AddressingCase {
+    const char* name;
+    std::vector<std::string> simArgs;
+    std::vector<std::string> command;  // rq-m4x-send's arguments
+    int sign;  // whose last state line is checked; -1: the lone sign
+    nlohmann::json expected;
+};
+
+class SimAddressing : public testing::TestWithParam<AddressingCase> {};
+
+TEST_P(SimAddressing, SignsTakeTheCommandAsSent)
+{
+    const AddressingCase& c = GetParam();
+    Signs signs(false, c.simArgs);
+    signs.sendOptions = c.command;
+    ASSERT_NO_FATAL_FAILURE(signs.Send({}));
+    nlohmann::json last;
+    for (const auto& line : signs.States())
+        if (line["id"] == (c.sign < 0 ? nlohmann::json(nullptr) : nlohmann::json(c.sign))) last = line;
+    for (const auto& [key, value] : c.expected.items()) EXPECT_EQ(last[key], value) << key;
+}
+
+const std::vector<std::string> kOff = {"--address", "off"};
+const std::vector<std::string> kOn = {"--address", "on"};
+const std::vector<std::string> kBusOn = {"--address", "on", "--ids", "1-3,67,106"};
+const std::vector<std::string> kBusOff = {"--address", "off", "--ids", "1-3,67,106"};
+
+INSTANTIATE_TEST_SUITE_P(
+    Frames, SimAddressing,
+    testing::Values(
+        AddressingCase{"DefaultMessageOff", kOff, {"default-message", "Welcome"}, -1,
+                       {{"default_message", "Welcome"}, {"message", ""}}},
+        AddressingCase{"DefaultMessageOn", kOn, {"--id", "1", "default-message", "Welcome"}, -1,
+                       {{"default_message", "Welcome"}, {"message", ""}}},
+        AddressingCase{"MessageCOff", kOff, {"message", "c"}, -1, {{"message", "c"}, {"blank", false}}},
+        AddressingCase{"MessageCOn", kOn, {"--id", "1", "message", "c"}, -1, {{"message", "c"}, {"blank", false}}},
+        AddressingCase{"ArrivalsOff", kOff, {"message", "Arrivals"}, -1, {{"message", "Arrivals"}, {"width", 128}}},
+        AddressingCase{"ArrivalsOn", kOn, {"--id", "1", "message", "Arrivals"}, -1,
+                       {{"message", "Arrivals"}, {"width", 128}}},
+        AddressingCase{"UnicodeCOff", kOff, {"message", "--unicode", "C"}, -1, {{"message", "C"}, {"brightness", 15}}},
+        AddressingCase{"UnicodeCOn", kOn, {"--id", "1", "message", "--unicode", "C"}, -1,
+                       {{"message", "C"}, {"brightness", 15}}},
+        AddressingCase{"EmptyMessageTo67On", kBusOn, {"--id", "67", "message", ""}, 67,
+                       {{"brightness", 15}, {"status", 0x0F}, {"last_frame", "A1 07 F8 43 01 E4 51"}}},
+        AddressingCase{"EmptyMessageTo67LeavesOthersOn", kBusOn, {"--id", "67", "message", ""}, 2,
+                       {{"brightness", 15}, {"status", -1}}},
+        AddressingCase{"EmptyMessageToAllOff", kBusOff, {"message", "x"}, 106, {{"message", "x"}, {"brightness", 15}}}),
+    [](const testing::TestParamInfo<AddressingCase>& info) { return std::string(info.param.name); });
+
 // Over TCP, as a serial device server: one client after another, raw or
 // speaking telnet. 0xFF crosses a telnet line doubled both ways.
 class SimListen : public testing::TestWithParam<std::string> {};
@@ -825,6 +951,39 @@ TEST_P(SimListen, AnswersEachConnectionInTurn)
     ASSERT_TRUE(sim.WaitForFrames(3));
     EXPECT_EQ(sim.RecordedFrames(), (std::vector<std::string>{"A1 07 F8 43 08 EB 51", "A1 08 F7 01 43 08 EC 51",
                                                               "A1 07 F8 43 FF E2 51"}));
+}
+
+// A second client while one holds the line is turned away at once, in
+// words, as ser2net does: Open Failed, and its command never runs.
+TEST_P(SimListen, SecondClientIsTurnedAway)
+{
+    SimController sim({"--listen", GetParam() + "://127.0.0.1:0"});
+    {
+        rq::platform::TcpSocket holder;
+        ASSERT_TRUE(holder.Connect("127.0.0.1", sim.PortPath().substr(sim.PortPath().rfind(':') + 1), 2000));
+        EXPECT_EQ(RunSend({"--port", sim.PortPath(), "--quiet", "bright", "8"}), 8);
+    }
+    EXPECT_EQ(RunSend({"--port", sim.PortPath(), "--quiet", "bright", "3"}), 0);
+    EXPECT_EQ(sim.RecordedFrames(), (std::vector<std::string>{"A1 07 F8 43 03 E6 51"}));
+}
+
+// "Short connection": the server closes after each reply; the next
+// connection is served.
+TEST_P(SimListen, ShortConnectionClosesAfterEachReply)
+{
+    SimController sim({"--listen", GetParam() + "://127.0.0.1:0", "--short-connection"});
+    for (int connection = 0; connection < 2; ++connection)
+        EXPECT_EQ(RunSend({"--port", sim.PortPath(), "--quiet", "bright", "8"}), 0);
+    if (GetParam() == "rfc2217") return;  // the client's telnet opening goes first
+    rq::platform::TcpSocket client;
+    ASSERT_TRUE(client.Connect("127.0.0.1", sim.PortPath().substr(sim.PortPath().rfind(':') + 1), 2000));
+    const Bytes frame = FromHex("A1 07 F8 43 08 EB 51");
+    ASSERT_EQ(client.Send(frame.data(), frame.size(), 1000), frame.size());
+    std::uint8_t reply[2] = {};
+    EXPECT_EQ(client.Receive(reply, 2, 3000), 1u);
+    EXPECT_EQ(reply[0], 0x0F);
+    EXPECT_EQ(client.Receive(reply, 1, 3000), 0u);
+    EXPECT_TRUE(client.ClosedByPeer());
 }
 
 TEST_P(SimListen, RepliesWithTheByteFF)

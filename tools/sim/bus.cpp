@@ -1,5 +1,6 @@
-// What the bus makes of a frame: which controller answers it and with what,
-// and what each sign takes from it; then the state lines and snapshots.
+// What the bus makes of a frame: which controller answers it, with what and
+// how late, and what each sign takes from it; then the state lines and
+// snapshots.
 
 #include "sim/simulator.h"
 
@@ -14,16 +15,18 @@ bool Simulator::HandleFrame(const Bytes& frame, Clock::time_point complete)
     if (options.hangupBefore) return false;
 
     const bool last = options.hangupAfter || (options.count > 0 && frames >= options.count);
+    const FrameReading reading = ReadFrame(frame, options.addressing);
     if (options.silent) {
-        TakeIntoSigns(frame, -1);
+        TakeIntoSigns(frame, reading, -1);
         return !last;
     }
 
-    std::uint8_t status = Judge(frame);
+    std::uint8_t status = reading.status;
+    int delayMs = options.delayMs;
     if (bus) {
-        const std::optional<std::uint8_t> answer = BusAnswer(frame);
+        const std::optional<std::uint8_t> answer = BusAnswer(frame, reading, delayMs);
         if (!answer) {
-            TakeIntoSigns(frame, -1);
+            TakeIntoSigns(frame, reading, -1);
             return !last;
         }
         status = *answer;
@@ -31,38 +34,38 @@ bool Simulator::HandleFrame(const Bytes& frame, Clock::time_point complete)
     Bytes reply;
     if (options.reply) reply = *options.reply;
     else reply.push_back(options.status ? *options.status : status);
-    TakeIntoSigns(frame, reply[0]);
-    pending.push_back({complete + std::chrono::milliseconds(options.delayMs), reply, last, ByteTime()});
+    TakeIntoSigns(frame, reading, reply[0]);
+    pending.push_back({complete + std::chrono::milliseconds(delayMs), reply, last, ByteTime()});
     return true;
 }
 
-std::optional<std::uint8_t> Simulator::BusAnswer(const Bytes& frame)
+std::optional<std::uint8_t> Simulator::BusAnswer(const Bytes& frame, const FrameReading& reading, int& delayMs)
 {
-    const std::uint8_t status = Judge(frame);
     // No controller can trust the address byte of a frame that fails the
     // checks; the bus answers it as one controller would.
-    if (status != STATUS_SUCCESS) return status;
-    const std::optional<std::uint8_t> address = AddressOf(frame);
+    if (reading.status != STATUS_SUCCESS) return reading.status;
     // Every controller takes a frame without an address; one answers it.
-    if (!address) return status;
-    const auto controller = bus->find(*address);
+    if (!reading.address) return reading.status;
+    const auto controller = bus->find(*reading.address);
     if (controller == bus->end()) return std::nullopt;  // an absent sign
-    if (controller->second) return *controller->second;
-    if (frame[4] == CODE_CHANGE_ID) {
-        // The controller answers to its new ID from now on.
-        const int newId = frame[5];
+    if (controller->second.delayMs) delayMs = *controller->second.delayMs;
+    if (controller->second.failure) return *controller->second.failure;
+    if (frame[reading.code] == CODE_CHANGE_ID) {
+        // The controller answers to its new ID from now on, as late as before.
+        const int newId = frame[reading.code + 1];
+        const Controller moved = controller->second;
         bus->erase(controller);
-        (*bus)[newId] = std::nullopt;
+        (*bus)[newId] = moved;
     }
-    return status;
+    return reading.status;
 }
 
-void Simulator::TakeIntoSigns(const Bytes& frame, int status)
+void Simulator::TakeIntoSigns(const Bytes& frame, const FrameReading& reading, int status)
 {
     const std::int64_t now = WallMs();
-    const bool good = Judge(frame) == STATUS_SUCCESS;
-    const std::optional<std::uint8_t> address = good ? AddressOf(frame) : std::nullopt;
-    const int addressed = address ? *address : -1;
+    const bool good = reading.status == STATUS_SUCCESS;
+    const int addressed = reading.address ? *reading.address : -1;
+    std::map<int, SignState> observed;
     {
         std::lock_guard lock(board.mutex);
         // The signs the frame is for: the lone sign takes every frame; on a
@@ -70,12 +73,14 @@ void Simulator::TakeIntoSigns(const Bytes& frame, int status)
         std::vector<int> takers;
         if (!bus) {
             takers.push_back(-1);
-        } else if (good) {
-            if (addressed < 0) {
-                for (const auto& entry : board.signs) takers.push_back(entry.first);
-            } else if (board.signs.count(addressed)) {
-                takers.push_back(addressed);
-            }
+        } else if (!good) {
+            // No sign can tell whom it was for: the bus shows it.
+            board.lastBusFrame = HexLine(frame);
+            board.lastBusStatus = status;
+        } else if (addressed < 0) {
+            for (const auto& entry : board.signs) takers.push_back(entry.first);
+        } else if (board.signs.count(addressed)) {
+            takers.push_back(addressed);
         }
         for (const int id : takers) {
             rq::sim::SignState& sign = board.signs[id];
@@ -83,10 +88,9 @@ void Simulator::TakeIntoSigns(const Bytes& frame, int status)
             sign.lastStatus = status;
             // Only a frame the sign judged good changes it.
             if (status != STATUS_SUCCESS || !good) continue;
-            const std::size_t code = address ? 4 : 3;
-            ApplyCommand(sign, frame.data() + code, frame.size() - 2 - code, now);
+            ApplyCommand(sign, frame.data() + reading.code, frame.size() - 2 - reading.code, now);
             // Without an address the bus does not move its signs (see BusAnswer).
-            if (bus && !address) sign.id = id;
+            if (bus && !reading.address) sign.id = id;
             if (bus && sign.id != id) {
                 // "Change ID" moved it: the state goes with it.
                 rq::sim::SignState moved = sign;
@@ -94,27 +98,26 @@ void Simulator::TakeIntoSigns(const Bytes& frame, int status)
                 board.signs[moved.id] = moved;
             }
         }
+        if (stateFile || snapshots) observed = board.signs;
     }
     ++board.changes;
-    Observe();
+    // The state lines cost little and are there when the reply is; the
+    // pictures are drawn after it.
+    if (stateFile) {
+        for (const auto& entry : observed)
+            std::fprintf(stateFile, "%s\n", rq::sim::StateJson(entry.second, now).c_str());
+        std::fflush(stateFile);
+    }
+    if (snapshots) snapshotDue = Snapshot{frames, std::move(observed), now};
 }
 
-// The state lines and snapshots of every sign after a frame.
-void Simulator::Observe()
+// Hands the pictures of the last frame to the writer, once its reply is out
+// (or due later).
+void Simulator::QueueSnapshots()
 {
-    if (!stateFile && options.snapshotDir.empty()) return;
-    const std::int64_t now = WallMs();
-    std::lock_guard lock(board.mutex);
-    for (const auto& [id, sign] : board.signs) {
-        if (stateFile) std::fprintf(stateFile, "%s\n", rq::sim::StateJson(sign, now).c_str());
-        if (!options.snapshotDir.empty()) {
-            const std::string name = options.snapshotDir + "/sign-" + (id < 0 ? "" : std::to_string(id) + "-") +
-                                     std::to_string(frames) + ".png";
-            if (!rq::sim::WritePng(rq::sim::DrawPanel(sign, font, now), name))
-                std::fprintf(stderr, "rq-m4x-sim: cannot write %s\n", name.c_str());
-        }
-    }
-    if (stateFile) std::fflush(stateFile);
+    if (!snapshotDue) return;
+    snapshots->Queue(snapshotDue->frame, std::move(snapshotDue->signs), snapshotDue->nowMs);
+    snapshotDue.reset();
 }
 
 }  // namespace rq::sim

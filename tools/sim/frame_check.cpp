@@ -31,43 +31,72 @@ bool PayloadFits(std::uint8_t code, std::size_t length)
     return false;
 }
 
-}  // namespace
-
-std::uint8_t Judge(const Bytes& frame)
+FrameReading Refused(std::uint8_t status)
 {
-    const std::size_t size = frame.size();
-    if (size < MIN_FRAME || frame[0] != START_BYTE) return STATUS_LENGTH;
-    const std::uint8_t length = frame[1];
-    if (length < MIN_FRAME || size != length) return STATUS_LENGTH;
-    if (static_cast<std::uint8_t>(~length) != frame[2]) return STATUS_LENGTH;
-    if (frame[size - 1] != END_BYTE) return STATUS_LENGTH;
-    std::uint8_t sum = 0;
-    for (std::size_t i = 0; i + 2 < size; ++i) sum = static_cast<std::uint8_t>(sum + frame[i]);
-    if (sum != frame[size - 2]) return STATUS_CHECKSUM;
-    // The command code follows the address when the frame carries one. The
-    // checksum sits right after the shortest frame's code, so it is not a code.
-    if (IsKnownCode(frame[3])) return STATUS_SUCCESS;
-    if (size > MIN_FRAME && IsKnownCode(frame[4])) return STATUS_SUCCESS;
-    return STATUS_UNKNOWN_CODE;
+    FrameReading reading;
+    reading.status = status;
+    return reading;
 }
 
-// The address of a frame that passed Judge, if it carries one. The envelope
-// does not say whether an address is there, so the frame is read both ways
-// and the reading whose command code and payload length agree wins. When
-// both agree, a command whose payload has a fixed length beats a text of any
-// length ("Bright Set" with level 1 also reads as an empty message to ID
-// 0x43); otherwise the frame is taken as addressed, as a bus controller would.
-std::optional<std::uint8_t> AddressOf(const Bytes& frame)
+}  // namespace
+
+FrameReading ReadFrame(const Bytes& frame, Addressing addressing)
 {
     const std::size_t size = frame.size();
-    if (size <= MIN_FRAME || !PayloadFits(frame[4], size - MIN_FRAME - 1)) return std::nullopt;
-    const auto fixed = [](std::uint8_t code) {
-        for (const Payload& payload : PAYLOADS)
-            if (payload.code == code) return payload.length >= 0;
-        return false;
-    };
-    if (PayloadFits(frame[3], size - MIN_FRAME) && fixed(frame[3]) && !fixed(frame[4])) return std::nullopt;
-    return frame[3];
+    if (size < MIN_FRAME || frame[0] != START_BYTE) return Refused(STATUS_LENGTH);
+    const std::uint8_t length = frame[1];
+    if (length < MIN_FRAME || size != length) return Refused(STATUS_LENGTH);
+    if (static_cast<std::uint8_t>(~length) != frame[2]) return Refused(STATUS_LENGTH);
+    if (frame[size - 1] != END_BYTE) return Refused(STATUS_LENGTH);
+    std::uint8_t sum = 0;
+    for (std::size_t i = 0; i + 2 < size; ++i) sum = static_cast<std::uint8_t>(sum + frame[i]);
+    if (sum != frame[size - 2]) return Refused(STATUS_CHECKSUM);
+
+    // The command code follows the address when the frame carries one. The
+    // checksum sits right after the shortest frame's code, so it is not a code.
+    const bool known3 = IsKnownCode(frame[3]);
+    const bool known4 = size > MIN_FRAME && IsKnownCode(frame[4]);
+    // A reading fits when its code is known and its payload has the code's length.
+    const bool fits3 = known3 && PayloadFits(frame[3], size - MIN_FRAME);
+    const bool fits4 = known4 && PayloadFits(frame[4], size - MIN_FRAME - 1);
+    bool addressed = false;
+    switch (addressing) {
+    case Addressing::On:
+        // The shortest frame has no room for both an address and a code.
+        if (size == MIN_FRAME) return Refused(STATUS_LENGTH);
+        if (!known4) return Refused(STATUS_UNKNOWN_CODE);
+        if (!fits4) return Refused(STATUS_LENGTH);
+        addressed = true;
+        break;
+    case Addressing::Off:
+        if (!known3) return Refused(STATUS_UNKNOWN_CODE);
+        if (!fits3) return Refused(STATUS_LENGTH);
+        break;
+    case Addressing::Guess: {
+        // The envelope does not say whether an address is there, so the
+        // frame is read both ways and the reading that fits wins. When both
+        // fit, a command whose payload has a fixed length beats a text of any
+        // length ("Bright Set" with level 1 also reads as an empty message to
+        // ID 0x43); otherwise the frame is taken as addressed, as a bus
+        // controller would.
+        if (!known3 && !known4) return Refused(STATUS_UNKNOWN_CODE);
+        if (!fits3 && !fits4) return Refused(STATUS_LENGTH);
+        const auto fixed = [](std::uint8_t code) {
+            for (const Payload& payload : PAYLOADS)
+                if (payload.code == code) return payload.length >= 0;
+            return false;
+        };
+        addressed = fits4 && !(fits3 && fixed(frame[3]) && !fixed(frame[4]));
+        break;
+    }
+    }
+    FrameReading reading;
+    reading.status = STATUS_SUCCESS;
+    if (addressed) {
+        reading.address = frame[3];
+        reading.code = 4;
+    }
+    return reading;
 }
 
 std::string HexLine(const Bytes& frame)

@@ -23,12 +23,18 @@ inline constexpr std::uint8_t STATUS_LENGTH = 0xF2;
 inline constexpr int MIN_FRAME = 6;
 inline constexpr std::uint8_t CODE_CHANGE_ID = 0x21;
 
-// The status a controller gives a complete frame (or what arrived of one
-// before the line fell silent).
-std::uint8_t Judge(const Bytes& frame);
+// Whether frames carry an address byte before the command code. A
+// controller knows it; told nothing, the simulator guesses frame by frame.
+enum class Addressing { Guess, On, Off };
 
-// The address of a frame that passed Judge, if it carries one.
-std::optional<std::uint8_t> AddressOf(const Bytes& frame);
+// How a controller reads a complete frame (or what arrived of one before the
+// line fell silent).
+struct FrameReading {
+    std::uint8_t status = STATUS_LENGTH;  // the status it answers
+    std::optional<std::uint8_t> address;  // of a good frame that carries one
+    std::size_t code = 3;  // where the command code is, in a good frame
+};
+FrameReading ReadFrame(const Bytes& frame, Addressing addressing);
 
 // "A1 07 F8 43 08 EB 51"
 std::string HexLine(const Bytes& frame);

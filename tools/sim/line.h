@@ -31,9 +31,11 @@ enum class Ready {
     Input,  // bytes, a client to accept, or an end that a read will tell
     Hangup,  // the other side went away (or the handle failed)
     Failed,  // the wait itself failed (the message is printed)
+    Knock,  // another client waits at `knocking`
 };
-// Waits at most `timeoutMs` (-1: no limit) for `handle` or a stop.
-Ready WaitForLine(Handle handle, int timeoutMs);
+// Waits at most `timeoutMs` (-1: no limit) for `handle`, a stop, or a client
+// at the listener `knocking` (kNoHandle: none watched).
+Ready WaitForLine(Handle handle, int timeoutMs, Handle knocking = kNoHandle);
 
 // ---- the TCP line ----
 // Listens on IPv4 `host` (four dotted numbers) and `port` (0: a free one);

@@ -79,16 +79,19 @@ bool StopRequested(int waitMs)
     return poll(&entry, 1, waitMs) > 0;
 }
 
-Ready WaitForLine(Handle handle, int timeoutMs)
+Ready WaitForLine(Handle handle, int timeoutMs, Handle knocking)
 {
-    pollfd entries[2] = {{static_cast<int>(handle), POLLIN, 0}, {stopPipe[0], POLLIN, 0}};
-    const int ready = poll(entries, 2, timeoutMs);
+    pollfd entries[3] = {{static_cast<int>(handle), POLLIN, 0},
+                         {stopPipe[0], POLLIN, 0},
+                         {static_cast<int>(knocking), POLLIN, 0}};
+    const int ready = poll(entries, knocking == kNoHandle ? 2 : 3, timeoutMs);
     if (ready < 0 && errno != EINTR) {
         std::perror("rq-m4x-sim: poll");
         return Ready::Failed;
     }
     if (ready <= 0) return Ready::Timeout;
     if (entries[1].revents & POLLIN) return Ready::Stop;
+    if (entries[2].revents & POLLIN) return Ready::Knock;
     if (entries[0].revents & POLLIN) return Ready::Input;
     if (entries[0].revents & (POLLHUP | POLLERR | POLLNVAL)) return Ready::Hangup;
     return Ready::Timeout;

@@ -76,16 +76,19 @@ bool StopRequested(int waitMs)
     return WSAPoll(&entry, 1, waitMs) > 0;
 }
 
-Ready WaitForLine(Handle handle, int timeoutMs)
+Ready WaitForLine(Handle handle, int timeoutMs, Handle knocking)
 {
-    WSAPOLLFD entries[2] = {{static_cast<SOCKET>(handle), POLLRDNORM, 0}, {waker, POLLRDNORM, 0}};
-    const int ready = WSAPoll(entries, 2, timeoutMs);
+    WSAPOLLFD entries[3] = {{static_cast<SOCKET>(handle), POLLRDNORM, 0},
+                            {waker, POLLRDNORM, 0},
+                            {static_cast<SOCKET>(knocking), POLLRDNORM, 0}};
+    const int ready = WSAPoll(entries, knocking == kNoHandle ? 2 : 3, timeoutMs);
     if (ready == SOCKET_ERROR) {
         PrintSystemError("WSAPoll", static_cast<unsigned long>(WSAGetLastError()));
         return Ready::Failed;
     }
     if (ready == 0) return Ready::Timeout;
     if (entries[1].revents & POLLRDNORM) return Ready::Stop;
+    if (entries[2].revents & POLLRDNORM) return Ready::Knock;
     // Bytes that came before the end are read first; the read then tells the end.
     if (entries[0].revents & POLLRDNORM) return Ready::Input;
     if (entries[0].revents & (POLLHUP | POLLERR | POLLNVAL)) return Ready::Hangup;

@@ -17,8 +17,10 @@ const char USAGE[] =
     "A simulated RQ-M4T LED sign controller on a pseudo-terminal, for tests, benchmarks\n"
     "and demonstrations. Prints the path of its terminal, then answers every command\n"
     "frame with a status byte: 0F good frame, F0 bad checksum, F1 unknown command, F2 bad\n"
-    "length or end byte. It runs until it is stopped (SIGINT, SIGTERM; Ctrl-C on Windows)\n"
-    "or an option ends it. On Windows, which has no pseudo-terminal, it needs --listen.\n"
+    "length (of the frame or of the command's payload) or end byte; a half-received\n"
+    "frame is judged after 100 ms of silence on the line. It runs until it is stopped\n"
+    "(SIGINT, SIGTERM; Ctrl-C on Windows) or an option ends it. On Windows, which has\n"
+    "no pseudo-terminal, it needs --listen.\n"
     "\n"
     "Options:\n"
     "  --link PATH      also make PATH a symbolic link to the terminal (removed on exit)\n"
@@ -31,8 +33,15 @@ const char USAGE[] =
     "                   \"Change ID\" moves a controller to its new ID\n"
     "  --fail ID:HEX    the controller ID answers with the status byte HEX (F0, F1, ...);\n"
     "                   may be given for several IDs; needs --ids\n"
+    "  --address on|off whether frames carry an address byte before the command code\n"
+    "                   (on: as with --id, off: as for a model whose profile locks\n"
+    "                   the ID). Without it each frame is read both ways and the\n"
+    "                   reading whose code and payload length fit wins: a guess\n"
+    "                   that a real controller never makes\n"
     "  --silent         answer nothing (record only)\n"
     "  --delay MS       answer MS milliseconds late\n"
+    "  --delay ID:MS    the controller ID answers MS milliseconds late instead; may be\n"
+    "                   given for several IDs; needs --ids\n"
     "  --paced [RATE]   every byte takes its time on the wire (10 bits a byte) at the\n"
     "                   rate the client set on the terminal (or with RFC 2217), always:\n"
     "                   a frame is whole only once its last byte would have arrived,\n"
@@ -53,7 +62,12 @@ const char USAGE[] =
     "                   rfc2217:// speaks telnet and takes the client's serial\n"
     "                   settings (RFC 2217; --paced without RATE uses its rate).\n"
     "                   HOST is an IPv4 address, PORT 0 picks a free port. Prints\n"
-    "                   the line's name, SCHEME://HOST:PORT\n"
+    "                   the line's name, SCHEME://HOST:PORT. A second client while\n"
+    "                   one is connected is told the line is in use and let go\n"
+    "  --short-connection\n"
+    "                   with --listen: close the client's connection after each\n"
+    "                   reply, as some serial device servers do; the next\n"
+    "                   connection is served as usual\n"
     "  --show           open a window with one panel per sign\n"
     "  --font FILE      the 16-dot font in Unifont's hex format (default\n"
     "                   /usr/share/unifont/unifont.hex; on Windows\n"
@@ -63,7 +77,8 @@ const char USAGE[] =
     "\n"
     "Exit status:\n"
     "  0  stopped by a signal or by --count, --hangup-before or --hangup-after\n"
-    "  1  the terminal, the link or the record file could not be set up\n"
+    "  1  the terminal, the link, the record or state file or the snapshot folder\n"
+    "     could not be set up\n"
     "  2  bad options (on Windows also: no --listen)\n"
     "\n"
     "Examples:\n"
@@ -73,11 +88,6 @@ const char USAGE[] =
     "  rq-m4x-sim --ids 1-32 --fail 7:F0 --delay 16 --link /tmp/bus &\n"
     "\n"
     "  rq-m4x-send --port /tmp/bus --ids 1-32 --keep-going bright 8\n";
-
-void Usage()
-{
-    std::fputs(USAGE, stderr);
-}
 
 namespace {
 
@@ -99,7 +109,7 @@ bool ParseIdList(const std::string& text, Bus& bus)
         const int first = std::stoi(firstText);
         const int last = std::stoi(lastText);
         if (last > 255 || first > last) return false;
-        for (int id = first; id <= last; ++id) bus[id] = std::nullopt;
+        for (int id = first; id <= last; ++id) bus[id] = Controller{};
         if (comma == std::string::npos) return true;
         start = comma + 1;
     }
@@ -148,11 +158,26 @@ bool ParseIpv4(const std::string& text, std::uint8_t host[4])
 
 }  // namespace
 
-bool ParseOptions(int argc, char** argv, Options& options)
+bool ParseOptions(int argc, char** argv, Options& options, std::string& error)
 {
+    const auto fail = [&](const std::string& text) {
+        error = text + " (see --help)";
+        return false;
+    };
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        const bool hasValue = i + 1 < argc;
+        // The options that take a value; the value is the next argument.
+        static const char* const VALUED[][2] = {
+            {"--delay", "MS or ID:MS"}, {"--count", "N"},     {"--record", "FILE"},   {"--link", "PATH"},
+            {"--status", "HEX"},        {"--state", "FILE"},  {"--snapshot", "DIR"},  {"--font", "FILE"},
+            {"--listen", "tcp://HOST:PORT"}, {"--ids", "LIST"}, {"--fail", "ID:HEX"}, {"--address", "on|off"}};
+        std::string value;
+        for (const auto& valued : VALUED) {
+            if (arg != valued[0]) continue;
+            if (i + 1 >= argc) return fail(arg + " needs a value: " + arg + " " + valued[1]);
+            value = argv[++i];
+        }
+        const std::string given = arg + " " + value;
         long number = 0;
         if (arg == "--silent") {
             options.silent = true;
@@ -160,88 +185,110 @@ bool ParseOptions(int argc, char** argv, Options& options)
             options.hangupBefore = true;
         } else if (arg == "--hangup-after") {
             options.hangupAfter = true;
-        } else if (arg == "--delay" && hasValue && ParseNumber(argv[i + 1], number) && number <= 600000) {
-            options.delayMs = static_cast<int>(number);
-            ++i;
+        } else if (arg == "--short-connection") {
+            options.shortConnection = true;
+        } else if (arg == "--delay") {
+            // MS for every frame, or ID:MS for one controller of the bus.
+            const std::size_t colon = value.find(':');
+            long id = -1;
+            if (colon != std::string::npos &&
+                (!ParseNumber(value.substr(0, colon).c_str(), id) || id > 255))
+                return fail(given + ": not an ID 0..255");
+            if (!ParseNumber(value.substr(colon == std::string::npos ? 0 : colon + 1).c_str(), number) ||
+                number > 600000)
+                return fail(given + ": not a delay of 0..600000 ms");
+            if (id < 0) options.delayMs = static_cast<int>(number);
+            else options.delays[static_cast<int>(id)] = static_cast<int>(number);
         } else if (arg == "--paced") {
             options.paced = true;
             // An optional rate: the next argument when it is a number.
-            if (hasValue && std::isdigit(static_cast<unsigned char>(argv[i + 1][0]))) {
-                if (!ParseNumber(argv[i + 1], number) || number == 0 || number > 100000000) return false;
+            if (i + 1 < argc && std::isdigit(static_cast<unsigned char>(argv[i + 1][0]))) {
+                if (!ParseNumber(argv[i + 1], number) || number == 0 || number > 100000000)
+                    return fail(arg + " " + argv[i + 1] + ": not a rate of 1..100000000 baud");
                 options.pacedRate = number;
                 ++i;
             }
-        } else if (arg == "--count" && hasValue && ParseNumber(argv[i + 1], number) && number > 0) {
+        } else if (arg == "--count") {
+            if (!ParseNumber(value.c_str(), number) || number == 0) return fail(given + ": not a count above 0");
             options.count = number;
-            ++i;
-        } else if (arg == "--record" && hasValue) {
-            options.recordPath = argv[++i];
-        } else if (arg == "--link" && hasValue) {
-            options.linkPath = argv[++i];
-        } else if (arg == "--status" && hasValue) {
+        } else if (arg == "--record") {
+            options.recordPath = value;
+        } else if (arg == "--link") {
+            options.linkPath = value;
+        } else if (arg == "--status") {
             Bytes status;
-            if (!ParseHexBytes(argv[i + 1], status) || status.size() != 1) return false;
+            if (!ParseHexBytes(value, status) || status.size() != 1) return fail(given + ": not one byte in hex");
             options.status = status[0];
-            ++i;
-        } else if (arg == "--state" && hasValue) {
-            options.statePath = argv[++i];
-        } else if (arg == "--snapshot" && hasValue) {
-            options.snapshotDir = argv[++i];
-        } else if (arg == "--font" && hasValue) {
-            options.fontPath = argv[++i];
-        } else if (arg == "--listen" && hasValue) {
+        } else if (arg == "--state") {
+            options.statePath = value;
+        } else if (arg == "--snapshot") {
+            options.snapshotDir = value;
+        } else if (arg == "--font") {
+            options.fontPath = value;
+        } else if (arg == "--address") {
+            if (value != "on" && value != "off") return fail(given + ": not on or off");
+            options.addressing = value == "on" ? Addressing::On : Addressing::Off;
+        } else if (arg == "--listen") {
             // tcp://HOST:PORT or rfc2217://HOST:PORT, HOST an IPv4 address.
-            const std::string url = argv[++i];
-            const std::size_t colon = url.rfind(':');
-            options.telnet = url.rfind("rfc2217://", 0) == 0;
+            const std::size_t colon = value.rfind(':');
+            options.telnet = value.rfind("rfc2217://", 0) == 0;
             const std::size_t host = options.telnet ? 10 : 6;
-            if ((!options.telnet && url.rfind("tcp://", 0) != 0) || colon == std::string::npos || colon < host)
-                return false;
+            if ((!options.telnet && value.rfind("tcp://", 0) != 0) || colon == std::string::npos || colon < host)
+                return fail(given + ": not tcp://HOST:PORT or rfc2217://HOST:PORT");
             ListenAddress address{};
-            if (!ParseIpv4(url.substr(host, colon - host), address.host) ||
-                !ParseNumber(url.substr(colon + 1).c_str(), number) || number > 65535)
-                return false;
+            if (!ParseIpv4(value.substr(host, colon - host), address.host))
+                return fail(given + ": the host is not an IPv4 address such as 127.0.0.1");
+            if (!ParseNumber(value.substr(colon + 1).c_str(), number) || number > 65535)
+                return fail(given + ": not a port 0..65535");
             address.port = static_cast<std::uint16_t>(number);
             options.listen = address;
         } else if (arg == "--show") {
             options.show = true;
-        } else if (arg == "--ids" && hasValue) {
+        } else if (arg == "--ids") {
             Bus bus;
-            if (!ParseIdList(argv[++i], bus)) return false;
+            if (!ParseIdList(value, bus)) return fail(given + ": not a list of IDs 0..255 such as 1-32,40");
             options.bus = bus;
-        } else if (arg == "--fail" && hasValue) {
-            const std::string value = argv[++i];
+        } else if (arg == "--fail") {
             const std::size_t colon = value.find(':');
             Bytes status;
             if (colon == std::string::npos || !ParseNumber(value.substr(0, colon).c_str(), number) || number > 255 ||
                 !ParseHexBytes(value.substr(colon + 1), status) || status.size() != 1)
-                return false;
+                return fail(given + ": not ID:HEX such as 7:F0");
             options.failures[static_cast<int>(number)] = status[0];
         } else if (arg == "--reply") {
             // Every following argument up to the next option is part of the reply.
             Bytes reply;
             while (i + 1 < argc && std::strncmp(argv[i + 1], "--", 2) != 0) {
-                if (!ParseHexBytes(argv[i + 1], reply)) return false;
+                if (!ParseHexBytes(argv[i + 1], reply)) return fail(arg + " " + argv[i + 1] + ": not bytes in hex");
                 ++i;
             }
-            if (reply.empty()) return false;
+            if (reply.empty()) return fail("--reply needs a value: --reply HEX...");
             options.reply = reply;
         } else {
-            return false;
+            return fail("unknown option " + arg);
         }
     }
     // A link points at a terminal, which a TCP line has not; nor has a raw
     // one a rate that the client set.
-    if (options.listen && !options.linkPath.empty()) return false;
-    if (options.listen && !options.telnet && options.paced && options.pacedRate == 0) {
-        std::fputs("rq-m4x-sim: --paced needs a RATE on a tcp:// line\n", stderr);
-        return false;
-    }
-    // A failing controller must be one of the bus.
-    if (!options.failures.empty() && !options.bus) return false;
+    if (options.listen && !options.linkPath.empty()) return fail("--link and --listen exclude each other");
+    if (options.listen && !options.telnet && options.paced && options.pacedRate == 0)
+        return fail("--paced needs a RATE on a tcp:// line");
+    if (options.shortConnection && !options.listen) return fail("--short-connection needs --listen");
+    // A controller given its own behaviour must be one of the bus.
+    const auto onBus = [&](const char* option, int id) {
+        if (!options.bus) return fail(std::string(option) + " " + std::to_string(id) + ":... needs --ids");
+        if (options.bus->count(id) == 0)
+            return fail(std::string(option) + " " + std::to_string(id) + ":...: ID " + std::to_string(id) +
+                        " is not on the bus (--ids)");
+        return true;
+    };
     for (const auto& [id, status] : options.failures) {
-        if (options.bus->count(id) == 0) return false;
-        (*options.bus)[id] = status;
+        if (!onBus("--fail", id)) return false;
+        (*options.bus)[id].failure = status;
+    }
+    for (const auto& [id, ms] : options.delays) {
+        if (!onBus("--delay", id)) return false;
+        (*options.bus)[id].delayMs = ms;
     }
     return true;
 }

@@ -8,15 +8,20 @@
 #include <string>
 #include <vector>
 
+#include "sim/frame_check.h"
 #include "sim/line.h"
 
 namespace rq::sim {
 
 using Bytes = std::vector<std::uint8_t>;
 
-// The controllers of a bus: ID -> the status it answers with instead of its
-// judgement (--fail), if any.
-using Bus = std::map<int, std::optional<std::uint8_t>>;
+// A controller of a bus, as the options make it misbehave.
+struct Controller {
+    std::optional<std::uint8_t> failure;  // --fail ID:HEX: the status it answers instead of its judgement
+    std::optional<int> delayMs;  // --delay ID:MS: how late it answers, instead of --delay MS
+};
+// The controllers of a bus by ID.
+using Bus = std::map<int, Controller>;
 
 struct ListenAddress {
     std::uint8_t host[4];
@@ -35,6 +40,9 @@ struct Options {
     long count = 0;  // 0: no limit
     std::optional<Bus> bus;  // --ids: a bus of controllers
     std::map<int, std::uint8_t> failures;  // --fail ID:HEX
+    std::map<int, int> delays;  // --delay ID:MS
+    Addressing addressing = Addressing::Guess;  // --address on|off
+    bool shortConnection = false;  // --short-connection: the client is let go after each reply
     bool paced = false;  // --paced: bytes take their time on the wire
     long pacedRate = 0;  // --paced RATE; 0: the rate set on the terminal
     std::string statePath;  // --state FILE
@@ -47,9 +55,7 @@ struct Options {
 
 extern const char USAGE[];
 
-// Prints the usage on standard error.
-void Usage();
-
-bool ParseOptions(int argc, char** argv, Options& options);
+// False for a bad option or value; `error` then says which, and what was wanted.
+bool ParseOptions(int argc, char** argv, Options& options, std::string& error);
 
 }  // namespace rq::sim

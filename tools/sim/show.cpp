@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <map>
 #include <cstdlib>
 #include <cstring>
 #include <optional>
@@ -130,16 +131,20 @@ private:
     void Update(std::int64_t now, bool relayout)
     {
         dirty.clear();
-        std::lock_guard lock(board.mutex);
-        if (panels.size() != board.signs.size()) {
-            panels.assign(board.signs.size(), Panel{});
+        // Copied under the lock, drawn outside it: the line never waits for a picture.
+        {
+            std::lock_guard lock(board.mutex);
+            signs = board.signs;
+        }
+        if (panels.size() != signs.size()) {
+            panels.assign(signs.size(), Panel{});
             relayout = true;
         }
         nextChange = -1;
         int y = MARGIN;
         int widest = 0;
         std::size_t index = 0;
-        for (const auto& [key, sign] : board.signs) {
+        for (const auto& [key, sign] : signs) {
             Panel& panel = panels[index];
             LightDots(sign, font, now, scratch);
             if (relayout || scratch.width != panel.dots.width || scratch.height != panel.dots.height ||
@@ -290,6 +295,7 @@ private:
     wxTimer timer;
     wxFont textFont;
     std::vector<Panel> panels;
+    std::map<int, SignState> signs;  // as the board held them at the last step
     PanelDots scratch;  // the dots of the step being drawn; swapped with a panel's
     std::vector<wxRect> dirty;
     unsigned seenChanges = ~0u;
@@ -324,6 +330,7 @@ private:
 Board* shownBoard = nullptr;
 const BitmapFont* shownFont = nullptr;
 void (*stopLine)() = nullptr;
+void (*displayLost)() = nullptr;
 
 class SimApp : public wxApp {
 public:
@@ -334,6 +341,7 @@ public:
         auto* frame = new BoardFrame(*shownBoard, *shownFont, stopLine);
         frame->Show();
         windowOpened = true;
+        WhenDisplayLost(displayLost);
         return true;
     }
 };
@@ -364,11 +372,15 @@ bool DisplayAvailable()
 #endif
 }
 
-int ShowWindow(int argc, char** argv, Board& board, const BitmapFont& font, void (*stop)())
+int ShowWindow(int argc, char** argv, Board& board, const BitmapFont& font, void (*stop)(), void (*lost)())
 {
     shownBoard = &board;
     shownFont = &font;
     stopLine = stop;
+    displayLost = lost;
+    // A display that cannot be opened is said on standard error: the
+    // toolkit's own log would try to show it in a message box.
+    delete wxLog::SetActiveTarget(new wxLogStderr);
     wxApp::SetInstance(new SimApp);
     // The toolkit gets the program's name only: the options are the simulator's.
     int toolkitArgc = argc > 0 ? 1 : 0;

@@ -53,7 +53,10 @@ bool Simulator::OpenTerminal()
 
 bool Simulator::Prepare()
 {
-    if (!options.snapshotDir.empty() && !rq::sim::MakeDirectory(options.snapshotDir)) return false;
+    if (!options.snapshotDir.empty()) {
+        if (!rq::sim::MakeDirectory(options.snapshotDir)) return false;
+        snapshots = std::make_unique<SnapshotWriter>(options.snapshotDir, font);
+    }
     if (!options.recordPath.empty()) {
         record = std::fopen(options.recordPath.c_str(), "a");
         if (!record) {
@@ -88,6 +91,7 @@ bool Simulator::Prepare()
 
 void Simulator::Shutdown()
 {
+    snapshots.reset();
     if (linkMade) {
         rq::sim::RemoveLink(options.linkPath, slavePath);
         linkMade = false;
@@ -212,7 +216,9 @@ bool Simulator::HandleFrames(bool gapElapsed)
     const auto complete = gapElapsed ? lastByte + std::chrono::milliseconds(FRAME_GAP_MS) : lastByte;
     while (auto frame = TakeFrame(gapElapsed)) {
         if (!HandleFrame(*frame, complete)) return false;
-        if (!SendDueReplies()) return false;
+        const bool goOn = SendDueReplies();
+        QueueSnapshots();
+        if (!goOn) return false;
     }
     return true;
 }
@@ -268,6 +274,8 @@ bool Simulator::SendDueReplies()
             WaitUntilReplyRead();
             return false;
         }
+        // A device server in "short connection" mode closes after each reply.
+        if (options.shortConnection) DropClient();
     }
     return true;
 }
@@ -280,6 +288,21 @@ void Simulator::WaitUntilReplyRead()
     // A socket sends what was written before it closes.
     if (listener != kNoHandle) return;
     rq::sim::WaitUntilTerminalRead(terminal, DRAIN_LIMIT_MS);
+}
+
+// A second client, while one holds the line, is told so and let go at once,
+// as a serial device server does; its frames never reach the bus.
+void Simulator::TurnAway()
+{
+    const Handle other = rq::sim::AcceptClient(listener);
+    if (other == kNoHandle) return;
+    std::vector<std::uint8_t> words;
+    // A telnet server opens with its offers, then says why it hangs up.
+    if (options.telnet) words = rq::sim::TelnetServer().Greeting();
+    const std::string text = "Port already in use by another client\r\n";
+    words.insert(words.end(), text.begin(), text.end());
+    rq::sim::WriteLine(other, words.data(), words.size());
+    rq::sim::CloseLine(other);
 }
 
 // A TCP client that went away: the line waits for the next one. False on a
@@ -298,9 +321,10 @@ int Simulator::Run()
     for (;;) {
         // A TCP line waits for its client; one at a time, as a device server serves.
         const bool waiting = listener != kNoHandle && master == kNoHandle;
-        const Ready ready = rq::sim::WaitForLine(waiting ? listener : master, TimeoutMs());
+        const Ready ready = rq::sim::WaitForLine(waiting ? listener : master, TimeoutMs(), waiting ? kNoHandle : listener);
         if (ready == Ready::Failed) return 1;
         if (ready == Ready::Stop) return 0;
+        if (ready == Ready::Knock) TurnAway();
         if (waiting) {
             if (ready == Ready::Input) master = rq::sim::AcceptClient(listener);
             if (master != kNoHandle && options.telnet) {

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <deque>
+#include <map>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -16,6 +18,7 @@
 #include "sim/line.h"
 #include "sim/options.h"
 #include "sim/panel.h"
+#include "sim/snapshots.h"
 #include "sim/telnet_server.h"
 
 namespace rq::sim {
@@ -35,6 +38,9 @@ public:
 
     bool Start();
     int Run();
+    // Removes the link, closes the files and the line, and writes the
+    // snapshots still waiting.
+    void Shutdown();
 
 private:
     struct PendingReply {
@@ -60,10 +66,12 @@ private:
     bool DropClient();
     // The signs take a frame as the bus answered it (`status`: the first
     // reply byte, -1 for none) and show what it set.
-    void TakeIntoSigns(const Bytes& frame, int status);
-    void Observe();
-    // The status the bus answers a frame with; none when no controller answers.
-    std::optional<std::uint8_t> BusAnswer(const Bytes& frame);
+    void TakeIntoSigns(const Bytes& frame, const FrameReading& reading, int status);
+    void QueueSnapshots();
+    // The status the bus answers a frame with, and how late (`delayMs`);
+    // none when no controller answers.
+    std::optional<std::uint8_t> BusAnswer(const Bytes& frame, const FrameReading& reading, int& delayMs);
+    void TurnAway();
     // Each returns false when the simulator is to stop.
     bool HandleFrame(const Bytes& frame, Clock::time_point complete);
     bool HandleFrames(bool gapElapsed);
@@ -76,7 +84,6 @@ private:
     void WriteToClient(const std::uint8_t* bytes, std::size_t count);
     void ReceiveFromClient(const std::uint8_t* bytes, std::size_t count);
     void WaitUntilReplyRead();
-    void Shutdown();
     int TimeoutMs() const;
     std::optional<Bytes> TakeFrame(bool gapElapsed);
 
@@ -98,6 +105,13 @@ private:
     rq::sim::Board& board;
     const rq::sim::BitmapFont& font;
     FILE* stateFile = nullptr;
+    std::unique_ptr<SnapshotWriter> snapshots;  // with --snapshot
+    struct Snapshot {
+        long frame;
+        std::map<int, SignState> signs;
+        std::int64_t nowMs;
+    };
+    std::optional<Snapshot> snapshotDue;  // the last frame's, until its reply is out
     rq::sim::TelnetServer telnet;  // the client's telnet state, with rfc2217://
 };
 
