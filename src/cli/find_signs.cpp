@@ -147,9 +147,10 @@ void SearchPort(const FindPlan& plan, PortSearch& search, Reporter* log, std::mu
         transaction.request.baud = baud;
         transaction.request.title = "Find Signs";
         transaction.request.replyWaitMs = waitMs;
-        // A probe's settle is its own wait: a late answer caught in it, or
-        // one that comes later still, is traced back by the search.
-        transaction.request.settleMs = waitMs;
+        // The settle after a silent probe is as short as a probe's wait: a
+        // late answer caught in it, or one that comes later still, is traced
+        // back by the search.
+        transaction.request.settleMs = plan.search.waitMs;
         transaction.frame = rq::protocol::ProbeFrame(id, code);
         transaction.words = {kFindSignsWord};
         const TransactionRecord record = session.Transact(transaction, false);

@@ -10,7 +10,7 @@
 
 namespace rq::serial {
 
-ProbeSession::ProbeSession(const std::string& port) : port(port) {}
+ProbeSession::ProbeSession(const std::string& port, int settleMs) : port(port), settleMs(settleMs) {}
 
 ProbeSession::~ProbeSession()
 {
@@ -45,9 +45,9 @@ ProbeAnswer ProbeSession::Probe(std::optional<std::uint8_t> id, int baud, int wa
     ProbeAnswer answer;
     const auto start = std::chrono::steady_clock::now();
     auto* worker = new UASD(this, frame.data(), frame.size(), reply, 1, portName, baud, waitMs, *line, false);
-    // A probe's settle is its own wait; what comes later still is traced back
-    // by the search.
-    worker->SetSettleMs(waitMs);
+    // A late answer caught in the settle, or one that comes later still, is
+    // traced back by the search.
+    worker->SetSettleMs(settleMs);
     if (worker->Run() != wxTHREAD_NO_ERROR) {
         delete worker;  // a detached thread that never ran is not deleted by the toolkit
         answer.kind = ProbeAnswer::Kind::LineFailed;

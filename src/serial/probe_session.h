@@ -21,7 +21,8 @@ namespace rq::serial {
 
 class ProbeSession : public wxEvtHandler {
 public:
-    explicit ProbeSession(const std::string& port);
+    // `settleMs`: how long the line must be quiet after a silent probe.
+    ProbeSession(const std::string& port, int settleMs);
     ~ProbeSession() override;
 
     ProbeAnswer Probe(std::optional<std::uint8_t> id, int baud, int waitMs, std::uint8_t code);
@@ -32,6 +33,7 @@ public:
 
 private:
     const std::string port;
+    const int settleMs;
     std::unique_ptr<rq::platform::SerialLine> line;
     int lineBaud = 0;
 

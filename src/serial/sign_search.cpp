@@ -60,7 +60,10 @@ private:
             if (!Going()) return false;
         }
 
-        // Which probes to ask again with the full wait.
+        // Which probes to ask again with the full wait: the unanswered ones
+        // whose answer may have come late, at a later probe; and a hit after
+        // such probes, which may be one of theirs (or hide one of theirs
+        // behind its own).
         std::set<std::size_t> suspects;
         for (std::size_t i = 0; i < answers.size(); ++i) {
             // Bytes dropped before probe i's frame: a late answer to one before.
@@ -70,15 +73,10 @@ private:
                 Found(ids[i], baud, answers[i]);
                 continue;
             }
-            // A hit after unanswered probes may be one of theirs, late: its
-            // own ID first, with the full wait.
-            const ProbeAnswer again = AskAgain(ids[i], baud);
-            if (!Going()) return false;
-            if (again.kind == Kind::Answered) Found(ids[i], baud, again);
-            else AddSilentBefore(answers, i, suspects);
+            AddSilentBefore(answers, i, suspects);
+            suspects.insert(i);
         }
         for (const std::size_t i : suspects) {
-            if (answers[i].kind == Kind::Answered) continue;  // found above, or not a sign
             const ProbeAnswer again = AskAgain(ids[i], baud);
             if (!Going()) return false;
             if (again.kind == Kind::Answered) Found(ids[i], baud, again);

@@ -126,7 +126,7 @@ void FindSignsDialog::StartSearch()
     ProgressGauge->SetValue(0);
 
     search = std::thread([this, settings] {
-        rq::serial::ProbeSession session(port);
+        rq::serial::ProbeSession session(port, kProbeWaitMs);
         const rq::serial::Prober probe = [&session](std::optional<std::uint8_t> id, int rate, int waitMs,
                                                     std::uint8_t code) {
             return session.Probe(id, rate, waitMs, code);

@@ -720,16 +720,17 @@ TEST_P(SignSearchTiming, FindsEachSignAtItsOwnIdHoweverLate)
 {
     const std::map<int, double> delays = {{5, 16}, {7, GetParam()}, {9, 16}};
     double now = 0, silentSince = -1;
+    const double settle = 60;
     std::vector<double> pending;  // arrival times, oldest first
     const rq::serial::Prober probe = [&](std::optional<std::uint8_t> id, int, int wait, std::uint8_t) {
         rq::serial::ProbeAnswer answer;
         const double start = now;
         if (silentSince >= 0) {
-            // The settle: quiet for a wait since the time-out, late bytes dropped and said.
-            double quietUntil = std::max(now, silentSince + wait);
+            // The settle: quiet for a short wait since the time-out, late bytes dropped and said.
+            double quietUntil = std::max(now, silentSince + settle);
             for (; !pending.empty() && pending.front() <= quietUntil; pending.erase(pending.begin())) {
                 answer.lateBytes = true;
-                quietUntil = std::max(quietUntil, pending.front() + wait);
+                quietUntil = std::max(quietUntil, pending.front() + settle);
             }
             now = quietUntil;
         }

@@ -945,7 +945,7 @@ TEST_P(CliFindSigns, FindsExactlyTheSignsThatAnswerAndChangesNone)
 INSTANTIATE_TEST_SUITE_P(
     Cli, CliFindSigns,
     ::testing::Values(
-        FindCase{"Bus", {"--address", "on", "--ids", "3,7,200"}, {"--bauds", "9600"},
+        FindCase{"Bus", {"--address", "on", "--ids", "3,7,200"}, {"--ids", "0-9,195-205", "--bauds", "9600"},
                  {"ID 3 at 9600 baud: F1 Undefined instruction", "ID 7 at 9600 baud: F1 Undefined instruction",
                   "ID 200 at 9600 baud: F1 Undefined instruction"}, 0},
         FindCase{"AtItsRate", {"--address", "on", "--ids", "7", "--baud", "19200"}, {"--ids", "5-9", "--bauds", "9600,19200"},

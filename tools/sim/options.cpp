@@ -48,6 +48,10 @@ const char USAGE[] =
     "                   the delay counts from then, and the reply's bytes go out one\n"
     "                   byte time apart. With RATE, at RATE instead. A tcp:// line has\n"
     "                   no rate of its own: 9600, or --paced RATE\n"
+    "  --baud RATE      listen at RATE only, as a sign does: bytes sent at another\n"
+    "                   rate (the one the client set on the terminal, or asked for\n"
+    "                   with RFC 2217) are garbage to it and get no answer. A tcp://\n"
+    "                   line has no rate to read: there the option does nothing\n"
     "  --status HEX     answer every frame with the status byte HEX\n"
     "  --reply HEX...   answer every frame with these bytes\n"
     "  --hangup-before  hang up when the first frame arrives, without answering\n"
@@ -170,7 +174,8 @@ bool ParseOptions(int argc, char** argv, Options& options, std::string& error)
         static const char* const VALUED[][2] = {
             {"--delay", "MS or ID:MS"}, {"--count", "N"},     {"--record", "FILE"},   {"--link", "PATH"},
             {"--status", "HEX"},        {"--state", "FILE"},  {"--snapshot", "DIR"},  {"--font", "FILE"},
-            {"--listen", "tcp://HOST:PORT"}, {"--ids", "LIST"}, {"--fail", "ID:HEX"}, {"--address", "on|off"}};
+            {"--listen", "tcp://HOST:PORT"}, {"--ids", "LIST"}, {"--fail", "ID:HEX"}, {"--address", "on|off"},
+            {"--baud", "RATE"}};
         std::string value;
         for (const auto& valued : VALUED) {
             if (arg != valued[0]) continue;
@@ -199,6 +204,10 @@ bool ParseOptions(int argc, char** argv, Options& options, std::string& error)
                 return fail(given + ": not a delay of 0..600000 ms");
             if (id < 0) options.delayMs = static_cast<int>(number);
             else options.delays[static_cast<int>(id)] = static_cast<int>(number);
+        } else if (arg == "--baud") {
+            if (!ParseNumber(value.c_str(), number) || number == 0 || number > 100000000)
+                return fail(given + ": not a rate of 1..100000000 baud");
+            options.listenRate = number;
         } else if (arg == "--paced") {
             options.paced = true;
             // An optional rate: the next argument when it is a number.

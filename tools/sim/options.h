@@ -45,6 +45,7 @@ struct Options {
     bool shortConnection = false;  // --short-connection: the client is let go after each reply
     bool paced = false;  // --paced: bytes take their time on the wire
     long pacedRate = 0;  // --paced RATE; 0: the rate set on the terminal
+    long listenRate = 0;  // --baud RATE: bytes sent at another rate are not read
     std::string statePath;  // --state FILE
     std::string snapshotDir;  // --snapshot DIR
     bool show = false;  // --show

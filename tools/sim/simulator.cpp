@@ -164,8 +164,20 @@ Clock::duration Simulator::ByteTime() const
 
 // Puts bytes read from the client on the wire: each takes its time after the
 // one before it, or after its arrival when the line was idle.
+bool Simulator::HearsTheRate() const
+{
+    if (!options.listenRate) return true;
+    // A raw TCP line carries no rate; the terminal's is the one the client set.
+    long rate = 0;
+    if (options.telnet) rate = static_cast<long>(telnet.Baud());
+    else if (!options.listen) rate = rq::sim::TerminalRate(terminal);
+    return rate <= 0 || rate == options.listenRate;
+}
+
 void Simulator::Receive(const std::uint8_t* bytes, std::size_t count)
 {
+    // Bytes at another rate reach a UART as garbage: no frame, no answer.
+    if (!HearsTheRate()) return;
     const auto now = Clock::now();
     const Clock::duration byteTime = ByteTime();
     for (std::size_t i = 0; i < count; ++i) {

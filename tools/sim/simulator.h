@@ -78,6 +78,8 @@ private:
     bool Deliver();
     bool SendDueReplies();
     void Receive(const std::uint8_t* bytes, std::size_t count);
+    // Whether the client sends at the rate the sign listens at (--baud).
+    bool HearsTheRate() const;
     Clock::duration ByteTime() const;
     Clock::time_point NextReplyByte() const;
     void WriteReply(const std::uint8_t* bytes, std::size_t count);
