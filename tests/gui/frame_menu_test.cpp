@@ -78,7 +78,7 @@ protected:
         dialog->StartSearch();
         EXPECT_TRUE(PumpUntil([&] { return !dialog->IsSearching(); }, 30000));
         std::vector<std::string> shown;
-        for (const wxString& line : dialog->ListedSigns()) shown.push_back(line.BeforeLast(' ').BeforeLast(' ').utf8_string());
+        for (const wxString& line : dialog->ListedSigns()) shown.push_back(line.Left(line.rfind(" in ")).utf8_string());
         EXPECT_EQ(shown, listed);
         dialog->SignList->SetSelection(use);
         wxCommandEvent press(wxEVT_BUTTON, dialog->UseButton->GetId());
