@@ -720,6 +720,15 @@ INSTANTIATE_TEST_SUITE_P(
                         EXPECT_GT(first, p.width * 3 / 4);
                         EXPECT_GT(last, p.width - 10);
                     }},
+        // Still coming in from the right edge: drawn with its start at the left edge.
+        PictureCase{"ScrollingTextFromTheLeftEdge",
+                    {{"led", "64", "16", "P10", "0", "0"}, {"message", "a message wider than its panel"}},
+                    [](const Picture& p) {
+                        const auto [first, last] = LitColumns(p);
+                        EXPECT_GE(first, 0);
+                        EXPECT_LT(first, 2 * 5);
+                        EXPECT_GT(last, p.width - 10);
+                    }},
         PictureCase{"PanelSizeInDots",
                     {{"led", "64", "16", "P10", "0", "3"}},
                     [](const Picture& p) {

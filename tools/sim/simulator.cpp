@@ -74,6 +74,7 @@ bool Simulator::Prepare()
     {
         const std::int64_t now = WallMs();
         std::lock_guard lock(board.mutex);
+        board.line = slavePath;
         if (bus) {
             for (const auto& entry : *bus) board.signs[entry.first] = rq::sim::FactorySign(entry.first, now);
         } else {
