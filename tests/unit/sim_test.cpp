@@ -316,6 +316,7 @@ TEST(SimController, RefusesUnknownOptions)
     EXPECT_THROW(SimController({"--ids", "1", "--delay", "2:10"}), std::runtime_error);
     EXPECT_THROW(SimController({"--address", "yes"}), std::runtime_error);
     EXPECT_THROW(SimController({"--short-connection"}), std::runtime_error);
+    EXPECT_THROW(SimController({"--baud", "0"}), std::runtime_error);
     EXPECT_THROW(SimController({"--paced", "0"}), std::runtime_error);
     EXPECT_THROW(SimController({"--paced", "96x"}), std::runtime_error);
     EXPECT_THROW(SimController({"--listen", "tcp://localhost:0"}), std::runtime_error);
@@ -399,6 +400,7 @@ INSTANTIATE_TEST_SUITE_P(
         PacedCase{"LongestFrameAt115200", {"--paced"}, 115200, nullptr, "0F", 22, 150},
         // A rate without a B constant, set as a number.
         PacedCase{"LongestFrameAt14400", {"--paced"}, 14400, nullptr, "0F", 177, 1000},
+        PacedCase{"ReadAtItsOwnRate", {"--baud", "19200"}, 19200, "A1 07 F8 43 08 EB 51", "0F", 3, 1000},
         PacedCase{"ForcedRateOverTheTerminals", {"--paced", "9600"}, 115200, nullptr, "0F", 266, 1000},
         PacedCase{"DelayCountsFromTheLastByte", {"--paced", "--delay", "300"}, 9600, nullptr, "0F", 566, 1500},
         // Spread over more than the frame gap, yet without a pause.
@@ -1016,6 +1018,18 @@ TEST(SimListenTelnet, PacesAtTheClientsRate)
     signs.Send({"message", std::string(100, 'x')});
     ASSERT_FALSE(signs.States().empty());
     EXPECT_GE(signs.States().back()["t"].get<std::int64_t>() - sent, 890);
+}
+
+// A controller that reads its line at one rate: frames at another are noise,
+// recorded but never answered, on a terminal and through RFC 2217.
+TEST(SimController, FramesAtAnotherRateGetNoAnswer)
+{
+    SimController sim({"--baud", "19200"});
+    EXPECT_EQ(Transact(sim.PortPath(), "A1 07 F8 43 08 EB 51", 1, 500), Bytes{});
+    EXPECT_EQ(sim.RecordedFrames().size(), 1u);
+    SimController server({"--listen", "rfc2217://127.0.0.1:0", "--baud", "19200"});
+    EXPECT_EQ(RunSend({"--port", server.PortPath(), "--quiet", "--baud", "9600", "black"}), 7);
+    EXPECT_EQ(RunSend({"--port", server.PortPath(), "--quiet", "--baud", "19200", "black"}), 0);
 }
 
 TEST(SimListen, PacesAtTheGivenRate)

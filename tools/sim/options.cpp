@@ -48,6 +48,11 @@ const char USAGE[] =
     "                   the delay counts from then, and the reply's bytes go out one\n"
     "                   byte time apart. With RATE, at RATE instead. A tcp:// line has\n"
     "                   no rate of its own: 9600, or --paced RATE\n"
+    "  --baud RATE      the controller reads its line at RATE only: frames sent at\n"
+    "                   another rate (the one the client set on the terminal, or with\n"
+    "                   RFC 2217) are recorded but unreadable, and get no answer. A\n"
+    "                   tcp:// line does not carry the client's rate: there it does\n"
+    "                   nothing\n"
     "  --status HEX     answer every frame with the status byte HEX\n"
     "  --reply HEX...   answer every frame with these bytes\n"
     "  --hangup-before  hang up when the first frame arrives, without answering\n"
@@ -174,7 +179,8 @@ bool ParseOptions(int argc, char** argv, Options& options, std::string& error)
         static const char* const VALUED[][2] = {
             {"--delay", "MS or ID:MS"}, {"--count", "N"},     {"--record", "FILE"},   {"--link", "PATH"},
             {"--status", "HEX"},        {"--state", "FILE"},  {"--snapshot", "DIR"},  {"--font", "FILE"},
-            {"--listen", "tcp://HOST:PORT"}, {"--ids", "LIST"}, {"--fail", "ID:HEX"}, {"--address", "on|off"}};
+            {"--listen", "tcp://HOST:PORT"}, {"--ids", "LIST"}, {"--fail", "ID:HEX"}, {"--address", "on|off"},
+            {"--baud", "RATE"}};
         std::string value;
         for (const auto& valued : VALUED) {
             if (arg != valued[0]) continue;
@@ -212,6 +218,10 @@ bool ParseOptions(int argc, char** argv, Options& options, std::string& error)
                 options.pacedRate = number;
                 ++i;
             }
+        } else if (arg == "--baud") {
+            if (!ParseNumber(value.c_str(), number) || number == 0 || number > 100000000)
+                return fail(given + ": not a rate of 1..100000000 baud");
+            options.baud = number;
         } else if (arg == "--count") {
             if (!ParseNumber(value.c_str(), number) || number == 0) return fail(given + ": not a count above 0");
             options.count = number;

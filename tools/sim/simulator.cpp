@@ -152,6 +152,13 @@ std::optional<Bytes> Simulator::TakeFrame(bool gapElapsed)
 // answer sooner than its reply's first byte takes: every byte takes its time
 // at the line's rate, as on a real line. A raw TCP line has no rate of its
 // own; without --paced RATE it is taken for the usual 9600.
+long Simulator::ClientRate() const
+{
+    if (options.telnet) return static_cast<long>(telnet.Baud());
+    if (options.listen) return 0;
+    return rq::sim::TerminalRate(terminal);
+}
+
 Clock::duration Simulator::ByteTime() const
 {
     constexpr long kRawTcpRate = 9600;
