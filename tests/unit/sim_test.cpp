@@ -556,17 +556,21 @@ bool ReadPng(const std::string& path, Picture& picture)
     return true;
 }
 
-// Runs rq-m4x-send with `args` and returns its exit status; its output goes
-// nowhere. A run that outlives a generous bound fails the test.
-int RunSend(std::vector<std::string> args)
+// Runs rq-m4x-send (or `program`) with `args` and returns its exit status;
+// its output goes nowhere, its standard error to `errors` when given. A run
+// that outlives a generous bound fails the test.
+int RunSend(std::vector<std::string> args, const char* program = RQ_SEND_EXECUTABLE, std::string* errors = nullptr)
 {
-    args.insert(args.begin(), RQ_SEND_EXECUTABLE);
+    args.insert(args.begin(), program);
     std::vector<char*> argv;
     for (std::string& arg : args) argv.push_back(arg.data());
     argv.push_back(nullptr);
+    char errorPath[] = "/tmp/rq-sim-stderr-XXXXXX";
+    if (errors) close(mkstemp(errorPath));
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    if (errors) posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errorPath, O_WRONLY, 0);
     pid_t child = -1;
     const int spawned = posix_spawn(&child, argv[0], &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
@@ -585,7 +589,30 @@ int RunSend(std::vector<std::string> args)
         }
         poll(nullptr, 0, 5);
     }
+    if (errors) {
+        std::ifstream in(errorPath);
+        *errors = std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        fs::remove(errorPath);
+    }
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// A bad option or value is named on one line, exit status 2.
+TEST(SimController, NamesTheBadOptionOrValue)
+{
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{"--bogus"}, "unknown option --bogus"},
+        {{"--ids", "1-300"}, "--ids 1-300: not a list of IDs 0..255 such as 1-32,40"},
+        {{"--fail", "3:F0"}, "--fail 3:... needs --ids"},
+        {{"--ids", "1-2", "--delay", "5:100"}, "--delay 5:...: ID 5 is not on the bus (--ids)"},
+        {{"--listen", "tcp://localhost:0"}, "--listen tcp://localhost:0: the host is not an IPv4 address such as 127.0.0.1"},
+        {{"--address", "yes"}, "--address yes: not on or off"},
+        {{"--count"}, "--count needs a value: --count N"}};
+    for (const auto& [args, text] : cases) {
+        std::string errors;
+        EXPECT_EQ(RunSend(args, RQ_SIM_EXECUTABLE, &errors), 2) << text;
+        EXPECT_EQ(errors, "rq-m4x-sim: " + text + " (see --help)\n");
+    }
 }
 
 // A simulator whose signs write their state and snapshots into a folder of
