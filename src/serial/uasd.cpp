@@ -103,6 +103,12 @@ constexpr int kLongestSettles = 4;
 
 }  // namespace
 
+void UASD::ForgetTimeOuts()
+{
+    std::lock_guard<std::mutex> lock(timeOutsMutex);
+    timedOutLines.clear();
+}
+
 bool UASD::WaitForWorkersToEnd(int timeoutMs)
 {
     std::unique_lock<std::mutex> lock(workersMutex);
