@@ -51,6 +51,9 @@ public:
     // dropped then instead of passing for the next frame's. Set before Run.
     void SetSettleMs(int ms) { settleMs = ms; }
     static constexpr int DEFAULT_SETTLE_MS = 500;
+    // Forgets every line's time-out: for tests, where a new simulated line
+    // may get the name of one that has gone.
+    static void ForgetTimeOuts();
 
 protected:
     ExitCode Entry() override;
