@@ -107,6 +107,7 @@ private:
     rq::platform::SerialLine* activePort = nullptr;
     bool lineLost = false;  // the line reported itself gone mid-transaction
     int settleMs = DEFAULT_SETTLE_MS;
+    bool closedBeforeArrival = false;  // the far end closed before the frame could reach the sign
     std::vector<std::uint8_t> dropped;       // received, but not the answer to this frame
     wxDateTime droppedFrom;                  // when the first of them came
     std::vector<std::uint8_t> replyAhead;    // the reply's first bytes, read while dropping
