@@ -277,16 +277,10 @@ Section "Uninstall"
   ; This runs from a temporary copy; the installed one can go.
   Delete "${REMOVER}"
   RMDir "${SETUP_DIR}"
-  ; uninstall.exe waits for this to end: a running program's file may be
-  ; moved but not deleted, so it goes to the temporary folder and from
-  ; there at the next restart.
+  ; uninstall.exe, which waits for this to end, is deleted by a copy of its
+  ; own once it has ended, and the folder with it when it is empty
+  ; (uninstall-launcher.nsi).
   Delete "$INSTDIR\${UNINSTALLER}"
-  ${If} ${FileExists} "$INSTDIR\${UNINSTALLER}"
-    GetTempFileName $R0
-    Delete "$R0"
-    Rename "$INSTDIR\${UNINSTALLER}" "$R0"
-    Delete /REBOOTOK "$R0"
-  ${EndIf}
   RMDir "$INSTDIR"
   DeleteRegKey HKCU "${UNINSTALL_KEY}"
 SectionEnd

@@ -10,7 +10,8 @@
 # over them keeps the settings. While the program runs, the installer and
 # the uninstaller refuse (non-zero, nothing changed), an upgrade whose pages
 # were open when the program started among them; `uninstall.exe /S` waits and
-# ends with the real status; an upgrade removes what
+# ends with the real status, and an uninstall leaves only the user's files
+# (no folder when there are none); an upgrade removes what
 # only an older version installed and keeps an edited bundled profile (the
 # new one beside it as .new); a first install on a Chinese Windows starts the
 # program in Chinese.
@@ -327,9 +328,10 @@ printf '[Model]\r\nModel=Own\r\n' >"$install_dir/Modes/Own.ini"
 # uninstall.exe returns once the uninstaller proper has done its work.
 program_files_gone() {
   local file
-  # uninstall.exe itself is still running while the uninstaller proper
-  # ends: Windows lets it be moved to the temporary folder, Wine keeps a
-  # running program's file where it is.
+  # uninstall.exe goes once it has ended (a copy in the temporary folder
+  # deletes it): no running program's file can be deleted, on Windows as
+  # under Wine.
+  [ ! -e "$install_dir/uninstall.exe" ] || return 1
   for file in "${package_files[@]}"; do
     # An edited bundled profile is the user's now.
     [ ! -e "$install_dir/$file" ] || ! cmp -s "$install_dir/$file" "$package/$file" || return 1
@@ -347,7 +349,8 @@ entry_gone() { ! wine reg query "$uninstall_key" >/dev/null 2>&1; }
 check "the uninstall entry is gone" entry_gone
 check "the Start-menu shortcut is gone" test ! -e "$shortcut"
 check "the Start-menu entry \"Try without hardware\" is gone" test ! -e "$try_shortcut"
-check "the emptied folders are gone" eval '[ ! -e "$install_dir/img" ] && [ ! -e "$install_dir/locale" ]'
+check "only the user's files are left" test "$(cd "$install_dir" && find . | sort | tr '\n' ' ')" = \
+  ". ./Config ./Config/Config.ini ./Modes ./Modes/Own.ini ./Modes/RQ-M4T.ini "
 check "the settings file is kept as it was" cmp -s "$out/Config.ini.before-uninstall" "$install_dir/Config/Config.ini"
 check "a profile of the user's own is kept" test -f "$install_dir/Modes/Own.ini"
 check "the edited profile is kept by the uninstall" cmp -s "$out/RQ-M4T.ini.edited" "$install_dir/Modes/RQ-M4T.ini"
@@ -359,7 +362,11 @@ rm -f "$install_dir/Modes/RQ-M4T.ini"
 check "the installer runs again" run_installer
 check "the program files are back" installed_as_packed
 check "the kept settings file is not replaced" cmp -s "$out/Config.ini.before-uninstall" "$install_dir/Config/Config.ini"
-check "the second uninstall removes the program files" eval 'run_uninstaller && wait_for 600 program_files_gone'
+# Without the user's files nothing is left, not even the folder; the status
+# still reaches the caller.
+rm -rf "$install_dir/Config" "$install_dir/Modes/Own.ini"
+check "the second uninstall ends with status 0 and leaves no folder" \
+  eval 'run_uninstaller && wait_for 600 test ! -e "$install_dir"'
 
 # ---- a first installation on a Chinese Windows starts in Chinese ----
 remove_installation
