@@ -16,4 +16,6 @@ void PrepareFirstShow(wxTopLevelWindow* window)
     if (realize && window && window->GetHandle()) realize(window->GetHandle());
 }
 
+void EndAfterLastWindow(int) {}
+
 }  // namespace rq::app
