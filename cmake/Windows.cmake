@@ -38,7 +38,7 @@ target_sources(rq-m4x-led-test PRIVATE ${RQ_RESOURCE_SCRIPT})
 # windres finds the .ico files named in the script through its include path.
 set_property(SOURCE ${RQ_RESOURCE_SCRIPT} APPEND PROPERTY INCLUDE_DIRECTORIES ${RQ_ICON_DIR})
 set_property(SOURCE ${RQ_RESOURCE_SCRIPT} APPEND PROPERTY OBJECT_DEPENDS ${RQ_ICONS})
-# The executables carry the version resource (src/app/version.rc).
+# The executables carry the version resource (src/platform/version.rc).
 if(TARGET rq-m4x-send)
   target_sources(rq-m4x-send PRIVATE ${CMAKE_SOURCE_DIR}/tools/rq_m4x_send.rc)
 endif()

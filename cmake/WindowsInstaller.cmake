@@ -95,18 +95,18 @@ ${list_lines}!macroend
 set(RQ_UNINSTALL_LAUNCHER ${CMAKE_BINARY_DIR}/uninstall-launcher.exe)
 add_custom_command(OUTPUT ${RQ_UNINSTALL_LAUNCHER}
   COMMAND ${RQ_MAKENSIS_EXECUTABLE} -V2 -WX
-          -DRQ_VERSION_H=${CMAKE_SOURCE_DIR}/src/app/version.h
+          -DRQ_VERSION_H=${CMAKE_SOURCE_DIR}/src/platform/version.h
           -DRQ_ICON=${RQ_ICON_DIR}/aaaa.ico
           -DRQ_OUTFILE=${RQ_UNINSTALL_LAUNCHER}
           ${CMAKE_SOURCE_DIR}/data/windows/uninstall-launcher.nsi
-  DEPENDS ${CMAKE_SOURCE_DIR}/data/windows/uninstall-launcher.nsi ${CMAKE_SOURCE_DIR}/src/app/version.h
+  DEPENDS ${CMAKE_SOURCE_DIR}/data/windows/uninstall-launcher.nsi ${CMAKE_SOURCE_DIR}/src/platform/version.h
   COMMENT "Making uninstall.exe"
   VERBATIM)
 
 add_custom_target(windows_installer
   COMMAND ${CMAKE_COMMAND} -E rm -f ${RQ_INSTALLER}
   COMMAND ${RQ_MAKENSIS_EXECUTABLE} -V2 -WX
-          -DRQ_VERSION_H=${CMAKE_SOURCE_DIR}/src/app/version.h
+          -DRQ_VERSION_H=${CMAKE_SOURCE_DIR}/src/platform/version.h
           -DRQ_FILES_NSH=${RQ_INSTALLER_FILES}
           -DRQ_ICON=${RQ_ICON_DIR}/aaaa.ico
           -DRQ_DEFAULT_MODEL=${RQ_DEFAULT_MODEL}

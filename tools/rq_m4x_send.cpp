@@ -14,7 +14,7 @@
 #include <wx/init.h>
 #include <wx/wxcrt.h>
 
-#include "app/running_mark.h"
+#include "platform/running_mark.h"
 #include "cli/console.h"
 #include "cli/exit_status.h"
 #include "cli/human_reporter.h"
@@ -186,6 +186,8 @@ int main(int argc, char** argv)
     if (logReporter) reporters.Add(*logReporter);
     if (progress) reporters.Add(*progress);
 
+    // Ctrl+C lets the transactions under way finish and be recorded.
+    OnInterrupt(&RequestStop, kExitInterrupted);
     const bool keepOpen = !arguments.reopen;
     int status;
     if (plan.parallel) {

@@ -4,7 +4,7 @@
 ; keeps the settings file.
 ;
 ; The build (cmake/WindowsInstaller.cmake) passes:
-;   RQ_VERSION_H   src/app/version.h: product name, version, maker
+;   RQ_VERSION_H   src/platform/version.h: product name, version, maker
 ;   RQ_FILES_NSH   the macros RQ_INSTALL_FILES and RQ_REMOVE_FILES, made from
 ;                  the zip's file list
 ;   RQ_ICON        the program's icon
@@ -30,7 +30,7 @@ RequestExecutionLevel user
 !define SHORTCUT "$SMPROGRAMS\${PRODUCT}.lnk"
 ; The program against the simulated controller and its sign (rq-m4x-try.exe).
 !define TRY_SHORTCUT "$SMPROGRAMS\Try without hardware.lnk"
-; The named mutex the running program holds (src/app/running_mark.h).
+; The named mutex the running program holds (src/platform/running_mark.h).
 !define RUNNING_MARK "RQ-M4x-LED-Test.Running"
 ; What the installer keeps for the next update and the uninstall: the list of
 ; files it installed, and the bundled profiles as it installed them.

@@ -8,12 +8,12 @@
 #include <wx/log.h>
 #include <wx/msgdlg.h>
 
-#include "app/native_window.h"
-#include "app/version.h"
 #include "config/ini_file.h"
 #include "config/language.h"
 #include "config/settings_keys.h"
 #include "dialogs/named_icon.h"
+#include "platform/native_window.h"
+#include "platform/version.h"
 #include "ui/rq_m4t_frame.h"
 
 using namespace rq::config;

@@ -8,7 +8,7 @@
 #include <wx/app.h>
 #include <wx/intl.h>
 
-#include "app/running_mark.h"
+#include "platform/running_mark.h"
 
 class RQ_M4TApp : public wxApp {
 public:

@@ -24,6 +24,11 @@ public:
 // destructors. Harmless when nothing was changed or already given back.
 void RestoreConsoleSettings();
 
+// From now on the first interrupt (Ctrl+C or SIGTERM; Ctrl+C or Ctrl+Break
+// in a Windows console) calls `onFirst`, which must be safe in a signal
+// handler; a second one ends the process at once with `status`.
+void OnInterrupt(void (*onFirst)(), int status);
+
 // Ends the process at once with `status`: no destructors, no clean-up by the
 // C library or the toolkit, no flushing (flush what was printed first).
 [[noreturn]] void EndProcessNow(int status);

@@ -5,6 +5,9 @@
 #include <cstdlib>
 #include <cwchar>
 
+#include <atomic>
+#include <csignal>
+
 #include <unistd.h>
 
 #include "cli/send_request.h"
@@ -32,7 +35,29 @@ std::string FromLocale(const char* arg)
     return out;
 }
 
+void (*firstInterrupt)() = nullptr;
+int secondInterruptStatus = 1;
+std::atomic<int> interrupts{0};
+
+extern "C" void HandleInterrupt(int)
+{
+    if (interrupts.fetch_add(1) > 0) _exit(secondInterruptStatus);
+    if (firstInterrupt) firstInterrupt();
+}
+
 }  // namespace
+
+void OnInterrupt(void (*onFirst)(), int status)
+{
+    firstInterrupt = onFirst;
+    secondInterruptStatus = status;
+    struct sigaction action {};
+    action.sa_handler = HandleInterrupt;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
 
 // A terminal shows UTF-8 as it is: nothing to switch, nothing to give back.
 ConsoleSettingsGuard::ConsoleSettingsGuard() = default;

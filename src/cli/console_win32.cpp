@@ -59,7 +59,32 @@ BOOL WINAPI OnConsoleEnd(DWORD /*event*/)
     return FALSE;
 }
 
+void (*firstInterrupt)() = nullptr;
+int secondInterruptStatus = 1;
+std::atomic<int> interrupts{0};
+
+// Ctrl+C and Ctrl+Break: the first lets the run end in order, a second ends
+// it now. Closing the window and logging off go on to OnConsoleEnd.
+BOOL WINAPI OnInterruptEvent(DWORD event)
+{
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
+    if (interrupts.fetch_add(1) > 0) {
+        GiveConsoleBack();
+        TerminateProcess(GetCurrentProcess(), static_cast<UINT>(secondInterruptStatus));
+    }
+    if (firstInterrupt) firstInterrupt();
+    return TRUE;
+}
+
 }  // namespace
+
+void OnInterrupt(void (*onFirst)(), int status)
+{
+    firstInterrupt = onFirst;
+    secondInterruptStatus = status;
+    // Called before the handlers installed earlier.
+    SetConsoleCtrlHandler(OnInterruptEvent, TRUE);
+}
 
 ConsoleSettingsGuard::ConsoleSettingsGuard()
 {

@@ -27,6 +27,7 @@ int ExitStatusOf(Outcome outcome)
     case Outcome::OpenFailed: return kExitOpenFailed;
     case Outcome::NotStarted: return kExitInternalError;
     case Outcome::LineLost: return kExitLineLost;
+    case Outcome::NotSent: return kExitLineLost;
     }
     return kExitInternalError;
 }
@@ -43,6 +44,7 @@ const char* OutcomeName(Outcome outcome)
     case Outcome::OpenFailed: return "Open failed";
     case Outcome::NotStarted: return "Not started";
     case Outcome::LineLost: return "Line lost";
+    case Outcome::NotSent: return "Not sent";
     }
     return "";
 }

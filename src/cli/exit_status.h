@@ -15,9 +15,10 @@ enum class Outcome {
     OpenFailed,            // the port could not be opened
     NotStarted,            // the worker thread could not be started
     LineLost,              // the line went away mid-transaction
+    NotSent,               // never sent: its line was lost again before it
 };
 
-constexpr int kOutcomeCount = 9;
+constexpr int kOutcomeCount = 10;
 
 // Exit statuses. Each outcome has its own, bad arguments and lost output one
 // more each; the
@@ -34,6 +35,7 @@ enum ExitStatus : int {
     kExitOpenFailed = 8,
     kExitOutputFailed = 9,   // standard output or the log file lost lines
     kExitLineLost = 10,      // the line went away mid-transaction
+    kExitInterrupted = 130,  // Ctrl-C or SIGTERM: the rest of the run not sent
 };
 
 Outcome OutcomeOfStatus(std::uint8_t status);

@@ -40,6 +40,8 @@ void RepeatTally::Add(Outcome outcome, double milliseconds, std::optional<std::u
                       const std::string& port)
 {
     ++counts[static_cast<std::size_t>(outcome)];
+    // Never sent: no time to count, and the loss before it has the status.
+    if (outcome == Outcome::NotSent) return;
     times.push_back(milliseconds);
     if (outcome == Outcome::Success) return;
     if (firstFailure == kExitSuccess) firstFailure = ExitStatusOf(outcome);
@@ -80,6 +82,7 @@ std::string RepeatTally::Summary() const
         // A worker that never started and a line that went away are rare
         // enough to be listed only when they happened.
         if ((outcome == Outcome::NotStarted || outcome == Outcome::LineLost) && Count(outcome) == 0) continue;
+        if (outcome == Outcome::NotSent) continue;
         text += std::string(OutcomeName(outcome)) + ": " + std::to_string(Count(outcome)) + "\n";
     }
     char times[80];
@@ -91,7 +94,24 @@ std::string RepeatTally::Summary() const
 
 namespace rq::cli {
 
-std::string RepeatTally::FleetSummary(std::size_t notSent) const
+std::string RepeatTally::NotSentLines(std::size_t notReached, bool interrupted) const
+{
+    const std::size_t notSent = notReached + Count(Outcome::NotSent);
+    std::string text;
+    if (notSent > 0) {
+        text += "Not sent: " + std::to_string(notSent);
+        if (interrupted)
+            text += " (the run was interrupted)\n";
+        else if (notReached > 0)
+            text += " (stopped at the first failure; --keep-going goes on)\n";
+        else
+            text += " (the line was lost again)\n";
+    }
+    if (interrupted) text += "Interrupted: the transactions under way finished, nothing more was sent\n";
+    return text;
+}
+
+std::string RepeatTally::FleetSummary(std::size_t notReached, bool interrupted) const
 {
     std::string ids;
     for (const auto& [port, id] : failedIds) {
@@ -99,10 +119,8 @@ std::string RepeatTally::FleetSummary(std::size_t notSent) const
         if (!port.empty()) ids += port + (id < 0 ? " " : " ID ");
         ids += id < 0 ? std::string("no ID") : std::to_string(id);
     }
-    std::string text = Summary() + "Not succeeded: " + (ids.empty() ? std::string("none") : ids) + "\n";
-    if (notSent > 0)
-        text += "Not sent: " + std::to_string(notSent) + " (stopped at the first failure; --keep-going goes on)\n";
-    return text;
+    return Summary() + "Not succeeded: " + (ids.empty() ? std::string("none") : ids) + "\n" +
+           NotSentLines(notReached, interrupted);
 }
 
 }  // namespace rq::cli

@@ -35,6 +35,7 @@ public:
              const std::string& port = std::string());
 
     std::size_t Count(Outcome outcome) const;
+    // The transactions sent; those never sent count apart, without a time.
     std::size_t Total() const { return times.size(); }
     // Median and worst transaction time in milliseconds; 0 when empty. An even
     // count has the mean of its two middle times as median.
@@ -47,9 +48,13 @@ public:
     // median and the worst time, each line ended by a newline.
     std::string Summary() const;
     // A fleet run's summary: the above, then "Not succeeded: " with the IDs
-    // that did not succeed, in order and each once, or "none"; and, when the
-    // run stopped early, how many transactions were not sent.
-    std::string FleetSummary(std::size_t notSent) const;
+    // that did not succeed, in order and each once, or "none"; then
+    // NotSentLines.
+    std::string FleetSummary(std::size_t notReached, bool interrupted = false) const;
+    // How many transactions were not sent (`notReached` the run never came
+    // to, and those whose line was lost again) and why, and a line saying
+    // the run was interrupted when it was; empty when neither.
+    std::string NotSentLines(std::size_t notReached, bool interrupted) const;
 
 private:
     std::array<std::size_t, kOutcomeCount> counts{};

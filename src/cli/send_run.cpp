@@ -10,6 +10,9 @@ namespace rq::cli {
 
 namespace {
 
+std::atomic<bool> stopRequested{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
+
 bool SameLine(const Request& a, const Request& b)
 {
     return a.port == b.port && a.baud == b.baud;
@@ -28,11 +31,12 @@ struct RunState {
 void RunTransactions(const std::vector<const PlannedTransaction*>& transactions, bool keepGoing,
                      Transactor& transactor, Reporter& reporter, RunState& state)
 {
-    for (std::size_t t = 0; t < transactions.size() && !state.stopped; ++t) {
+    const auto stopping = [&state] { return state.stopped || stopRequested; };
+    for (std::size_t t = 0; t < transactions.size() && !stopping(); ++t) {
         const PlannedTransaction& transaction = *transactions[t];
         const bool lastOfLine =
             t + 1 == transactions.size() || !SameLine(transactions[t + 1]->request, transaction.request);
-        for (int i = 0; i < transaction.request.repeat && !state.stopped; ++i) {
+        for (int i = 0; i < transaction.request.repeat && !stopping(); ++i) {
             reporter.TransactionStarted(transaction);
             const TransactionRecord record =
                 transactor.Transact(transaction, lastOfLine && i + 1 == transaction.request.repeat);
@@ -49,10 +53,35 @@ void RunTransactions(const std::vector<const PlannedTransaction*>& transactions,
 
 int Finish(const Plan& plan, RunState& state, Reporter& reporter)
 {
-    if (plan.summary)
-        reporter.RunFinished(plan.fleet ? state.tally.FleetSummary(plan.Total() - state.sent) : state.tally.Summary());
-    return state.tally.ExitStatus();
+    const bool interrupted = stopRequested;
+    const std::size_t notReached = plan.Total() - state.sent;
+    if (plan.summary && plan.fleet)
+        reporter.RunFinished(state.tally.FleetSummary(notReached, interrupted));
+    else if (plan.summary)
+        reporter.RunFinished(state.tally.Summary() + state.tally.NotSentLines(notReached, interrupted));
+    else if (interrupted)
+        reporter.RunFinished(state.tally.NotSentLines(notReached, interrupted));
+    return interrupted ? kExitInterrupted : state.tally.ExitStatus();
 }
+
+}  // namespace
+
+void RequestStop()
+{
+    stopRequested = true;
+}
+
+bool StopRequested()
+{
+    return stopRequested;
+}
+
+void ClearStopRequest()
+{
+    stopRequested = false;
+}
+
+namespace {
 
 // Holds one port's lines until its transaction has finished, then hands them
 // on in one piece.

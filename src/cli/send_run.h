@@ -24,8 +24,16 @@ public:
     virtual void EndRun() {}
 };
 
+// Asks the run under way to stop (Ctrl-C): the transactions under way finish
+// and are reported, no further one starts, the summary says so and the run
+// ends with kExitInterrupted. Lock-free: a signal handler may call it.
+void RequestStop();
+bool StopRequested();
+// For a new run in the same process (tests).
+void ClearStopRequest();
+
 // Returns the exit status: 0 when every transaction sent succeeded, else the
-// status of the first that did not.
+// status of the first that did not; kExitInterrupted after RequestStop.
 int RunPlan(const Plan& plan, Transactor& transactor, Reporter& reporter);
 
 // A transactor for one port of a parallel run, reporting to `reporter`.

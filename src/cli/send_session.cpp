@@ -120,7 +120,7 @@ TransactionRecord SendSession::Transact(const PlannedTransaction& transaction, b
         resultLine = serial::BlankPrefix() + wxString::Format(_("%s was lost again and is not opened"), portName);
         resultColour = serial::RED;
         Report(resultLine, resultColour, false);
-        record.outcome = Outcome::LineLost;
+        record.outcome = Outcome::NotSent;
     } else if (worker->Run() != wxTHREAD_NO_ERROR) {
         // A detached thread that never ran is not deleted by the toolkit.
         delete worker;

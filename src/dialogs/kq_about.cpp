@@ -8,7 +8,7 @@
 #include <wx/font.h>
 #include <wx/intl.h>
 
-#include "app/version.h"
+#include "platform/version.h"
 #include "dialogs/dialog_ids.h"
 #include "dialogs/named_icon.h"
 

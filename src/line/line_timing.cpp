@@ -33,6 +33,12 @@ long long WireTimeUs(std::size_t length, long baud)
     return CeilDiv(bytes * kBitsPerByte * 1000000, baud);
 }
 
+long long EarliestReplyUs(std::size_t length, long baud)
+{
+    if (length == 0) return 0;
+    return WireTimeUs(length, baud) + WireTimeUs(1, baud);
+}
+
 int WriteTimeoutMs(std::size_t length, long baud)
 {
     const long long perByte = static_cast<long long>(std::min<std::size_t>(length, INT_MAX));

@@ -18,4 +18,15 @@ long long WireTimeUs(std::size_t length, long baud);
 // rate. At least 1 ms; at most INT_MAX.
 int WriteTimeoutMs(std::size_t length, long baud);
 
+// The fastest rate the settings offer. Where the rate on the wire is not ours
+// to set (a raw TCP device server runs its line at its own), a reply is judged
+// as if the line were this fast, so that a sign on a faster line than we
+// believe still has its answer taken.
+constexpr long FASTEST_OFFERED_BAUD = 128000;
+
+// The microseconds after a write's start before which nothing received can be
+// the answer to a frame of `length` bytes at `baud`: the frame's time on the
+// wire, and the first byte of the answer's own.
+long long EarliestReplyUs(std::size_t length, long baud);
+
 }  // namespace rq::platform

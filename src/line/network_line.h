@@ -51,6 +51,8 @@ public:
     bool DiscardInput() override;
     std::size_t Read(std::uint8_t* data, std::size_t length, int timeoutMs) override;
     void Close() override;
+    // Only rfc2217:// sets the server's line to the rate.
+    bool SetsTheLineRate() const override { return telnet; }
     const std::string& LastErrorMessage() const override;
     int LastErrorCode() const override;
 

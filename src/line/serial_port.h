@@ -44,6 +44,11 @@ public:
     // Closes the port (restoring its original settings); harmless when closed.
     virtual void Close() = 0;
 
+    // True when the rate given to Open is the rate on the wire. A raw TCP
+    // device server runs its serial side at a rate of its own, which we can
+    // only believe.
+    virtual bool SetsTheLineRate() const { return true; }
+
     // The OS reason of the last failure ("No such file or directory", ...),
     // and its OS code (errno, or GetLastError on Windows); 0 when none.
     virtual const std::string& LastErrorMessage() const = 0;

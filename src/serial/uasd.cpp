@@ -4,6 +4,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
+#include <map>
 #include <mutex>
 #include <new>
 #include <string>
@@ -72,6 +73,33 @@ void CountWorkerGone()
 struct ThreadEndNotice {
     ~ThreadEndNotice() { CountWorkerGone(); }
 };
+
+// The lines whose last transaction timed out, by name, and when it did. Kept
+// beyond the worker and the line: the window opens a new line for every
+// transaction, and a late reply comes whoever holds the line.
+std::mutex& timeOutsMutex = *new std::mutex;
+std::map<std::string, Clock::time_point>& timedOutLines = *new std::map<std::string, Clock::time_point>;
+
+void NoteTimeOut(const std::string& line)
+{
+    std::lock_guard<std::mutex> lock(timeOutsMutex);
+    timedOutLines[line] = Clock::now();
+}
+
+// When the line's last transaction timed out, once; nothing when it did not.
+bool TakeTimeOut(const std::string& line, Clock::time_point& when)
+{
+    std::lock_guard<std::mutex> lock(timeOutsMutex);
+    const auto found = timedOutLines.find(line);
+    if (found == timedOutLines.end()) return false;
+    when = found->second;
+    timedOutLines.erase(found);
+    return true;
+}
+
+// A line that never falls quiet (noise, a sign that keeps talking) holds the
+// next frame back at most this many settle times.
+constexpr int kLongestSettles = 4;
 
 }  // namespace
 
@@ -158,15 +186,9 @@ void UASD::PostLog(const wxString& message, bool timeStamped, Rgb colour, const 
     PostEvent(LogLine, EncodeColour(colour), prefix + message);
 }
 
-wxThread::ExitCode UASD::Entry()
+bool UASD::OpenLine()
 {
-    entered = true;
-    thread_local ThreadEndNotice endNotice;
-    static_cast<void>(endNotice);
-
-    // A line kept open since the transaction before is used as it is.
-    const bool opening = !line->IsOpen();
-    if (opening && !line->Open(NarrowPortName(deviceName), baud)) {
+    if (!line->Open(NarrowPortName(deviceName), baud)) {
         PostLog(wxString::Format(_("Open Failed : %s ,%d "), deviceName, static_cast<int>(baud)),
                 false, RED);
         // Missing, refused or held by another program: the system says which,
@@ -179,28 +201,150 @@ wxThread::ExitCode UASD::Entry()
         if (!reason.empty())
             PostLog(reason, false, RED);
         PostEvent(WorkerFinished, 0, wxString());
-        return nullptr;
+        return false;
     }
-    if (opening)
-        PostLog(wxString::Format(_("Open : %s ,%d "), deviceName, static_cast<int>(baud)), true, OLIVE);
+    PostLog(wxString::Format(_("Open : %s ,%d "), deviceName, static_cast<int>(baud)), true, OLIVE);
+    return true;
+}
+
+bool UASD::ReadyLine()
+{
+    Clock::time_point timedOut;
+    if (TakeTimeOut(NarrowPortName(deviceName), timedOut) && !WaitForQuiet(timedOut))
+        return false;
+    // Noise, or a reply that came while nobody held the line.
+    return activePort->DiscardInput() || activePort->LastErrorCode() == 0;
+}
+
+bool UASD::WaitForQuiet(Clock::time_point quietFrom)
+{
+    const auto settle = std::chrono::milliseconds(std::max(settleMs, 0));
+    auto quietUntil = quietFrom + settle;
+    const auto limit = Clock::now() + kLongestSettles * settle;
+    std::uint8_t buffer[256];
+    while (!TestDestroy()) {
+        const auto now = Clock::now();
+        const auto until = std::min(quietUntil, limit);
+        if (now >= until)
+            break;
+        const auto wait = std::chrono::ceil<std::chrono::milliseconds>(until - now).count();
+        const std::size_t n = activePort->Read(buffer, sizeof buffer, static_cast<int>(std::min<long long>(wait, 50)));
+        if (n > 0) {
+            if (dropped.empty())
+                droppedFrom = wxDateTime::UNow();
+            dropped.insert(dropped.end(), buffer, buffer + n);
+            quietUntil = Clock::now() + settle;
+        } else if (Clock::now() - now < EARLY_EMPTY_READ && activePort->LastErrorCode() != 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void UASD::DropInputBefore(Clock::time_point until)
+{
+    std::uint8_t buffer[256];
+    while (!TestDestroy()) {
+        const auto before = Clock::now();
+        if (before >= until)
+            return;
+        const auto wait = std::chrono::ceil<std::chrono::milliseconds>(until - before).count();
+        const std::size_t n = activePort->Read(buffer, sizeof buffer, static_cast<int>(std::min<long long>(wait, 50)));
+        if (n == 0) {
+            if (Clock::now() - before < EARLY_EMPTY_READ) {
+                if (activePort->LastErrorCode() != 0)
+                    return;  // the reply wait finds the line gone
+                std::this_thread::sleep_until(std::min(before + POLL_PERIOD, until));
+            }
+            continue;
+        }
+        // A read returns as soon as bytes are there: they came before the
+        // frame could have reached the sign, or are its answer.
+        if (Clock::now() < until) {
+            if (dropped.empty())
+                droppedFrom = wxDateTime::UNow();
+            dropped.insert(dropped.end(), buffer, buffer + n);
+        } else {
+            replyAhead.assign(buffer, buffer + n);
+            replyAheadTime = wxDateTime::UNow();
+            return;
+        }
+    }
+}
+
+void UASD::ReportDropped()
+{
+    if (dropped.empty())
+        return;
+    PostLog(wxString::Format(_("Dropped : %d Bytes, not the answer to this frame"), static_cast<int>(dropped.size())),
+            true, ORANGE, &droppedFrom);
+    PostLog(_("DATA : ") + HexDump(dropped.data(), dropped.size()), false, ORANGE);
+    dropped.clear();
+}
+
+bool UASD::ReopenLine(bool& ready)
+{
+    ReportDropped();
+    PostLog(wxString::Format(_("The line was lost: opening %s again"), deviceName), false, OLIVE);
+    activePort->Close();
+    activePort = nullptr;
+    if (!OpenLine())
+        return false;
+    activePort = line;
+    ready = ReadyLine();
+    return true;
+}
+
+wxThread::ExitCode UASD::Entry()
+{
+    entered = true;
+    thread_local ThreadEndNotice endNotice;
+    static_cast<void>(endNotice);
+
+    // A line kept open since the transaction before is used as it is.
+    const bool heldOpen = line->IsOpen();
+    if (!heldOpen && !OpenLine())
+        return nullptr;
     activePort = line;
 
-    // A reply that came after its wait, or noise, must not pass for the
-    // answer to this frame.
-    if (!activePort->DiscardInput() && activePort->LastErrorCode() != 0) {
+    bool reopened = false;
+    bool ready = ReadyLine();
+    if (!ready && heldOpen) {
+        // Closed since the transaction before (a device server that closes
+        // after each reply, an adapter that hung up): nothing of this frame
+        // has left, so the line is opened again, once, and the frame goes.
+        reopened = true;
+        if (!ReopenLine(ready))
+            return nullptr;
+    }
+    ReportDropped();
+    if (!ready) {
         ReportLostLine();
         return nullptr;
     }
 
     // The line stamps the moment before the write; the frame may take a
     // while longer to leave.
-    const wxDateTime writeTime = wxDateTime::UNow();
-    const std::size_t written = WriteFrame();
+    wxDateTime writeTime = wxDateTime::UNow();
+    std::size_t written = WriteFrame();
+    if (lineLost && written == 0 && heldOpen && !reopened) {
+        // The same, found only by the write: not a byte of the frame left.
+        lineLost = false;
+        if (!ReopenLine(ready))
+            return nullptr;
+        if (!ready) {
+            ReportLostLine();
+            return nullptr;
+        }
+        writeTime = wxDateTime::UNow();
+        written = WriteFrame();
+    }
     // Report what reached the port: a short or failed write is not a success.
     PostLog(wxString::Format(_("Write : %d Bytes"), static_cast<int>(written)), true,
             written < requestLength ? RED : GREEN, &writeTime);
     if (requestLength > 0)
         PostLog(_("DATA : ") + HexDump(request.get(), requestLength), false, MAGENTA);
+    ReportDropped();
     if (lineLost) {
         ReportLostLine();
         return nullptr;
@@ -220,8 +364,11 @@ wxThread::ExitCode UASD::Entry()
             ReportLostLine();
             return nullptr;
         }
-        if (received < replyLength)
+        if (received < replyLength) {
+            // Whatever still comes is this frame's, not the next one's.
+            NoteTimeOut(NarrowPortName(deviceName));
             PostLog(_("The request has timed out"), true, RED);
+        }
     }
 
     if (closeAfter) {
@@ -271,6 +418,14 @@ std::size_t UASD::WriteFrame()
         lineLost = true;
         return written;
     }
+    // Nothing that arrives before the frame can have reached the sign is its
+    // answer: a late reply to the frame before, or a neighbour's. Where the
+    // rate on the wire is only believed, judge as if the line were as fast
+    // as any we offer, so that a faster line's answer is not lost.
+    const long judgedBaud = activePort->SetsTheLineRate()
+                                ? baud
+                                : std::max<long>(baud, rq::platform::FASTEST_OFFERED_BAUD);
+    DropInputBefore(writeStart + std::chrono::microseconds(rq::platform::EarliestReplyUs(written, judgedBaud)));
     // Where the drain cannot see the bytes leave (a device server, a driver
     // that answers "empty" while its adapter still sends), the frame's time
     // on the wire at this rate is the least it takes: a reply cannot come
@@ -293,6 +448,16 @@ std::uint32_t UASD::ReadReply(wxDateTime& firstByteTime)
         return 0;  // no room to read into: the request times out
 
     std::uint32_t received = 0;
+    if (!replyAhead.empty()) {
+        // Read while the frame's time on the wire ran out.
+        firstByteTime = replyAheadTime;
+        const std::uint32_t stored = std::min<std::uint32_t>(static_cast<std::uint32_t>(replyAhead.size()), replyLength);
+        std::memcpy(replyBuffer, replyAhead.data(), stored);
+        received = static_cast<std::uint32_t>(replyAhead.size());
+        replyAhead.clear();
+        if (received >= replyLength)
+            return received;
+    }
     for (std::int32_t poll = 0; poll < maxPolls; ++poll) {
         if (TestDestroy())
             break;

@@ -4,9 +4,11 @@
 // for the reply, closes the port, and reports every step to its owner as
 // queued thread events (see WorkerEventId); it never touches a window.
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include <wx/datetime.h>
 #include <wx/event.h>
@@ -44,6 +46,12 @@ public:
     // itself.
     static bool WaitForWorkersToEnd(int timeoutMs);
 
+    // How long a line must have been quiet after a transaction on it timed
+    // out before the next frame goes out on it: a reply that comes late is
+    // dropped then instead of passing for the next frame's. Set before Run.
+    void SetSettleMs(int ms) { settleMs = ms; }
+    static constexpr int DEFAULT_SETTLE_MS = 500;
+
 protected:
     ExitCode Entry() override;
 
@@ -56,6 +64,23 @@ private:
     // Keeps a copy of the frame; counts the worker among the living.
     void CopyFrame(const std::uint8_t* frame, std::size_t frameLength);
     void PostEvent(int id, int value, const wxString& text);
+    // Opens the line and says so; false (reported) when it cannot be opened.
+    bool OpenLine();
+    // Readies an open line for the frame: waits out a late reply after a
+    // time-out on it, then drops what is waiting. False when the line is gone.
+    bool ReadyLine();
+    // Closes a line found gone before the frame left and opens it again;
+    // false (reported, finished) when the open fails, else `ready` says
+    // whether the line is usable now.
+    bool ReopenLine(bool& ready);
+    // Reads until the line has been quiet for settleMs since `quietFrom`,
+    // dropping what comes; false when the line is gone.
+    bool WaitForQuiet(std::chrono::steady_clock::time_point quietFrom);
+    // Drops what arrives before `until`: it cannot answer the frame. Bytes
+    // that arrive later are kept as the reply's first.
+    void DropInputBefore(std::chrono::steady_clock::time_point until);
+    // One log line (and a dump) for the bytes dropped so far, if any.
+    void ReportDropped();
     // Writes the frame and waits until it has left the line: the drain, within
     // the write time-out, and never less than the frame's time on the wire at
     // the rate, counted from the write's start; returns the bytes written.
@@ -78,6 +103,11 @@ private:
     bool closeAfter = true;
     rq::platform::SerialLine* activePort = nullptr;
     bool lineLost = false;  // the line reported itself gone mid-transaction
+    int settleMs = DEFAULT_SETTLE_MS;
+    std::vector<std::uint8_t> dropped;       // received, but not the answer to this frame
+    wxDateTime droppedFrom;                  // when the first of them came
+    std::vector<std::uint8_t> replyAhead;    // the reply's first bytes, read while dropping
+    wxDateTime replyAheadTime;
     bool entered = false;  // Entry has begun: the thread's end is counted there
 };
 

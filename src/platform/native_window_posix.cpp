@@ -1,4 +1,4 @@
-#include "app/native_window.h"
+#include "platform/native_window.h"
 
 #include <dlfcn.h>
 

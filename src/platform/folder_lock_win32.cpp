@@ -1,5 +1,5 @@
 // The folder lock; rq-m4x-send has only the running mark (running_mark_win32.cpp).
-#include "app/running_mark.h"
+#include "platform/running_mark.h"
 
 #include <windows.h>
 

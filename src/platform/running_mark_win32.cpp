@@ -1,4 +1,4 @@
-#include "app/running_mark.h"
+#include "platform/running_mark.h"
 
 #include <windows.h>
 

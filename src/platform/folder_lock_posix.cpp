@@ -1,5 +1,5 @@
 // The folder lock; rq-m4x-send has only the running mark (running_mark_posix.cpp).
-#include "app/running_mark.h"
+#include "platform/running_mark.h"
 
 #include <wx/defs.h>  // snglinst.h needs the setup first
 #include <wx/snglinst.h>
