@@ -19,6 +19,7 @@
 #include <cstring>
 #include <thread>
 
+#include "platform/running_mark.h"
 #include "sim/board.h"
 #include "sim/line.h"
 #include "sim/options.h"
@@ -57,6 +58,8 @@ int main(int argc, char** argv)
         return 2;
     }
     if (!rq::sim::InstallStopWaker()) return 1;
+    // An installer started meanwhile waits instead of replacing this program.
+    const rq::app::RunningMark runningMark;
 
     rq::sim::BitmapFont font;
     const bool drawing = options.show || !options.snapshotDir.empty();

@@ -18,7 +18,7 @@
 #include <wx/init.h>
 #include <wx/string.h>
 
-#include "app/running_mark.h"
+#include "platform/running_mark.h"
 #include "config/ini_file.h"
 #include "config/settings_keys.h"
 
