@@ -30,7 +30,8 @@ RequestExecutionLevel user
 !define SHORTCUT "$SMPROGRAMS\${PRODUCT}.lnk"
 ; The program against the simulated controller and its sign (rq-m4x-try.exe).
 !define TRY_SHORTCUT "$SMPROGRAMS\Try without hardware.lnk"
-; The named mutex the running program holds (src/platform/running_mark.h).
+; The named mutex held by the window, rq-m4x-send, rq-m4x-sim and rq-m4x-try
+; while they run (src/platform/running_mark.h).
 !define RUNNING_MARK "RQ-M4x-LED-Test.Running"
 ; What the installer keeps for the next update and the uninstall: the list of
 ; files it installed, and the bundled profiles as it installed them.
