@@ -17,7 +17,9 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/running_mark.h"
 #include "sim/board.h"
@@ -32,8 +34,16 @@ using rq::sim::Simulator;
 using rq::sim::USAGE;
 using rq::sim::Usage;
 
-int main(int argc, char** argv)
+int main(int argc, char** narrowArgv)
 {
+    // Every name in UTF-8: Windows' narrow argv holds only what its ANSI code
+    // page can say.
+    std::vector<std::string> arguments = rq::sim::Arguments(argc, narrowArgv);
+    std::vector<char*> pointers;
+    for (std::string& argument : arguments) pointers.push_back(argument.data());
+    pointers.push_back(nullptr);
+    argc = static_cast<int>(arguments.size());
+    char** argv = pointers.data();
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
             std::fputs(USAGE, stdout);

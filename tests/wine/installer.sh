@@ -230,8 +230,10 @@ if wrong:
     sys.exit("%s: %s" % (sys.argv[1], ", ".join(wrong)))
 EOF
 }
-check "rq-m4x-led-test.exe has its own manifest (amd64, Common Controls 6, PerMonitorV2)" \
-  manifest_is_the_programs "$install_dir/rq-m4x-led-test.exe"
+for exe in rq-m4x-led-test.exe rq-m4x-sim.exe; do
+  check "$exe has the program's manifest (amd64, Common Controls 6, PerMonitorV2)" \
+    manifest_is_the_programs "$install_dir/$exe"
+done
 
 # ---- the shortcut starts the window ----
 # The port the operator would have chosen in the serial settings dialog.
