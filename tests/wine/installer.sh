@@ -298,6 +298,15 @@ check "the window closes" wine "$driver" close "$title" 60
 # last program).
 check "the program ends" timeout 60 wineserver -w
 program_started=0
+# The simulator holds the running mark too: an uninstall leaves it alone.
+wine "$install_dir_win\\rq-m4x-sim.exe" --listen tcp://127.0.0.1:0 >"$out/sim.txt" 2>&1 &
+sim_exe=$!
+installation_state >"$out/state-before.txt"
+status=0
+wait_for 300 test -s "$out/sim.txt" && { wine "$install_dir_win\\uninstall.exe" /S >/dev/null 2>&1 || status=$?; }
+kill -INT "$sim_exe" 2>/dev/null; wait "$sim_exe" 2>/dev/null || true
+check "an uninstall while rq-m4x-sim.exe runs ends with status 2 ($status), changing nothing" \
+  eval '[ "$status" = 2 ] && cmp -s "$out/state-before.txt" <(installation_state)'
 settings=$(tr -d '\r' <"$install_dir/Config/Config.ini")
 check "the settings file beside the program was written (Bright=)" grep -q '^Bright=' <<<"$settings"
 check "the settings file keeps the model RQ-M4T" grep -qx 'Mode=RQ-M4T' <<<"$settings"
