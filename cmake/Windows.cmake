@@ -101,6 +101,7 @@ add_custom_target(windows_zip
   COMMAND ${CMAKE_COMMAND} -E rm -rf ${RQ_PACKAGE_DIR}/Config
   COMMAND ${CMAKE_COMMAND} -E make_directory ${RQ_PACKAGE_DIR}/fonts
   ${RQ_FONT_COPY}
+  COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_SOURCE_DIR}/data/debian/copyright ${RQ_PACKAGE_DIR}/copyright.txt
   COMMAND ${CMAKE_COMMAND} -E chdir ${CMAKE_BINARY_DIR}/package
           ${CMAKE_COMMAND} -E tar cf ${RQ_PACKAGE_ZIP} --format=zip ${RQ_PACKAGE_NAME}
   DEPENDS ${RQ_PACKAGE_PROGRAMS} rq_runtime

@@ -17,6 +17,8 @@ set(files "")
 foreach(program ${RQ_PACKAGE_PROGRAMS})
   list(APPEND files ${program}${CMAKE_EXECUTABLE_SUFFIX})
 endforeach()
+# Who holds the rights to each part (data/debian/copyright), as in the zip.
+list(APPEND files copyright.txt)
 foreach(src ${RQ_MODE_FILES})
   get_filename_component(name ${src} NAME)
   list(APPEND files Modes/${name})

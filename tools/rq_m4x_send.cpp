@@ -4,6 +4,7 @@
 // transactions run in send_session and are reported by the reporters; this
 // file only reads the files named on the command line and wires the steps.
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -148,11 +149,17 @@ int main(int argc, char** argv)
     if (arguments.log) {
         std::FILE* file = wxFopen(wxString::FromUTF8(arguments.log->c_str()), "ab");
         if (!file) return BadArguments("cannot open the log file " + *arguments.log);
-        const Request& first = plan.transactions.front().request;
+        // Every port the run reaches, at the rate of its first transaction.
+        std::vector<LoggedLine> lines;
+        for (const PlannedTransaction& transaction : plan.transactions) {
+            const Request& request = transaction.request;
+            const auto same = [&request](const LoggedLine& line) { return line.port == request.port; };
+            if (std::none_of(lines.begin(), lines.end(), same)) lines.push_back({request.port, request.baud});
+        }
         std::vector<std::string> words = {"rq-m4x-send"};
         words.insert(words.end(), commandLine.begin(), commandLine.end());
         const std::string header =
-            LogHeader(wxDateTime::Now().FormatISOCombined(' ').utf8_string(), first.port, first.baud, JoinQuoted(words));
+            LogHeader(wxDateTime::Now().FormatISOCombined(' ').utf8_string(), lines, JoinQuoted(words));
         logReporter = std::make_unique<LogFileReporter>(file, header, plan.fleet, scriptName, plan.PortCount() > 1);
         // A log that takes not even its header (a full disk) records nothing.
         if (!logReporter->WrittenSoFar()) {

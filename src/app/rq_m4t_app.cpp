@@ -11,7 +11,9 @@
 #include "config/ini_file.h"
 #include "config/language.h"
 #include "config/settings_keys.h"
+#include "app/stop_signals.h"
 #include "dialogs/named_icon.h"
+#include "platform/forward_requests.h"
 #include "platform/native_window.h"
 #include "platform/version.h"
 #include "ui/rq_m4t_frame.h"
@@ -93,9 +95,12 @@ RQ_M4TApp::RQ_M4TApp()
 bool RQ_M4TApp::OnInit()
 {
     // The base OnInit would parse the command line; arguments are ignored.
+    // Boxes the toolkit titles itself ("... Warning") carry the program's name.
+    SetAppDisplayName(RQ_PRODUCT_NAME);
     if (!wxImage::FindHandler(wxBITMAP_TYPE_PNG)) wxImage::AddHandler(new wxPNGHandler);
 
-    folderLock = std::make_unique<rq::app::FolderLock>(InstanceName(SettingsFolder(true)).utf8_string());
+    instanceName = InstanceName(SettingsFolder(true)).utf8_string();
+    folderLock = std::make_unique<rq::app::FolderLock>(instanceName);
     alreadyRunningHere = folderLock->AnotherCopyRunning();
 
     IniFile startupSettings(kSettingsPath);
@@ -103,18 +108,31 @@ bool RQ_M4TApp::OnInit()
 
     {
         StderrLogScope toStderr;
-        // English is the program's own language and needs no system locale:
-        // that none is generated for it is no news at all.
-        std::unique_ptr<wxLogNull> quiet;
-        if (ToolkitLanguage(language) == wxLANGUAGE_ENGLISH) quiet = std::make_unique<wxLogNull>();
-        locale.Init(ToolkitLanguage(language), 0);
-        wxLocale::AddCatalogLookupPathPrefix(kCatalogPrefix);
-        locale.AddCatalog("Language");
+        bool localeSet = false;
+        bool catalogueLoaded = false;
+        {
+            // The toolkit's own complaint names no language when the system
+            // chooses it; it is said below, or not at all.
+            wxLogNull quiet;
+            localeSet = locale.Init(ToolkitLanguage(language), 0);
+            wxLocale::AddCatalogLookupPathPrefix(kCatalogPrefix);
+            catalogueLoaded = locale.AddCatalog("Language");
+        }
+        // English is the program's own language and needs no system locale;
+        // where the catalogue loaded, the texts are translated all the same.
+        const int shown =
+            ToolkitLanguage(language) == wxLANGUAGE_DEFAULT ? SystemLanguage() : ToolkitLanguage(language);
+        if (!localeSet && !catalogueLoaded && MenuLanguage(language, shown) != kLanguageEnglish) {
+            wxLogWarning(_("Cannot set locale to language \"%s\"."), wxLocale::GetLanguageName(shown));
+        }
     }
 
     if (alreadyRunningHere) {
         // Its settings would be overwritten by whichever window closed last.
         folderLock.reset();
+        // The running window comes forward, as a desktop program's does;
+        // where it cannot (another user's session holds the folder), say so.
+        if (rq::app::BringRunningCopyForward(instanceName)) return true;
         wxMessageBox(wxString::Format(_("The program is already running with the settings in %s"), SettingsFolder(false)),
                      RQ_PRODUCT_NAME, wxOK | wxICON_INFORMATION | wxCENTRE, nullptr);
         return true;
@@ -129,6 +147,8 @@ bool RQ_M4TApp::OnInit()
     }
     rq::app::PrepareFirstShow(frame);
     frame->Show();
+    forwardRequests = std::make_unique<rq::app::ForwardRequests>(instanceName, frame);
+    rq::app::CloseWindowOnStopSignals();
     // The window reads the file again for itself, quietly: say it once, here.
     if (!startupSettings.ParsedCleanly() || startupSettings.readAsGbk) {
         wxLogWarning("%s", StartupSettingsMessage(startupSettings));

@@ -17,9 +17,12 @@ HumanReporter::Style LogStyle(bool headings, const std::string& scriptName, bool
 
 }  // namespace
 
-std::string LogHeader(const std::string& localTime, const std::string& port, int baud, const std::string& commandLine)
+std::string LogHeader(const std::string& localTime, const std::vector<LoggedLine>& lines,
+                      const std::string& commandLine)
 {
-    return "==== " + localTime + "  port " + port + "  baud " + std::to_string(baud) + "  " + commandLine;
+    std::string header = "==== " + localTime;
+    for (const LoggedLine& line : lines) header += "  port " + line.port + "  baud " + std::to_string(line.baud);
+    return header + "  " + commandLine;
 }
 
 LogFileReporter::LogFileReporter(std::FILE* file, const std::string& header, bool headings,

@@ -5,13 +5,21 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "cli/human_reporter.h"
 
 namespace rq::cli {
 
-// "==== <date time>  port <port>  baud <baud>  <command line>"
-std::string LogHeader(const std::string& localTime, const std::string& port, int baud, const std::string& commandLine);
+struct LoggedLine {
+    std::string port;
+    int baud;
+};
+
+// "==== <date time>  port <port>  baud <baud>  <command line>", with a
+// "port <port>  baud <baud>" for each line of a run over several.
+std::string LogHeader(const std::string& localTime, const std::vector<LoggedLine>& lines,
+                      const std::string& commandLine);
 
 class LogFileReporter : public HumanReporter {
 public:

@@ -214,7 +214,8 @@ Options:
                   summary goes to standard error
   --log FILE      append the log lines of every transaction (as printed, without
                   colours, never shortened by --quiet) to FILE, after a header
-                  line with the date, port, baud rate and command line
+                  line with the date, each port and its baud rate, and the
+                  command line
   --from DIR      take port, baud rate, ID addressing and the last values from
                   the window's working directory DIR (Config/Config.ini and the
                   selected profile in Modes/); options and arguments given here
@@ -256,11 +257,15 @@ Exit status:
      named by a line on standard error: records were lost. A transaction's
      own status (1 to 8, 10) comes first. A log file that takes not even its
      header stops the run before anything is sent
-  10 the line went away during the transaction (a USB adapter pulled out,
-     a device server that closed the connection); the system's reason is
-     the result line
+  10  the line went away during the transaction (a USB adapter pulled
+      out, a device server that closed the connection); the system's
+      reason is the result line
+  130  interrupted (Ctrl+C, SIGTERM): the transactions under way
+       finished and were recorded, the rest were not sent
 With --repeat, --ids or --script, 0 when every transaction succeeded, else
-the status of the first one that did not. Bad arguments include a malformed
+the status of the first one that did not, in the order the command line or
+the script gives them (with --parallel too, whichever port failed first in
+time). Bad arguments include a malformed
 --ids list, a mistake on any line of a script and a log file that cannot be
 opened. An ID that no controller answers to gives 7.
 

@@ -63,6 +63,7 @@ std::string AddCommand(Plan& plan, const Arguments& arguments, const SavedSetup*
         return AddCommandOnPort(plan, arguments, saved, toMultibyte, line, warningPrefix);
     plan.parallel = true;
     const std::string& list = *arguments.port;
+    std::vector<std::string> named;
     std::size_t start = 0;
     while (start <= list.size()) {
         std::size_t end = list.find(',', start);
@@ -70,6 +71,10 @@ std::string AddCommand(Plan& plan, const Arguments& arguments, const SavedSetup*
         Arguments onPort = arguments;
         onPort.port = list.substr(start, end - start);
         if (onPort.port->empty()) return "--port " + list + " names an empty port";
+        // Each port's line runs its transactions once: named twice, the bus would get them twice.
+        if (std::find(named.begin(), named.end(), *onPort.port) != named.end())
+            return "--port " + list + " names " + *onPort.port + " twice";
+        named.push_back(*onPort.port);
         const std::string error = AddCommandOnPort(plan, onPort, saved, toMultibyte, line, warningPrefix);
         if (!error.empty()) return error;
         start = end + 1;

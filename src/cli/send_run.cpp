@@ -1,6 +1,7 @@
 #include "cli/send_run.h"
 
 #include <atomic>
+#include <cstdint>
 #include <mutex>
 #include <thread>
 
@@ -25,6 +26,11 @@ struct RunState {
     std::size_t sent = 0;
     std::atomic<bool> stopped{false};
     bool namePorts = false;  // failures are listed by port and ID
+    // The exit status is the first failure in the plan's order, whichever
+    // port's failure came first in time: the same run gives the same status.
+    const PlannedTransaction* planStart = nullptr;
+    std::pair<std::ptrdiff_t, int> firstFailureAt{PTRDIFF_MAX, 0};
+    int firstFailureStatus = kExitSuccess;
 };
 
 // The transactions of one port (or of the whole plan), in order.
@@ -45,6 +51,13 @@ void RunTransactions(const std::vector<const PlannedTransaction*>& transactions,
             state.tally.Add(record.outcome, record.milliseconds, transaction.request.address,
                             state.namePorts ? transaction.request.port : std::string());
             ++state.sent;
+            const std::pair<std::ptrdiff_t, int> at{transactions[t] - state.planStart, i};
+            // Never sent: the loss before it, earlier on its line, has the status.
+            const bool failed = record.outcome != Outcome::Success && record.outcome != Outcome::NotSent;
+            if (failed && at < state.firstFailureAt) {
+                state.firstFailureAt = at;
+                state.firstFailureStatus = ExitStatusOf(record.outcome);
+            }
             if (record.outcome != Outcome::Success && !keepGoing) state.stopped = true;
         }
     }
@@ -61,7 +74,7 @@ int Finish(const Plan& plan, RunState& state, Reporter& reporter)
         reporter.RunFinished(state.tally.Summary() + state.tally.NotSentLines(notReached, interrupted));
     else if (interrupted)
         reporter.RunFinished(state.tally.NotSentLines(notReached, interrupted));
-    return interrupted ? kExitInterrupted : state.tally.ExitStatus();
+    return interrupted ? kExitInterrupted : state.firstFailureStatus;
 }
 
 }  // namespace
@@ -133,6 +146,7 @@ int RunPlan(const Plan& plan, Transactor& transactor, Reporter& reporter)
 {
     RunState state;
     state.namePorts = plan.PortCount() > 1;
+    state.planStart = plan.transactions.data();
     std::vector<const PlannedTransaction*> all;
     for (const PlannedTransaction& transaction : plan.transactions) all.push_back(&transaction);
     RunTransactions(all, plan.keepGoing, transactor, reporter, state);
@@ -143,6 +157,7 @@ int RunPlanInParallel(const Plan& plan, const TransactorMaker& makeTransactor, R
 {
     RunState state;
     state.namePorts = plan.PortCount() > 1;
+    state.planStart = plan.transactions.data();
     // Each port's transactions in the plan's order.
     std::vector<std::vector<const PlannedTransaction*>> buses;
     for (const PlannedTransaction& transaction : plan.transactions) {

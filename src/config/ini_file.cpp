@@ -241,6 +241,46 @@ private:
     bool wasEnabled;
 };
 
+// Whether the parser reads `line` as blank, a comment, a [group] or a
+// name=value entry; a backslash escapes the character after it, as there.
+bool ParserReadsLine(const wxString& line)
+{
+    auto at = line.begin();
+    while (at != line.end() && wxIsspace(*at)) ++at;
+    if (at == line.end() || *at == ';' || *at == '#') return true;
+    const wxUniChar wanted = *at == '[' ? ']' : '=';
+    for (; at != line.end(); ++at) {
+        if (*at == '\\') {
+            if (++at == line.end()) return false;
+        } else if (*at == wanted) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// A line the parser cannot read would stay in the file at every save and
+// bring the same warning at every start: it is kept for the user as a
+// comment instead, under a note saying why.
+wxString CommentOutUnreadLines(const wxString& text)
+{
+    wxString out;
+    size_t start = 0;
+    while (start < text.length()) {
+        const size_t end = text.find(wxUniChar('\n'), start);
+        const size_t next = end == wxString::npos ? text.length() : end + 1;
+        const wxString line = text.substr(start, next - start);
+        wxString bare = line;
+        bare.Trim();
+        if (!ParserReadsLine(bare)) {
+            out += wxS("; The line below was not read: it is neither a [group] nor a name=value setting.\n; ");
+        }
+        out += line;
+        start = next;
+    }
+    return out;
+}
+
 std::unique_ptr<wxFileConfig> ParseIni(const wxMemoryBuffer& bytes, wxArrayString& problems, bool& lossy, bool& gbk)
 {
     // Decoded here rather than by wxFileConfig, which reads no UTF-16 from a
@@ -255,6 +295,12 @@ std::unique_ptr<wxFileConfig> ParseIni(const wxMemoryBuffer& bytes, wxArrayStrin
     ParserMessages parser;
     auto config = std::make_unique<wxFileConfig>(in, wxMBConvUTF8());
     problems = parser.messages;
+    if (!problems.empty()) {
+        const wxString keptText = CommentOutUnreadLines(text);
+        const wxScopedCharBuffer kept = keptText.utf8_str();
+        wxMemoryInputStream keptIn(kept.data(), kept.length());
+        config = std::make_unique<wxFileConfig>(keptIn, wxMBConvUTF8());
+    }
     return config;
 }
 

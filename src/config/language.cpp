@@ -2,7 +2,9 @@
 
 #include <climits>
 
+#include <wx/intl.h>
 #include <wx/language.h>
+#include <wx/uilocale.h>
 
 namespace rq::config {
 
@@ -25,6 +27,24 @@ int ToolkitLanguage(int number)
     case kLanguageUnknown: return wxLANGUAGE_UNKNOWN;
     default: return wxLANGUAGE_DEFAULT;  // 0, and numbers the menu never writes
     }
+}
+
+int MenuLanguage(int number, int systemLanguage)
+{
+    if (number == kLanguageEnglish || number == kLanguageChinese) return number;
+    // A system whose language is unknown (the "C" locale) shows the program's own texts.
+    if (systemLanguage == wxLANGUAGE_UNKNOWN || systemLanguage == wxLANGUAGE_DEFAULT) return kLanguageEnglish;
+    const wxString name = wxLocale::GetLanguageCanonicalName(systemLanguage);
+    if (name.StartsWith("en")) return kLanguageEnglish;
+    if (name == "zh_CN") return kLanguageChinese;  // the catalogue's language
+    return 0;
+}
+
+int SystemLanguage()
+{
+    const auto preferred = wxUILocale::GetPreferredUILanguages();
+    const wxLanguageInfo* info = preferred.empty() ? nullptr : wxUILocale::FindLanguageInfo(preferred[0]);
+    return info ? info->Language : wxLANGUAGE_UNKNOWN;
 }
 
 }  // namespace rq::config

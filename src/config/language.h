@@ -23,4 +23,14 @@ int ResolveLanguageNumber(long stored, int current);
 // number the system default.
 int ToolkitLanguage(int number);
 
+// The Language menu's item to tick for a resolved number: 58 or 46, the one
+// the system's language (a wxLanguage value) stands for where the number
+// leaves the choice to the system, or 0 when the language in force is neither
+// of the two (the menu then ticks nothing).
+int MenuLanguage(int number, int systemLanguage);
+
+// The language the system asks programs to speak (a wxLanguage value), from
+// its settings even where no locale is generated for it; unknown without one.
+int SystemLanguage();
+
 }  // namespace rq::config

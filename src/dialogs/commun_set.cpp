@@ -354,10 +354,17 @@ void _CommunSet::FitToContent()
     // Never wider than the screen's work area lets the dialog be; a name cut
     // short there shows whole in the tooltip.
     PortChoice->InvalidateBestSize();
+    // The toolkit sizes the field for its list; a name typed or saved in it
+    // (a device server's address) is in no list and gets the room it needs.
+    int widestListed = 0;
+    for (unsigned int k = 0; k < PortChoice->GetCount(); ++k) {
+        widestListed = std::max(widestListed, PortChoice->GetTextExtent(PortChoice->GetString(k)).GetWidth());
+    }
+    const int shownWidth = PortChoice->GetTextExtent(PortChoice->GetValue()).GetWidth();
+    const int bestWidth = PortChoice->GetBestSize().GetWidth() + std::max(0, shownWidth - widestListed);
     const int frameWidth = GetSize().GetWidth() - GetClientSize().GetWidth();
     const int roomForChoice = WorkArea().GetWidth() - frameWidth - fieldLeft - FromDIP(kMargin);
-    const int choiceWidth =
-        std::max(FromDIP(kFieldSize).GetWidth(), std::min(PortChoice->GetBestSize().GetWidth(), roomForChoice));
+    const int choiceWidth = std::max(FromDIP(kFieldSize).GetWidth(), std::min(bestWidth, roomForChoice));
     ShowChosenPortInTooltip();
     PortChoice->SetSize(fieldLeft, PortChoice->GetPosition().y, choiceWidth, -1);
     // GTK's choice can be taller than its row: the rate's row then moves down

@@ -35,6 +35,10 @@ constexpr int kPurgeAckMs = 200;
 // stops sending.
 constexpr int kWaitingReads = 64;
 constexpr std::size_t kServerTextLimit = 120;
+// The most data held unread.
+constexpr std::size_t kPendingLimit = 4096;
+// A server's refusal closes the connection right behind its words.
+constexpr int kRefusalCloseMs = 100;
 
 bool StartsWithNoCase(const std::string& text, const char* prefix)
 {
@@ -46,6 +50,14 @@ bool StartsWithNoCase(const std::string& text, const char* prefix)
         if (c != prefix[i]) return false;
     }
     return true;
+}
+
+bool ContainsNoCase(const std::string& text, const char* lowerPart)
+{
+    std::string lower = text;
+    for (char& c : lower)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return lower.find(lowerPart) != std::string::npos;
 }
 
 int MsLeft(Clock::time_point deadline)
@@ -132,6 +144,7 @@ NetworkLine::Step NetworkLine::Greet(long baud, TimePoint deadline)
     pending.clear();
     opening.clear();
     purgeAnswered = true;
+    unanswered = true;
     if (telnet) {
         const Step step = Negotiate(baud, connected, deadline);
         if (step != Step::Done) return step;
@@ -158,6 +171,7 @@ NetworkLine::Step NetworkLine::Negotiate(long baud, TimePoint connected, TimePoi
     bool settingsSent = false;
     while (codec.AcknowledgedBaud() == 0) {
         if (!opening.empty() && opening[0] != telnet::IAC) return NotTelnet(connected, deadline);
+        if (codec.SubnegotiationOverlong()) return Overlong();
         if (codec.PortOptionRefused()) {
             socket.SetError(EPROTONOSUPPORT, "The server does not set serial lines (RFC 2217 refused)");
             return Step::Failed;
@@ -201,6 +215,7 @@ NetworkLine::Step NetworkLine::Settle(TimePoint connected, TimePoint deadline)
     while (Clock::now() < until) {
         const int received = Pump(MsLeftUp(until));
         if (received < 0) return Gone();
+        if (codec.SubnegotiationOverlong()) return Overlong();
         // A telnet server opens with a command: IAC, then WILL, WONT, DO, DONT or SB.
         if (!telnet && opening.size() >= 2 && opening[0] == telnet::IAC &&
             (opening[1] == telnet::SB || (opening[1] >= telnet::WILL && opening[1] <= telnet::DONT))) {
@@ -213,18 +228,31 @@ NetworkLine::Step NetworkLine::Settle(TimePoint connected, TimePoint deadline)
     return Step::Done;
 }
 
-// The server closed the connection before our frame: it turns us away
-// (another client holds its line), in its own words when it gave any.
+// RFC 2217's subnegotiations are a few bytes: a server that sends more
+// speaks no protocol of ours.
+NetworkLine::Step NetworkLine::Overlong()
+{
+    socket.SetError(EPROTO, "The server sent a telnet subnegotiation longer than " +
+                                std::to_string(telnet::SUBNEGOTIATION_LIMIT) + " bytes");
+    return Step::Failed;
+}
+
+// The server closed the connection before our frame: it turns us away, in
+// its own words when it gave any. Another client holding its line (or the
+// server still closing it after the last connection) passes, so that is
+// tried again; anything else it says (its own device missing) stays so.
 NetworkLine::Step NetworkLine::Gone()
 {
     if (!socket.ClosedByPeer()) return Step::Failed;
-    std::string reason = "Line in use: the server turned the connection away";
     const std::string text = ServerText();
+    const bool inUse = text.empty() || ContainsNoCase(text, "in use");
+    std::string reason = inUse ? "Line in use: the server turned the connection away"
+                               : "The server turned the connection away";
     if (!text.empty()) reason += " (\"" + text + "\")";
     // Not EBUSY: a held local port is "in use by another program", but here
     // the server's own words say more than that.
     socket.SetError(ECONNREFUSED, reason);
-    return Step::TurnedAway;
+    return inUse ? Step::TurnedAway : Step::Failed;
 }
 
 // The server's own words, from the data received: printable ASCII, each run
@@ -241,6 +269,25 @@ std::string NetworkLine::ServerText() const
     }
     while (!text.empty() && text.back() == ' ') text.pop_back();
     return text;
+}
+
+// A sign answers with one byte; a line of text that the server follows
+// with its close is the server's refusal, come after the open's settle
+// (a slow network, a server slow to find its device missing).
+bool NetworkLine::RefusedLate()
+{
+    if (pending.size() < 2) return false;
+    for (const std::uint8_t byte : pending) {
+        if ((byte < ' ' && byte != '\r' && byte != '\n' && byte != '\t') || byte >= 0x7F) return false;
+    }
+    const auto until = Clock::now() + milliseconds(kRefusalCloseMs);
+    while (Clock::now() < until) {
+        if (Pump(MsLeftUp(until)) < 0) {
+            Gone();
+            return true;
+        }
+    }
+    return false;
 }
 
 bool NetworkLine::IsOpen() const
@@ -298,12 +345,17 @@ int NetworkLine::Pump(int timeoutMs)
     const std::size_t n = socket.Receive(buffer, sizeof buffer, timeoutMs);
     if (n == 0) return socket.LastErrorCode() == 0 ? 0 : -1;
     for (std::size_t i = 0; i < n && opening.size() < 2; ++i) opening.push_back(buffer[i]);
-    if (!telnet) {
-        pending.insert(pending.end(), buffer, buffer + n);
-        return static_cast<int>(n);
-    }
     std::vector<std::uint8_t> answers;
-    codec.Receive(buffer, n, pending, answers);
+    // A server that opened with data is no telnet server: nothing it sends is
+    // answered, or the answers would go out on its bus.
+    if (telnet && opening[0] == telnet::IAC)
+        codec.Receive(buffer, n, pending, answers);
+    else
+        pending.insert(pending.end(), buffer, buffer + n);
+    // A server that sends without end while we wait (an open, a purge) must
+    // not fill our memory: replies are one byte, its words a line; the
+    // first bytes are kept.
+    if (pending.size() > kPendingLimit) pending.resize(kPendingLimit);
     if (!answers.empty() && socket.Send(answers.data(), answers.size(), 100) < answers.size()) return -1;
     return static_cast<int>(n);
 }
@@ -330,6 +382,8 @@ std::size_t NetworkLine::Read(std::uint8_t* data, std::size_t length, int timeou
         if (left <= 0) return 0;
         if (Pump(static_cast<int>(left)) < 0) return 0;
     }
+    if (unanswered && RefusedLate()) return 0;
+    unanswered = false;
     const std::size_t n = std::min(length, pending.size());
     std::copy(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(n), data);
     pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(n));

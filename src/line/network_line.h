@@ -9,7 +9,8 @@
 // first moments of a connection (a late reply it still held, a refusal) is
 // dropped; a server that closes the connection before our frame turns us
 // away (another client holds its line), which is an open failure, as is a
-// server that speaks the other scheme.
+// server that speaks the other scheme. A line of text followed by the close,
+// however late, is the server's refusal too, never a sign's reply.
 
 #include <chrono>
 #include <optional>
@@ -38,7 +39,8 @@ std::optional<NetworkAddress> ParseNetworkPortName(const std::string& name);
 
 class NetworkLine final : public SerialLine {
 public:
-    // Connects (a turned-away connection is tried again, three times in all),
+    // Connects (a connection turned away as the line is in use is tried
+    // again, three times in all),
     // sets the server's line on rfc2217://, and lets the connection settle;
     // within NETWORK_OPEN_TIMEOUT_MS.
     bool Open(const std::string& name, long baud) override;
@@ -72,6 +74,8 @@ private:
     Step NotTelnet(TimePoint connected, TimePoint deadline);
     Step Settle(TimePoint connected, TimePoint deadline);
     Step Gone();
+    Step Overlong();
+    bool RefusedLate();
     std::string ServerText() const;
 
     TcpSocket socket;
@@ -81,6 +85,7 @@ private:
     std::vector<std::uint8_t> pending;  // data received, not yet read
     std::vector<std::uint8_t> opening;  // the first bytes of the connection, as they came
     bool purgeAnswered = true;          // false once the server left a purge unconfirmed
+    bool unanswered = true;             // nothing read since the connection was made
 };
 
 }  // namespace rq::platform

@@ -122,11 +122,11 @@ void TelnetCodec::Receive(const std::uint8_t* bytes, std::size_t length, std::ve
             if (byte == IAC)
                 state = State::SubnegotiationCommand;
             else
-                sub.push_back(byte);
+                Keep(byte);
             break;
         case State::SubnegotiationCommand:
             if (byte == IAC) {
-                sub.push_back(IAC);
+                Keep(IAC);
                 state = State::Subnegotiation;
             } else {
                 // SE ends it; anything else is a broken server's, ended too.
@@ -176,8 +176,19 @@ void TelnetCodec::Negotiate(std::uint8_t verb, std::uint8_t option, std::vector<
     }
 }
 
+// A server that never ends its subnegotiation must not fill our memory: what
+// goes beyond the limit is dropped, and the subnegotiation read as nothing.
+void TelnetCodec::Keep(std::uint8_t byte)
+{
+    if (sub.size() < SUBNEGOTIATION_LIMIT)
+        sub.push_back(byte);
+    else
+        subnegotiationOverlong = true;
+}
+
 void TelnetCodec::Subnegotiation()
 {
+    if (sub.size() >= SUBNEGOTIATION_LIMIT) return;
     // The answers we read: the rate the server set, high byte first, and
     // the confirmation of a purge.
     if (sub.size() == 6 && sub[0] == COM_PORT_OPTION && sub[1] == SERVER_OFFSET + SET_BAUDRATE) {

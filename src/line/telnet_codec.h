@@ -29,6 +29,9 @@ constexpr std::uint8_t SET_STOPSIZE = 4;
 constexpr std::uint8_t SET_CONTROL = 5;
 constexpr std::uint8_t PURGE_DATA = 12;
 constexpr std::uint8_t SERVER_OFFSET = 100;
+// The longest subnegotiation kept. The COM-PORT-OPTION answers we read are
+// a few bytes; what goes beyond is skipped, never stored.
+constexpr std::size_t SUBNEGOTIATION_LIMIT = 64;
 }  // namespace telnet
 
 class TelnetCodec {
@@ -61,11 +64,14 @@ public:
     std::uint32_t AcknowledgedBaud() const { return acknowledgedBaud; }
     // How many PURGE-DATA commands the server has confirmed.
     unsigned PurgesAcknowledged() const { return purgesAcknowledged; }
+    // The server sent a subnegotiation longer than SUBNEGOTIATION_LIMIT.
+    bool SubnegotiationOverlong() const { return subnegotiationOverlong; }
 
 private:
     enum class State { Data, Command, Option, Subnegotiation, SubnegotiationCommand };
 
     void Negotiate(std::uint8_t verb, std::uint8_t option, std::vector<std::uint8_t>& answers);
+    void Keep(std::uint8_t byte);
     void Subnegotiation();
 
     State state = State::Data;
@@ -81,6 +87,7 @@ private:
     bool portOptionRefused = false;
     std::uint32_t acknowledgedBaud = 0;
     unsigned purgesAcknowledged = 0;
+    bool subnegotiationOverlong = false;
 };
 
 }  // namespace rq::platform

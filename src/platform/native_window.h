@@ -1,6 +1,6 @@
 #pragma once
 // What a top-level window needs from the native toolkit before it is first
-// shown; one file per platform (native_window_posix.cpp, _win32.cpp).
+// shown or brought forward; one file per platform (native_window_posix.cpp, _win32.cpp).
 
 class wxTopLevelWindow;
 
@@ -11,6 +11,10 @@ namespace rq::app {
 // manager reports its frame sizes and then lay the window out at a width of
 // 2 pixels, where a menu bar cannot fit (GTK complains on standard error).
 void PrepareFirstShow(wxTopLevelWindow* window);
+
+// Shows the window, restored, on top and with the keyboard focus, as a
+// second start of the program asks.
+void BringForward(wxTopLevelWindow* window);
 
 // Called once the last window is gone and the settings are saved. Windows:
 // ends the process at once with `status`, the clipboard's content kept. A

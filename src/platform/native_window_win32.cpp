@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include <wx/toplevel.h>
+
 #include <windows.h>
 #include <ole2.h>
 
@@ -9,6 +11,14 @@ namespace rq::app {
 
 // Windows shows a window at its size at once: nothing to prepare.
 void PrepareFirstShow(wxTopLevelWindow*) {}
+
+void BringForward(wxTopLevelWindow* window)
+{
+    // The later start that asked made this window the foreground one.
+    if (window->IsIconized()) window->Iconize(false);
+    window->Show();
+    window->Raise();
+}
 
 void EndAfterLastWindow(int status)
 {

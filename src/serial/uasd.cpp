@@ -244,12 +244,14 @@ bool UASD::WaitForQuiet(Clock::time_point quietFrom)
 void UASD::DropInputBefore(Clock::time_point until)
 {
     std::uint8_t buffer[256];
+    // No more than the reply: what follows it is never read.
+    const std::size_t size = replyLength > 0 ? std::min<std::size_t>(sizeof buffer, replyLength) : sizeof buffer;
     while (!TestDestroy()) {
         const auto before = Clock::now();
         if (before >= until)
             return;
         const auto wait = std::chrono::ceil<std::chrono::milliseconds>(until - before).count();
-        const std::size_t n = activePort->Read(buffer, sizeof buffer, static_cast<int>(std::min<long long>(wait, 50)));
+        const std::size_t n = activePort->Read(buffer, size, static_cast<int>(std::min<long long>(wait, 50)));
         if (n == 0) {
             if (Clock::now() - before < EARLY_EMPTY_READ) {
                 if (activePort->LastErrorCode() != 0)

@@ -25,8 +25,15 @@ void ShowMessage(const wxString& message, const wxString& caption)
 
 }  // namespace
 
+void RQ_M4TFrame::TickLanguage(int number)
+{
+    MenuBar->Check(idMenuEnglish, number == kLanguageEnglish);
+    MenuBar->Check(idMenuChinese, number == kLanguageChinese);
+}
+
 void RQ_M4TFrame::SetLanguage(int number)
 {
+    TickLanguage(number);
     settings->config->Write(keys::Lang, static_cast<long>(number));
     ShowMessage(_("will take place after restart"), _("Language Setting"));
 }

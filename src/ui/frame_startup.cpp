@@ -36,7 +36,7 @@ RQ_M4TFrame::RQ_M4TFrame(wxWindow* parent, int language)
     idAddressing = 0;
     settings = std::make_unique<IniFile>(kSettingsPath);
 
-    MenuBar->Check(language == kLanguageChinese ? idMenuChinese : idMenuEnglish, true);
+    TickLanguage(MenuLanguage(language, SystemLanguage()));
 
     ModelChoice->Clear();
     ListModels();

@@ -86,9 +86,9 @@ void GUIFrame::BuildMenus()
 
     SettingsMenu = new wxMenu();
     LanguageMenu = new wxMenu();
-    LanguageMenu->Append(new wxMenuItem(LanguageMenu, idMenuEnglish, "&English", wxEmptyString, wxITEM_RADIO));
+    LanguageMenu->Append(new wxMenuItem(LanguageMenu, idMenuEnglish, "&English", wxEmptyString, wxITEM_CHECK));
     LanguageMenu->Append(
-        new wxMenuItem(LanguageMenu, idMenuChinese, "Chinese(&Simplified)", wxEmptyString, wxITEM_RADIO));
+        new wxMenuItem(LanguageMenu, idMenuChinese, "Chinese(&Simplified)", wxEmptyString, wxITEM_CHECK));
     SettingsMenu->Append(new wxMenuItem(SettingsMenu, wxID_ANY, "&Language", wxEmptyString, wxITEM_NORMAL,
                                         LanguageMenu));
     SettingsMenu->Append(

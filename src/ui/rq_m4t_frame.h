@@ -94,7 +94,8 @@ protected:
     void StartTransaction(const std::uint8_t* frame, std::size_t length);
     void AppendLog(const wxString& text, const wxColour& colour, bool bold);
 
-    // Language menu.
+    // Language menu: one item ticked at most, none for another language.
+    void TickLanguage(int number);
     void SetLanguage(int number);
 
     // Members, in the order the window keeps them.

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Two starts in one settings folder leave one window: the second says that the
-# program is already running there, in a box, and ends with status 0. A start
-# in another folder still opens its own window. Run under with_window_manager.sh.
+# Two starts in one settings folder leave one window: the second brings it
+# forward and ends with status 0. A start in another folder still opens its
+# own window; SIGINT closes one as its Quit does. Run under with_window_manager.sh.
 #
 # usage: test_single_instance.sh PROGRAM RUNTIME_DIR
 set -euo pipefail
@@ -65,30 +65,30 @@ wait_end() {  # wait_end PID: its exit status in $ended
 
 start "$scratch/a"
 first=$started
-window_of "$first" >/dev/null || { cat "$scratch/stderr" >&2; fail "the first start opened no window"; }
-
-start "$scratch/a"
-second=$started
-box=$(window_of "$second") || { cat "$scratch/stderr" >&2; fail "the second start showed nothing and ended"; }
-[ "$(window_type "$box")" = DIALOG ] || fail "the second start in one folder opened a window of its own"
-[ "$(main_windows)" = 1 ] || fail "$(main_windows) main windows for one folder"
-xdotool windowfocus --sync "$box"
-xdotool key --clearmodifiers Return
-wait_end "$second" || fail "the second start did not end after its box was closed"
-[ "$ended" -eq 0 ] || fail "the second start ended with status $ended"
-kill -0 "$first" 2>/dev/null || fail "the first window ended with the second start"
+first_window=$(window_of "$first") || { cat "$scratch/stderr" >&2; fail "the first start opened no window"; }
 
 start "$scratch/b"
 other=$started
 window=$(window_of "$other") || { cat "$scratch/stderr" >&2; fail "a start in another folder opened no window"; }
 [ "$(window_type "$window")" = NORMAL ] || fail "a start in another folder opened no main window"
 [ "$(main_windows)" = 2 ] || fail "$(main_windows) main windows for two folders, not 2"
+xdotool windowactivate --sync "$window"
 
-for pid in "$first" "$other"; do
-    window=$(window_of "$pid")
-    xdotool windowfocus --sync "$window"
-    xdotool key --clearmodifiers alt+F4
-    wait_end "$pid" || fail "a window did not end after Alt+F4"
-    [ "$ended" -eq 0 ] || fail "a window ended with status $ended"
-done
-echo "one window per settings folder: a second start ends, another folder opens its own"
+# A second start in the first folder brings that window forward and ends.
+start "$scratch/a"
+second=$started
+wait_end "$second" || fail "the second start in one folder did not end"
+[ "$ended" -eq 0 ] || fail "the second start ended with status $ended"
+for _ in $(seq 100); do [ "$(xdotool getactivewindow)" = "$first_window" ] && break; sleep 0.1; done
+[ "$(xdotool getactivewindow)" = "$first_window" ] || fail "the first window did not come forward"
+[ "$(main_windows)" = 2 ] || fail "$(main_windows) main windows after a second start, not 2"
+
+# Ctrl-C in its terminal (SIGINT) closes a window as its Quit does.
+kill -INT "$first"
+wait_end "$first" || fail "a window did not end after SIGINT"
+[ "$ended" -eq 0 ] || fail "a window ended with status $ended after SIGINT"
+xdotool windowfocus --sync "$window"
+xdotool key --clearmodifiers alt+F4
+wait_end "$other" || fail "a window did not end after Alt+F4"
+[ "$ended" -eq 0 ] || fail "a window ended with status $ended"
+echo "one window per settings folder: a second start brings it forward, another folder opens its own"

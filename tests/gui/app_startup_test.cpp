@@ -110,6 +110,17 @@ TEST(AppStartup, LanguageNumbersResolveAsStored)
         EXPECT_EQ(started.app->language, expected) << stored;
         EXPECT_TRUE(started.frame->GetMenuBar()->IsChecked(idMenuEnglish)) << stored;
     }
+    // The system's language, neither of the menu's two: neither is ticked.
+    wxString previous;
+    const bool hadLanguage = wxGetEnv("LC_ALL", &previous);
+    wxSetEnv("LC_ALL", "de_DE.UTF-8");
+    {
+        StartedApp started("[Setting]\nlang=0\n");
+        ASSERT_NE(started.frame, nullptr);
+        EXPECT_FALSE(started.frame->GetMenuBar()->IsChecked(idMenuEnglish));
+        EXPECT_FALSE(started.frame->GetMenuBar()->IsChecked(idMenuChinese));
+    }
+    hadLanguage ? wxSetEnv("LC_ALL", previous) : wxUnsetEnv("LC_ALL");
 }
 
 // A settings file the parser cannot read whole: a hand-edited line without
@@ -139,6 +150,17 @@ TEST(AppStartup, DamagedSettingsFileGivesOneMessageNamingItAndIsKeptBeforeTheSav
         started.frame = nullptr;
         EXPECT_EQ(started.dir.ReadFile("Config/Config.ini.bad"), bytes);
         EXPECT_FALSE(started.dir.Exists("Config/Config.ini.bad.1"));
+        if (bytes != handEdited) continue;
+        // The line stays, as a comment saying why: the next start is quiet
+        // and leaves the file as it was.
+        const std::string saved = started.dir.ReadFile("Config/Config.ini");
+        EXPECT_EQ(saved, rq::test::NativeLines("[Setting]\nMode=RQ-M4T\n[LED]\n; The line below was not read: it is "
+                                               "neither a [group] nor a name=value setting.\n; Width 96\n"));
+        StartedApp again(saved);
+        EXPECT_TRUE(again.log.messages.empty()) << again.log.messages.front();
+        DestroyNow(again.frame);
+        again.frame = nullptr;
+        EXPECT_EQ(again.dir.ReadFile("Config/Config.ini"), saved);
     }
 }
 

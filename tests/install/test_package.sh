@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Builds the Debian package, unpacks it into a scratch root, checks its
-# manual pages, changelog, desktop entry and AppStream file as Debian's tools
-# see them (man, appstreamcli, desktop-file-validate, lintian), and starts the
-# installed launcher as a user with an empty home: the window must come up
+# Builds the Debian package with scripts/package, unpacks it into a scratch
+# root, checks its manual pages, changelog, desktop entry and AppStream file as
+# Debian's tools see them (man, appstreamcli, desktop-file-validate; lintian
+# with no error or warning), and starts the installed launcher as a user
+# with an empty home: the window must come up
 # with the bundled profiles linked into the user's working directory, and a
 # setting changed in the window must reach that user's Config/Config.ini when
 # the window is closed.
@@ -38,8 +39,9 @@ fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
 die() { echo "FAIL: $*" >&2; exit 1; }
 
 # ---- the package ----
-(cd "$build" && cpack -G DEB -B "$scratch/pkg" >"$scratch/cpack.log" 2>&1) ||
-    { cat "$scratch/cpack.log" >&2; die "cpack failed"; }
+# With the command the README gives, in a build directory of its own.
+RQ_PACKAGE_BUILD_DIR=$build/package-build bash "$source_dir/scripts/package" "$scratch/pkg" >"$scratch/package.log" 2>&1 ||
+    { cat "$scratch/package.log" >&2; die "scripts/package failed"; }
 debs=("$scratch"/pkg/*.deb)
 [ ${#debs[@]} -eq 1 ] && [ -f "${debs[0]}" ] || die "expected one .deb, found: ${debs[*]}"
 deb=${debs[0]}
@@ -135,14 +137,9 @@ zcat "$changelog" >"$scratch/changelog" 2>/dev/null || fail "no gzipped changelo
 grep -Eq '^[^<]+ <[^@> ]+@[^@> ]+\.[a-z]+>$' <<<"$maintainer" && ! grep -qi '@localhost' <<<"$maintainer" ||
     fail "maintainer address: $maintainer"
 
-# lintian: nothing about what this package ships for people and their
-# desktops (manual pages, changelog, maintainer, desktop entry, AppStream).
+# lintian: no error and no warning.
 lintian --tag-display-limit 0 "$deb" >"$scratch/lintian.log" 2>&1 || true
-if grep -E '^[EW]: ' "$scratch/lintian.log" |
-   grep -Ei 'manpage|man-page|changelog|maintainer|desktop|appstream|metainfo'; then
-    fail "lintian complains about the documents or metadata (above)"
-fi
-grep -E '^[EW]: ' "$scratch/lintian.log" | sed 's/^/lintian still reports: /' || true
+if grep -E '^[EW]: ' "$scratch/lintian.log"; then fail "lintian complains (above)"; fi
 
 # ---- a user with an empty home ----
 home=$scratch/home

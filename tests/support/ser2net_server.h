@@ -55,10 +55,11 @@ public:
         bool hangUp = false;         // then the connection is closed
         bool telnet = false;         // answers SET-BAUDRATE and PURGE-DATA
         std::uint32_t setBaud = 0;   // the rate it says it set; 0: the rate asked for
-        std::string held{};          // what its line received before: sent ahead of the
-                                     // next reply, or on PURGE-DATA ahead of the confirmation
+        std::string held{};          // what its line received before each transaction: sent ahead
+                                     // of the reply, or on PURGE-DATA ahead of the confirmation
         std::string reply{};         // sent whenever data comes
         bool neverAccept = false;    // its queue of connections is full: a connect gets no answer
+        int greetingAfterMs = 0;     // the greeting comes this long after the accept
     };
 
     explicit ScriptedServer(Script script);
@@ -75,6 +76,7 @@ private:
     void Answer(int client, const std::uint8_t* bytes, std::size_t length);
 
     Script script;
+    std::uint32_t lineBaud = 0;  // as the client set it; 0: not set
     int listener = -1;
     int port = 0;
     int stopPipe[2] = {-1, -1};
@@ -82,6 +84,7 @@ private:
     std::atomic<int> connections{0};
     std::thread server;
     std::string telnetInput;  // a command not yet complete
+    std::string holding;      // what is held now
 };
 
 }  // namespace rq::test

@@ -125,6 +125,9 @@ void ScriptedServer::Serve()
             if (client < 0) continue;
             ++connections;
             telnetInput.clear();
+            holding = script.held;
+            // A slow server (or network): the client has written its frame by then.
+            std::this_thread::sleep_for(std::chrono::milliseconds(script.greetingAfterMs));
             SendAll(client, script.greeting);
             if (script.hangUp) {
                 close(client);
@@ -182,13 +185,15 @@ void ScriptedServer::Answer(int client, const std::uint8_t* bytes, std::size_t l
                 i = j + 2;
                 if (sub.size() == 6 && sub[0] == COM_PORT_OPTION && sub[1] == 1) {
                     std::vector<std::uint8_t> rate(sub.begin() + 2, sub.end());
+                    lineBaud = (std::uint32_t{rate[0]} << 24) | (std::uint32_t{rate[1]} << 16) |
+                               (std::uint32_t{rate[2]} << 8) | rate[3];
                     if (script.setBaud != 0)
                         rate = {std::uint8_t(script.setBaud >> 24), std::uint8_t(script.setBaud >> 16),
                                 std::uint8_t(script.setBaud >> 8), std::uint8_t(script.setBaud)};
                     SendAll(client, PortAnswer(1, rate));
                 } else if (sub.size() == 3 && sub[0] == COM_PORT_OPTION && sub[1] == 12) {
-                    SendAll(client, script.held + PortAnswer(12, {sub[2]}));
-                    script.held.clear();
+                    SendAll(client, holding + PortAnswer(12, {sub[2]}));
+                    holding.clear();
                 }
             } else {
                 i += 2;
@@ -196,9 +201,16 @@ void ScriptedServer::Answer(int client, const std::uint8_t* bytes, std::size_t l
         }
         telnetInput.erase(0, i);
     }
-    if (data.empty()) return;
-    SendAll(client, script.held + script.reply);
-    script.held.clear();
+    if (data.empty() || (holding.empty() && script.reply.empty())) return;
+    // The sign answers once the frame has crossed its line, and its answer's
+    // first byte takes its own time. What the line held goes with it (a server
+    // that packs what its line receives): only a purge keeps it from passing
+    // for the reply.
+    const long baud = lineBaud != 0 ? static_cast<long>(lineBaud) : 9600;
+    std::this_thread::sleep_for(std::chrono::microseconds((data.size() + 1) * 10 * 1000000 / baud + 1));
+    SendAll(client, holding + script.reply);
+    // The next transaction finds something held again.
+    holding = script.held;
 }
 
 int UnusedLoopbackPort()

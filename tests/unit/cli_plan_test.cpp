@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <map>
 #include <memory>
@@ -18,6 +19,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "line/line_timing.h"
 #include "cli/human_reporter.h"
 #include "cli/id_list.h"
 #include "cli/json_reporter.h"
@@ -221,6 +223,8 @@ TEST(CliPlan, APortListReachesEveryBusAtOnce)
     // One command to one ID on each bus is headed by its port too.
     EXPECT_TRUE(Command({"--port", "A,B", "--id", "1", "black"}).fleet);
     EXPECT_NE(Command({"--port", "A,,B", "black"}).error.find("names an empty port"), std::string::npos);
+    EXPECT_NE(Command({"--port", "/dev/X,", "black"}).error.find("names an empty port"), std::string::npos);
+    EXPECT_EQ(Command({"--port", "A,B,A", "black"}).error, "--port A,B,A names A twice");
     EXPECT_EQ(Script({"--port", "P"}, "--parallel black\n").error,
               "jobs.txt:1: --parallel applies to the whole run: give it on the command line");
     EXPECT_EQ(Script({"--port", "P"}, "--reopen black\n").error,
@@ -392,10 +396,41 @@ TEST(CliRun, ParallelPortsKeepTheirOrderAndEachTransactionWhole)
     EXPECT_TRUE(aFirst || bFirst) << reporter.summary;
 }
 
-// A line that goes away on the writes numbered in `lostOnWrites` and answers
-// 0F to every other frame; counts its opens.
+// Port B's ID 1 fails first in time; port A's ID 3, first in the plan, after it.
+class LaterFailureFirstInPlan : public FakeTransactor {
+public:
+    explicit LaterFailureFirstInPlan(std::atomic<bool>& bCounted) : bCounted(bCounted) {}
+    TransactionRecord Transact(const PlannedTransaction& transaction, bool last) override
+    {
+        const std::string at = transaction.request.port + std::to_string(*transaction.request.address);
+        if (at == "B2") bCounted = true;  // B1's failure has been counted
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (at == "A3" && !bCounted && std::chrono::steady_clock::now() < until) std::this_thread::yield();
+        outcomes = {{1, at == "B1" ? Outcome::ChecksumError : Outcome::Success},
+                    {3, at == "A3" ? Outcome::TimedOut : Outcome::Success}};
+        return FakeTransactor::Transact(transaction, last);
+    }
+    std::atomic<bool>& bCounted;
+};
+
+TEST(CliRun, ParallelExitStatusIsTheFirstFailureInThePlansOrder)
+{
+    RecordingReporter reporter;
+    std::atomic<bool> bCounted{false};
+    const Plan plan = Command({"--port", "A,B", "--ids", "1-3", "--keep-going", "black"});
+    EXPECT_EQ(RunPlanInParallel(
+                  plan, [&bCounted](Reporter&) { return std::make_unique<LaterFailureFirstInPlan>(bCounted); },
+                  reporter),
+              kExitTimedOut);
+    EXPECT_TRUE(bCounted);
+}
+
+// A line that goes away after the writes numbered in `lostOnWrites`, is found
+// gone by those in `refusedWrites` (nothing written), and answers 0F to every
+// other frame; counts its opens.
 struct FlakyBus {
     std::vector<int> lostOnWrites;
+    std::vector<int> refusedWrites;
     std::atomic<int> writes{0};
     std::atomic<int> opens{0};
 };
@@ -413,15 +448,20 @@ public:
     bool IsOpen() const override { return open; }
     std::size_t Write(const std::uint8_t*, std::size_t length, int) override
     {
+        // A sign answers once the frame has crossed the line (9600 baud).
+        answersFrom = std::chrono::steady_clock::now() + std::chrono::microseconds(rq::platform::EarliestReplyUs(length, 9600));
         const int write = ++bus->writes;
-        lost = std::find(bus->lostOnWrites.begin(), bus->lostOnWrites.end(), write) != bus->lostOnWrites.end();
-        return lost ? 0 : length;
+        const auto listed = [write](const std::vector<int>& writes) {
+            return std::find(writes.begin(), writes.end(), write) != writes.end();
+        };
+        lost = listed(bus->lostOnWrites) || listed(bus->refusedWrites);
+        return listed(bus->refusedWrites) ? 0 : length;
     }
     bool Drain(int) override { return true; }
     bool DiscardInput() override { return true; }
     std::size_t Read(std::uint8_t* data, std::size_t length, int) override
     {
-        if (lost || length == 0) return 0;
+        if (lost || length == 0 || std::chrono::steady_clock::now() < answersFrom) return 0;
         data[0] = 0x0F;
         return 1;
     }
@@ -431,6 +471,7 @@ public:
 
 private:
     std::shared_ptr<FlakyBus> bus;
+    std::chrono::steady_clock::time_point answersFrom;
     bool open = false;
     bool lost = false;
     std::string reason = "Input/output error";
@@ -438,6 +479,7 @@ private:
 
 struct LostLineCase {
     std::vector<int> lostOnWrites;
+    std::vector<int> refusedWrites;
     int opens;
     std::vector<std::string> outcomes;
     std::vector<std::string> notes;  // the lines about the lost line, in order
@@ -449,6 +491,7 @@ TEST_P(CliSessionLostLine, IsOpenedAgainOnce)
 {
     auto bus = std::make_shared<FlakyBus>();
     bus->lostOnWrites = GetParam().lostOnWrites;
+    bus->refusedWrites = GetParam().refusedWrites;
     rq::platform::SetSerialLineMaker([bus](const std::string&) { return std::make_unique<FlakyLine>(bus); });
     RecordingReporter reporter;
     {
@@ -472,17 +515,28 @@ const char* const kLost = "line lost (Input/output error)";
 
 INSTANTIATE_TEST_SUITE_P(
     Cli, CliSessionLostLine,
-    ::testing::Values(LostLineCase{{}, 1, {"success", "success", "success", "success"}, {"Open : P ,9600 ", "Close: P"}},
+    ::testing::Values(LostLineCase{{}, {}, 1, {"success", "success", "success", "success"}, {"Open : P ,9600 ", "Close: P"}},
                       LostLineCase{{2},
+                                   {},
                                    2,
                                    {"success", kLost, "success", "success"},
                                    {"Open : P ,9600 ", "Close: P", "The line was lost: opening P again",
                                     "Open : P ,9600 ", "Close: P"}},
+                      // Not a frame went on the fourth: it is not sent, not lost.
                       LostLineCase{{2, 3},
+                                   {},
                                    2,
-                                   {"success", kLost, kLost, "line lost"},
+                                   {"success", kLost, kLost, "not sent"},
                                    {"Open : P ,9600 ", "Close: P", "The line was lost: opening P again",
-                                    "Open : P ,9600 ", "Close: P", "P was lost again and is not opened"}}));
+                                    "Open : P ,9600 ", "Close: P", "P was lost again and is not opened"}},
+                      // Found gone before a byte of the second frame left:
+                      // opened again at once, every time, and the frame goes.
+                      LostLineCase{{},
+                                   {2, 4},
+                                   3,
+                                   {"success", "success", "success", "success"},
+                                   {"Open : P ,9600 ", "The line was lost: opening P again", "Open : P ,9600 ",
+                                    "The line was lost: opening P again", "Open : P ,9600 ", "Close: P"}}));
 
 TEST(CliRun, StopsAtTheFirstFailureUnlessKeepGoing)
 {
@@ -635,8 +689,10 @@ TEST(CliReporters, LogFileHasAHeaderAndEveryLineWithoutColour)
     TransactionRecord record;
     record.resultLine = "result";
     const PlannedTransaction transaction = BrightTo(3);
-    const std::string header = LogHeader("2026-12-08 22:10:03", "/dev/ttyUSB0", 9600, "rq-m4x-send --ids 3 bright 8");
+    const std::string header = LogHeader("2026-12-08 22:10:03", {{"/dev/ttyUSB0", 9600}}, "rq-m4x-send --ids 3 bright 8");
     EXPECT_EQ(header, "==== 2026-12-08 22:10:03  port /dev/ttyUSB0  baud 9600  rq-m4x-send --ids 3 bright 8");
+    EXPECT_EQ(LogHeader("2026-12-08 22:10:03", {{"A", 9600}, {"B", 19200}}, "rq-m4x-send --script s"),
+              "==== 2026-12-08 22:10:03  port A  baud 9600  port B  baud 19200  rq-m4x-send --script s");
     EXPECT_EQ(Written([&](std::FILE* out) {
                   // The reporter closes what it is given: hand it its own stream on the file.
                   std::FILE* own = fdopen(dup(fileno(out)), "a");

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <fstream>
@@ -25,6 +26,7 @@
 #include <pty.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -195,7 +197,7 @@ RunResult RunSend(const std::vector<std::string>& args, bool onTerminal = false,
 // the test.
 RunResult RunSend(const std::vector<std::string>& args, bool onTerminal = false,
                   const std::optional<std::string>& input = std::nullopt, const std::string& outputPath = {},
-                  rlim_t fileSizeLimit = 0, bool errorOnTerminal = false)
+                  rlim_t fileSizeLimit = 0, bool errorOnTerminal = false, int interruptAfterMs = 0)
 {
     RunResult result;
     std::vector<std::string> words = {RQ_SEND_EXECUTABLE};
@@ -232,7 +234,7 @@ RunResult RunSend(const std::vector<std::string>& args, bool onTerminal = false,
     }
 
     int inPipe[2] = {-1, -1};
-    if (input && pipe2(inPipe, O_CLOEXEC) != 0) {
+    if (input && socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, inPipe) != 0) {
         ADD_FAILURE() << "pipe";
         return result;
     }
@@ -255,14 +257,23 @@ RunResult RunSend(const std::vector<std::string>& args, bool onTerminal = false,
     close(outWrite);
     close(errPipe[1]);
     if (input) {
-        // Small enough for the pipe's buffer: written whole before reading.
+        // Written whole before reading. A program that ends without reading
+        // (bad arguments) closes its end: a socket's send says so, where a
+        // pipe's write would kill the suite with SIGPIPE.
         close(inPipe[0]);
-        if (write(inPipe[1], input->data(), input->size()) != static_cast<ssize_t>(input->size()))
-            ADD_FAILURE() << "stdin";
+        for (std::size_t written = 0; written < input->size();) {
+            const ssize_t n = send(inPipe[1], input->data() + written, input->size() - written, MSG_NOSIGNAL);
+            if (n < 0 && errno != EINTR) break;
+            written += static_cast<std::size_t>(std::max<ssize_t>(n, 0));
+        }
         close(inPipe[1]);
     }
 
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    const auto started = std::chrono::steady_clock::now();
+    const auto deadline = started + std::chrono::seconds(60);
+    // Ctrl+C as a terminal delivers it, once, that long after the start.
+    auto interruptAt = interruptAfterMs > 0 ? started + std::chrono::milliseconds(interruptAfterMs)
+                                            : std::chrono::steady_clock::time_point::max();
     pollfd fds[2] = {{outRead, POLLIN, 0}, {errPipe[0], POLLIN, 0}};
     std::string* sinks[2] = {&result.out, &result.err};
     int open = 2;
@@ -274,7 +285,14 @@ RunResult RunSend(const std::vector<std::string>& args, bool onTerminal = false,
             ADD_FAILURE() << "rq-m4x-send did not finish";
             break;
         }
-        if (poll(fds, 2, static_cast<int>(left.count())) < 0) continue;
+        if (std::chrono::steady_clock::now() >= interruptAt) {
+            kill(pid, SIGINT);
+            interruptAt = std::chrono::steady_clock::time_point::max();
+        }
+        const auto untilInterrupt = std::chrono::duration_cast<std::chrono::milliseconds>(
+            interruptAt - std::min(interruptAt, std::chrono::steady_clock::now()));
+        if (poll(fds, 2, static_cast<int>(std::min(left, untilInterrupt + std::chrono::milliseconds(1)).count())) < 0)
+            continue;
         for (int i = 0; i < 2; ++i) {
             if (fds[i].fd < 0 || fds[i].revents == 0) continue;
             char buffer[4096];
@@ -1464,7 +1482,8 @@ TEST(CliFleet, BadFleetArgumentsSendNothing)
     for (const auto& [args, message] : cases) {
         std::vector<std::string> full = {"--port", sim.PortPath()};
         full.insert(full.end(), args.begin(), args.end());
-        const RunResult run = RunSend(full, false, std::string("black\n"));
+        // More than its input holds: the program has ended before it is written.
+        const RunResult run = RunSend(full, false, std::string(1 << 20, '\n') + "black\n");
         EXPECT_EQ(run.status, 2) << message;
         EXPECT_NE(run.err.find(message), std::string::npos) << run.err;
     }
@@ -1494,11 +1513,15 @@ TEST(CliNetwork, RefusedServerFailsToOpenWithItsPortName)
 
 TEST(CliNetwork, MalformedNetworkNameFailsToOpen)
 {
-    for (const std::string port : {"rfc2217://127.0.0.1", "tcp://127.0.0.1:70000", "rfc2217://:4000"}) {
+    for (const std::string port :
+         {"rfc2217://127.0.0.1", "tcp://127.0.0.1:70000", "tcp://127.0.0.1:65536", "rfc2217://:4000"}) {
         const RunResult run = RunSend({"--quiet", "--port", port, "black"});
         EXPECT_EQ(run.status, 8) << port;
         EXPECT_EQ(run.out, kBlanks + "Open Failed : " + port + " ,9600 \n") << port;
     }
+    // The highest port is one: it is connected to, whatever answers there.
+    const RunResult highest = RunSend({"--port", "tcp://127.0.0.1:65535", "black"});
+    EXPECT_EQ(highest.out.find("Not a network port name"), std::string::npos) << highest.out;
 }
 
 TEST(CliNetwork, LateReplyThroughTheServerTimesOut)
@@ -1574,6 +1597,7 @@ struct ScriptedServerCase {
     int status;
     std::string line;  // a line of the output, after the blanks; PORT stands for the server's port
     int connections;   // the tries the server saw
+    const char* ids = nullptr;  // a run over these IDs, the line kept open
 };
 
 void PrintTo(const ScriptedServerCase& c, std::ostream* out)
@@ -1589,7 +1613,9 @@ TEST_P(CliNetworkScripted, OpensAndAnswersAsTheServerDoes)
     ScriptedServer server(c.script);
     const std::string number = std::to_string(server.TcpPort());
     const std::string port = c.scheme + ("127.0.0.1:" + number);
-    const RunResult run = RunSend({"--port", port, "black"});
+    std::vector<std::string> args = {"--port", port, "black"};
+    if (c.ids) args.insert(args.begin(), {"--ids", c.ids});
+    const RunResult run = RunSend(args);
     EXPECT_EQ(run.status, c.status) << run.out;
     const std::string line = kBlanks + std::regex_replace(c.line, std::regex("PORT"), number);
     const auto lines = Lines(run.out);
@@ -1612,6 +1638,16 @@ INSTANTIATE_TEST_SUITE_P(
         ScriptedServerCase{"InUseTelnet", "rfc2217://", {kTelnetOpening + "Port's device already in use\r\n", true},
                            8, R"(Line in use: the server turned the connection away ("Port's device already in use"))",
                            3},
+        // Words and the close, long after the open: no sign's reply.
+        ScriptedServerCase{"LateRefusal", "tcp://", {"Port already in use\r\n", true, false, 0, "", "", false, 80}, 10,
+                           R"(Line in use: the server turned the connection away ("Port already in use"))", 1},
+        // Its own device is missing: nothing to try again.
+        ScriptedServerCase{"DeviceMissing", "tcp://", {"Device open failure: Value or file not found\r\n", true}, 8,
+                           R"(The server turned the connection away ("Device open failure: Value or file not found"))",
+                           1},
+        ScriptedServerCase{"OverlongSubnegotiation", "rfc2217://",
+                           {kTelnetOpening + "\xFF\xFA\x2C" + std::string(300, '\x65')}, 8,
+                           "The server sent a telnet subnegotiation longer than 64 bytes", 1},
         ScriptedServerCase{"TelnetServerAsRaw", "TCP://", {kTelnetOpening}, 8,
                            "The server speaks telnet (RFC 2217): use rfc2217://127.0.0.1:PORT", 1},
         // A raw port is silent; a sign behind it finds our telnet opening no frame.
@@ -1620,9 +1656,9 @@ INSTANTIATE_TEST_SUITE_P(
         ScriptedServerCase{"AnotherRateSet", "RFC2217://", {kTelnetOpening, false, true, 19200}, 8,
                            "The server set 19200 baud instead of 9600", 1},
         ScriptedServerCase{"NeverAccepts", "tcp://", {"", false, false, 0, "", "", true}, 8, "Connection timed out", 0},
-        // A checksum error the line received before: the purge drops it.
+        // A checksum error the line received before each transaction: the purge drops it.
         ScriptedServerCase{"HeldReplyPurged", "rfc2217://", {kTelnetOpening, false, true, 0, "\xF0", "\x0F"}, 0,
-                           "DATA :  0F", 1}),
+                           "DATA :  0F", 1, "1-2"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(CliNetwork, ServerGoneMidRunEndsTheTransactionAndFailsTheNextOpens)
@@ -1691,6 +1727,10 @@ TEST(CliNetwork, OneScriptOverTwoServersNamesEachTransactionsPort)
     // The log: each transaction whole under its heading (port, line, ID),
     // each line opened once and closed once.
     const auto logLines = Lines(dir.ReadFile("station.log"));
+    ASSERT_FALSE(logLines.empty());
+    // The header names both lines.
+    const std::string both = "  port " + rfc2217.PortName() + "  baud 9600  port " + raw.PortName() + "  baud 9600  ";
+    EXPECT_NE(logLines[0].find(both + "rq-m4x-send "), std::string::npos) << logLines[0];
     std::string heading;
     std::vector<std::string> transactions, openedAndClosed;
     for (const std::string& line : logLines) {
@@ -1725,5 +1765,98 @@ TEST(CliNetwork, AnRfc2217OpenRightAfterAnotherConnectionToTheSameLineSucceeds)
     const RunResult run = RunSend({"--quiet", "--script", dir.Path() + "/station.txt"});
     EXPECT_EQ(run.status, 0) << run.out << run.err;
     EXPECT_EQ(sim.RecordedFrames(), (std::vector<std::string>{"A1 07 F8 01 63 04 51", "A1 08 F7 01 43 FF E3 51"}));
+}
+#endif
+
+#ifndef _WIN32
+// A bus of eight where sign 3 answers 60 ms after the reply wait, sign 5
+// answers F1 and sign 7 is absent: every sign's result is its own, whatever
+// the line and however it is held.
+struct OwnResultCase {
+    const char* name;
+    const char* via;  // "pty", "rfc2217", "tcp"
+    bool reopen;
+    bool twoBuses;  // the same bus on a second line, both at once
+};
+
+class CliOwnResults : public ::testing::TestWithParam<OwnResultCase> {};
+
+TEST_P(CliOwnResults, ALateSignAFailingAndAnAbsentOneShiftNoOtherResult)
+{
+    const OwnResultCase& c = GetParam();
+    const std::vector<std::string> bus = {"--ids", "1-6,8", "--delay", "3:560", "--fail", "5:F1"};
+    std::vector<std::unique_ptr<SimController>> sims;
+    std::vector<std::unique_ptr<Ser2netServer>> servers;
+    std::string ports;
+    for (int b = 0; b < (c.twoBuses ? 2 : 1); ++b) {
+        sims.push_back(std::make_unique<SimController>(bus));
+        std::string port = sims.back()->PortPath();
+        if (std::string(c.via) != "pty") {
+            servers.push_back(std::make_unique<Ser2netServer>(
+                port, std::string(c.via) == "rfc2217" ? Ser2netServer::Mode::Rfc2217 : Ser2netServer::Mode::Raw));
+            port = servers.back()->PortName();
+        }
+        ports += (ports.empty() ? "" : ",") + port;
+    }
+    std::vector<std::string> args = {"--json", "--keep-going", "--port", ports, "--ids", "1-8", "black"};
+    if (c.reopen) args.insert(args.begin(), "--reopen");
+    const RunResult run = RunSend(args);
+    EXPECT_EQ(run.status, 7) << run.out << run.err;
+    const std::map<int, std::string> expected = {{1, "success"}, {2, "success"}, {3, "timed out"},
+                                                 {4, "success"}, {5, "undefined instruction"},
+                                                 {6, "success"}, {7, "timed out"}, {8, "success"}};
+    std::map<std::string, std::map<int, std::string>> outcomes;
+    for (const std::string& line : Lines(run.out)) {
+        const auto record = nlohmann::json::parse(line);
+        outcomes[record["port"]][record["id"].get<int>()] = record["outcome"];
+    }
+    ASSERT_EQ(outcomes.size(), sims.size()) << run.out;
+    for (const auto& [port, results] : outcomes) EXPECT_EQ(results, expected) << port << "\n" << run.out;
+    const std::string perBus = std::to_string(8 * sims.size());
+    EXPECT_NE(run.err.find("Transactions: " + perBus + "\nSuccess: " + std::to_string(5 * sims.size())),
+              std::string::npos) << run.err;
+    for (const auto& sim : sims) EXPECT_EQ(sim->RecordedFrames().size(), 8u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cli, CliOwnResults,
+    ::testing::Values(OwnResultCase{"KeptOpen", "pty", false, false}, OwnResultCase{"Reopened", "pty", true, false},
+                      OwnResultCase{"Rfc2217KeptOpen", "rfc2217", false, false},
+                      OwnResultCase{"Rfc2217Reopened", "rfc2217", true, false},
+                      OwnResultCase{"RawTcpKeptOpen", "tcp", false, false},
+                      OwnResultCase{"RawTcpReopened", "tcp", true, false},
+                      OwnResultCase{"TwoBusesAtOnce", "pty", false, true},
+                      OwnResultCase{"TwoServersAtOnce", "rfc2217", false, true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(CliNetwork, AServerThatClosesAfterEachReplyIsOpenedAgainForEachFrame)
+{
+    SimController sim({"--listen", "tcp://127.0.0.1:0", "--short-connection", "--ids", "1-8"});
+    const RunResult run = RunSend({"--quiet", "--port", sim.PortPath(), "--ids", "1-8", "black"});
+    EXPECT_EQ(run.status, 0) << run.out << run.err;
+    EXPECT_EQ(SummaryLine(run.out, "Success:"), "Success: 8") << run.out;
+    EXPECT_EQ(sim.RecordedFrames().size(), 8u);
+}
+
+TEST(CliFleet, CtrlCFinishesTheFrameUnderWayAndRecordsTheRun)
+{
+    // Each transaction takes at least 200 ms: the interrupt comes during the third.
+    SimController sim({"--ids", "1-40", "--delay", "200"});
+    WorkDir dir;
+    const RunResult run = RunSend({"--json", "--keep-going", "--log", dir.Path() + "/station.log", "--port",
+                                   sim.PortPath(), "--ids", "1-40", "black"},
+                                  false, std::nullopt, {}, 0, false, 500);
+    EXPECT_EQ(run.status, 130) << run.out << run.err;
+    const auto records = Lines(run.out);
+    // Each frame on the wire has its record, and the last ended as usual.
+    EXPECT_EQ(records.size(), sim.RecordedFrames().size()) << run.out;
+    ASSERT_GE(records.size(), 2u);
+    EXPECT_LT(records.size(), 40u);
+    EXPECT_EQ(nlohmann::json::parse(records.back())["outcome"], "success");
+    EXPECT_NE(run.err.find("Not sent: " + std::to_string(40 - records.size()) + " (the run was interrupted)\n"),
+              std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("Interrupted: "), std::string::npos) << run.err;
+    const std::string log = dir.ReadFile("station.log");
+    EXPECT_NE(log.find("Close: " + sim.PortPath()), std::string::npos) << log;
 }
 #endif

@@ -577,7 +577,8 @@ struct LineCalls {
 
 // Takes every frame whole in `writeTime`, lets it leave the line in
 // `drainTime` (as a slow line would), then answers the status byte 0F on read
-// number `answerOnRead`.
+// number `answerOnRead`, counting from when the frame could have reached the
+// sign.
 class RecordingLine : public rq::platform::SerialLine {
 public:
     RecordingLine(std::shared_ptr<LineCalls> record, std::chrono::milliseconds drainTime, int answerOnRead,
@@ -589,6 +590,7 @@ public:
     bool Open(const std::string& name, long baud) override
     {
         record->Note("Open " + name + " at " + std::to_string(baud));
+        lineBaud = baud;
         open = true;
         return true;
     }
@@ -596,6 +598,7 @@ public:
     std::size_t Write(const std::uint8_t*, std::size_t length, int timeoutMs) override
     {
         record->writeBegan = Clock::now();
+        answersFrom = record->writeBegan + std::chrono::microseconds(rq::platform::EarliestReplyUs(length, lineBaud));
         record->writeCalled = wxDateTime::UNow();
         record->Note("Write " + std::to_string(length) + " bytes within " + std::to_string(timeoutMs) + " ms");
         std::this_thread::sleep_for(writeTime);
@@ -618,6 +621,8 @@ public:
     }
     std::size_t Read(std::uint8_t* data, std::size_t length, int) override
     {
+        if (Clock::now() < answersFrom)
+            return 0;
         const int read = ++record->reads;
         if (read == 1)
             record->Note("Read");
@@ -639,6 +644,8 @@ private:
     std::chrono::milliseconds drainTime;
     std::chrono::milliseconds writeTime;
     int answerOnRead;
+    long lineBaud = 0;
+    Clock::time_point answersFrom;
     bool open = false;
     std::string none;
 };

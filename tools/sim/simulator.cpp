@@ -143,11 +143,17 @@ std::optional<Bytes> Simulator::TakeFrame(bool gapElapsed)
     return frame;
 }
 
+// A sign cannot have a frame before its last byte has crossed the line, nor
+// answer sooner than its reply's first byte takes: every byte takes its time
+// at the line's rate, as on a real line. A raw TCP line has no rate of its
+// own; without --paced RATE it is taken for the usual 9600.
 Clock::duration Simulator::ByteTime() const
 {
-    if (!options.paced) return Clock::duration::zero();
+    constexpr long kRawTcpRate = 9600;
     long rate = options.pacedRate;
-    if (!rate) rate = options.telnet ? static_cast<long>(telnet.Baud()) : rq::sim::TerminalRate(terminal);
+    if (!rate && options.telnet) rate = static_cast<long>(telnet.Baud());
+    else if (!rate && options.listen) rate = kRawTcpRate;
+    else if (!rate) rate = rq::sim::TerminalRate(terminal);
     if (rate <= 0) return Clock::duration::zero();  // hung up (B0) or unknown: a kind line
     return std::chrono::duration_cast<Clock::duration>(std::chrono::nanoseconds(BITS_PER_BYTE * 1000000000LL / rate));
 }

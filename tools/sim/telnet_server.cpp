@@ -21,6 +21,9 @@ constexpr std::uint8_t SET_STOPSIZE = 4;
 constexpr std::uint8_t SET_CONTROL = 5;
 constexpr std::uint8_t PURGE_DATA = 12;
 constexpr std::uint8_t SERVER_OFFSET = 100;
+// COM-PORT-OPTION commands are a few bytes: a client's longer subnegotiation
+// is skipped past, not stored, and answered with nothing.
+constexpr std::size_t SUBNEGOTIATION_LIMIT = 64;
 
 // What the server does on its own side, and what it lets the client do.
 bool ServerWill(std::uint8_t option)
@@ -94,14 +97,14 @@ void TelnetServer::Receive(const std::uint8_t* bytes, std::size_t length, std::v
             break;
         case State::Subnegotiation:
             if (byte == IAC) state = State::SubnegotiationCommand;
-            else sub.push_back(byte);
+            else if (sub.size() <= SUBNEGOTIATION_LIMIT) sub.push_back(byte);
             break;
         case State::SubnegotiationCommand:
             if (byte == SE) {
                 PortCommand(answers);
                 state = State::Data;
             } else {
-                sub.push_back(byte);  // IAC IAC: a 0xFF in the value
+                if (sub.size() <= SUBNEGOTIATION_LIMIT) sub.push_back(byte);  // IAC IAC: a 0xFF in the value
                 state = State::Subnegotiation;
             }
             break;
@@ -148,7 +151,7 @@ void TelnetServer::Negotiate(std::uint8_t verb, std::uint8_t option, std::vector
 // current one.
 void TelnetServer::PortCommand(std::vector<std::uint8_t>& answers)
 {
-    if (sub.size() < 2 || sub[0] != COM_PORT_OPTION) return;
+    if (sub.size() < 2 || sub.size() > SUBNEGOTIATION_LIMIT || sub[0] != COM_PORT_OPTION) return;
     const std::uint8_t command = sub[1];
     std::vector<std::uint8_t> value(sub.begin() + 2, sub.end());
     switch (command) {
