@@ -129,12 +129,15 @@ SOCKET ConnectTo(const addrinfo& address, Clock::time_point attemptEnd, int& err
             u_long nonBlocking = 1;
             ioctlsocket(socket, FIONBIO, &nonBlocking);
             RefuseAtOnce(socket);
-            if (::connect(socket, address.ai_addr, static_cast<int>(address.ai_addrlen)) == 0) {
+            const int result = ::connect(socket, address.ai_addr, static_cast<int>(address.ai_addrlen)) == 0
+                                   ? 0
+                                   : WSAGetLastError();
+            if (result == 0) {
                 connected = socket;
-            } else if (WSAGetLastError() == WSAEWOULDBLOCK) {
+            } else if (result == WSAEWOULDBLOCK) {
                 waiting.push_back(socket);
             } else {
-                error = WSAGetLastError();
+                error = result;
                 answered = true;
                 closesocket(socket);
             }
