@@ -174,7 +174,7 @@ check "Try without hardware: the user's settings are untouched after it" setting
 # rq-m4x-try.exe killed (as by Task Manager, or at log-off): its job ends the
 # simulator; the user's port was never replaced, so nothing is to restore.
 start_trial >/dev/null 2>&1 || true
-kill -KILL "$try_pid" 2>/dev/null || true
+{ kill -KILL "$try_pid"; wait "$try_pid"; } 2>/dev/null || true
 check "Try without hardware: killed, it takes the simulator along" wait_for 100 sim_gone
 wine "$driver" close "$title" 60 >/dev/null 2>&1 || true
 check "Try without hardware: killed, the user's settings are untouched" settings_untouched
