@@ -290,6 +290,12 @@ bool NetworkLine::RefusedLate()
     return false;
 }
 
+bool NetworkLine::TurnedAway() const
+{
+    // Only a server's words and its close give this reason after the connect.
+    return socket.IsOpen() && socket.LastErrorCode() == ECONNREFUSED;
+}
+
 bool NetworkLine::IsOpen() const
 {
     return socket.IsOpen();

@@ -55,6 +55,7 @@ public:
     void Close() override;
     // Only rfc2217:// sets the server's line to the rate.
     bool SetsTheLineRate() const override { return telnet; }
+    bool TurnedAway() const override;
     const std::string& LastErrorMessage() const override;
     int LastErrorCode() const override;
 

@@ -49,6 +49,11 @@ public:
     // only believe.
     virtual bool SetsTheLineRate() const { return true; }
 
+    // True when the last failure was the far end turning the line away (a
+    // device server's refusal that came after the open): an open that
+    // failed, not a line lost.
+    virtual bool TurnedAway() const { return false; }
+
     // The OS reason of the last failure ("No such file or directory", ...),
     // and its OS code (errno, or GetLastError on Windows); 0 when none.
     virtual const std::string& LastErrorMessage() const = 0;

@@ -385,6 +385,15 @@ wxThread::ExitCode UASD::Entry()
 
 void UASD::ReportLostLine()
 {
+    if (activePort->TurnedAway()) {
+        // The server's refusal, come late: the open failed, in its words.
+        PostLog(wxString::Format(_("Open Failed : %s ,%d "), deviceName, static_cast<int>(baud)), false, RED);
+        PostLog(SystemText(activePort->LastErrorMessage()), false, RED);
+        activePort->Close();
+        activePort = nullptr;
+        PostEvent(WorkerFinished, 0, wxString());
+        return;
+    }
     // The system's words, as after a failed open: a script and a technician
     // must tell an adapter pulled out from a controller that stays silent.
     wxString reason = SystemText(activePort->LastErrorMessage());

@@ -755,6 +755,29 @@ TEST(UasdDrain, ReplyWaitBeginsOnlyOnceTheFrameHasLeft)
     EXPECT_LT(writeStamp, std::string(TimePrefix(record->drained).utf8_string()));
 }
 
+// The window's way: a line opened for each transaction. Sign 1 answers after
+// the wait; the next frame, to sign 2, goes only once the line has been quiet,
+// and sign 1's answer is dropped and shown, not taken for sign 2's.
+TEST(UasdLateReply, IsDroppedBeforeTheNextFrameInsteadOfPassingForItsAnswer)
+{
+    test::SimController sim({"--ids", "1,2", "--delay", "1:560"});
+    const std::string port = sim.PortPath();
+    std::uint8_t reply = 0xAA;
+    const Outcome late = RunTransaction(port, {0xA1, 0x08, 0xF7, 0x01, 0x43, 0x08, 0xEC, 0x51}, &reply, 1);
+    ASSERT_TRUE(late.finished) << Describe(late.events);
+    ASSERT_EQ(late.events.size(), 6u) << Describe(late.events);
+    EXPECT_EQ(late.events[3].text.substr(TIME_PREFIX_WIDTH), "The request has timed out");
+
+    const Bytes toSign2 = {0xA1, 0x08, 0xF7, 0x02, 0x43, 0x08, 0xED, 0x51};
+    const Outcome next = RunTransaction(port, toSign2, &reply, 1);
+    ASSERT_TRUE(next.finished) << Describe(next.events);
+    std::vector<Expected> expected = SuccessLines(port, BAUD, toSign2);
+    expected.insert(expected.begin() + 1, {Line(ORANGE, Prefix::Time, "Dropped : 1 Bytes, not the answer to this frame"),
+                                           Line(ORANGE, Prefix::Blank, "DATA :  0F")});
+    ExpectEvents(next.events, expected);
+    EXPECT_EQ(sim.RecordedFrames().size(), 2u);
+}
+
 // Notes when the worker object has been destroyed.
 class ObservedWorker : public UASD {
 public:
