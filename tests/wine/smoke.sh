@@ -178,6 +178,21 @@ start_trial >/dev/null 2>&1 || true
 check "Try without hardware: killed, it takes the simulator along" wait_for 100 sim_gone
 wine "$driver" close "$title" 60 >/dev/null 2>&1 || true
 check "Try without hardware: killed, the user's settings are untouched" settings_untouched
+# With the program open on the user's folder, the trial still opens a window
+# of its own (a main window is taller than the box that says "already running").
+program_windows() {
+  local id n=0
+  for id in $(xdotool search --onlyvisible --name "^$title\$" 2>/dev/null); do
+    [ "$(xdotool getwindowgeometry "$id" | sed -n 's/.*Geometry: [0-9]*x\([0-9]*\).*/\1/p')" -ge 400 ] && n=$((n + 1))
+  done
+  [ "$n" -eq 2 ]
+}
+(cd "$app" && exec wine rq-m4x-led-test.exe >>"$out/program.log" 2>&1) &
+wine "$driver" wait "$title" 90 >/dev/null 2>&1 && start_trial >/dev/null 2>&1 || true
+check "Try without hardware: the program open on the user's folder, it opens a window of its own" \
+  wait_for 300 program_windows
+for window in 1 2 3; do wine "$driver" close "$title" 60 >/dev/null 2>&1 || true; done
+wait_for 300 try_ended || true
 
 if [ "$failed" -ne 0 ]; then
   echo "--- log pane ---"
