@@ -788,6 +788,10 @@ TEST(SignPicture, ChineseMessageInGbkLightsItsPanelOnly)
     signs.Send({"led", "64", "16", "P10", "0", "3"});
     signs.SendFrame("A1 0A F5 01 D6 D0 CE C4 D9 51");
     EXPECT_EQ(signs.States().back()["message"], "\u4E2D\u6587");
+    // A lone 0x80 is no character, as the sending side holds (code page 936
+    // would read it as the euro sign): the Windows simulator agrees.
+    signs.SendFrame("A1 0A F5 01 41 80 D6 D0 08 51");
+    EXPECT_EQ(signs.States().back()["message"], "A\uFFFD\u4E2D");
     const Picture p = signs.Snapshot();
     ASSERT_EQ(p.width, 64 * 5);
     ASSERT_EQ(p.height, 16 * 5);

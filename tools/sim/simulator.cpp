@@ -58,14 +58,14 @@ bool Simulator::Prepare()
         snapshots = std::make_unique<SnapshotWriter>(options.snapshotDir, font);
     }
     if (!options.recordPath.empty()) {
-        record = std::fopen(options.recordPath.c_str(), "a");
+        record = rq::sim::OpenFile(options.recordPath, "a");
         if (!record) {
             std::perror(("rq-m4x-sim: " + options.recordPath).c_str());
             return false;
         }
     }
     if (!options.statePath.empty()) {
-        stateFile = std::fopen(options.statePath.c_str(), "a");
+        stateFile = rq::sim::OpenFile(options.statePath, "a");
         if (!stateFile) {
             std::perror(("rq-m4x-sim: " + options.statePath).c_str());
             return false;
