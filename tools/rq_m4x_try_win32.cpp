@@ -229,7 +229,7 @@ int Run()
     const HANDLE job = JobEndingWithUs();
     PROCESS_INFORMATION sim{};
     const bool simStarted =
-        Start(L"\"" + folder + L"\rq-m4x-sim.exe\" --show --listen tcp://127.0.0.1:0" + AddressOption(), folder,
+        Start(L"\"" + folder + L"\\rq-m4x-sim.exe\" --show --listen tcp://127.0.0.1:0" + AddressOption(), folder,
               writeEnd, sim, job);
     CloseHandle(writeEnd);
     const std::string line = simStarted ? FirstLine(readEnd, sim.hProcess) : std::string();
