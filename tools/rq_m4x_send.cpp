@@ -18,6 +18,8 @@
 #include "platform/running_mark.h"
 #include "cli/console.h"
 #include "cli/exit_status.h"
+#include "cli/find_plan.h"
+#include "cli/find_signs.h"
 #include "cli/human_reporter.h"
 #include "cli/json_reporter.h"
 #include "cli/log_reporter.h"
@@ -119,6 +121,19 @@ int main(int argc, char** argv)
     }
     const SavedSetup* setup = saved ? &*saved : nullptr;
 
+    if (!arguments.words.empty() && arguments.words.front() == kFindSignsWord) {
+        const FindPlan findPlan = PlanFindSigns(arguments, setup);
+        if (!findPlan.error.empty()) return BadArguments(findPlan.error);
+        // Ctrl-C: the probe under way ends, the signs found so far are printed.
+        OnInterrupt(&RequestStop, kExitInterrupted);
+        std::vector<std::string> words = {"rq-m4x-send"};
+        words.insert(words.end(), commandLine.begin(), commandLine.end());
+        const int status = WithStandardOutputWritten(RunFindSigns(arguments, findPlan, JoinQuoted(words)));
+        std::fflush(stderr);
+        RestoreConsoleSettings();
+        EndProcessNow(status);
+    }
+
     // Every transaction of the run, checked before the first is sent.
     Plan plan;
     std::string scriptName;
@@ -159,7 +174,7 @@ int main(int argc, char** argv)
         std::vector<std::string> words = {"rq-m4x-send"};
         words.insert(words.end(), commandLine.begin(), commandLine.end());
         const std::string header =
-            LogHeader(wxDateTime::Now().FormatISOCombined(' ').utf8_string(), lines, JoinQuoted(words));
+            LogHeader(LogHeaderTime(wxDateTime::Now()), lines, JoinQuoted(words));
         logReporter = std::make_unique<LogFileReporter>(file, header, plan.fleet, scriptName, plan.PortCount() > 1);
         // A log that takes not even its header (a full disk) records nothing.
         if (!logReporter->WrittenSoFar()) {

@@ -17,14 +17,6 @@ HumanReporter::Style LogStyle(bool headings, const std::string& scriptName, bool
 
 }  // namespace
 
-std::string LogHeader(const std::string& localTime, const std::vector<LoggedLine>& lines,
-                      const std::string& commandLine)
-{
-    std::string header = "==== " + localTime;
-    for (const LoggedLine& line : lines) header += "  port " + line.port + "  baud " + std::to_string(line.baud);
-    return header + "  " + commandLine;
-}
-
 LogFileReporter::LogFileReporter(std::FILE* file, const std::string& header, bool headings,
                                  const std::string& scriptName, bool ports)
     : HumanReporter(file, LogStyle(headings, scriptName, ports)), file(file)

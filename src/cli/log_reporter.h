@@ -8,18 +8,15 @@
 #include <vector>
 
 #include "cli/human_reporter.h"
+#include "serial/log_line.h"
 
 namespace rq::cli {
 
-struct LoggedLine {
-    std::string port;
-    int baud;
-};
-
-// "==== <date time>  port <port>  baud <baud>  <command line>", with a
-// "port <port>  baud <baud>" for each line of a run over several.
-std::string LogHeader(const std::string& localTime, const std::vector<LoggedLine>& lines,
-                      const std::string& commandLine);
+// The header line: "==== <date time>  port <port>  baud <baud>  <command line>",
+// with a "port <port>  baud <baud>" for each line of a run over several.
+using rq::serial::LoggedLine;
+using rq::serial::LogHeader;
+using rq::serial::LogHeaderTime;
 
 class LogFileReporter : public HumanReporter {
 public:

@@ -89,7 +89,8 @@ ParsedArguments ParseArguments(const std::vector<std::string>& args)
         const Flag flags[] = {{"--help", &out.help},   {"-h", &out.help},
                              {"--quiet", &out.quiet}, {"--hex", &out.hex},
                              {"--json", &out.json},   {"--keep-going", &out.keepGoing},
-                             {"--version", &out.version}, {"--list-ports", &out.listPorts}};
+                             {"--version", &out.version}, {"--list-ports", &out.listPorts},
+                             {"--no-address", &out.noAddress}};
         bool handled = false;
         for (const Flag& flag : flags) {
             if (name != flag.name) continue;
@@ -123,7 +124,9 @@ ParsedArguments ParseArguments(const std::vector<std::string>& args)
         const Valued valued[] = {{"--port", &out.port, "PATH"},   {"--baud", &out.baud, "N"},
                                  {"--id", &out.id, "N"},          {"--from", &out.from, "DIR"},
                                  {"--repeat", &out.repeat, "N"},  {"--ids", &out.ids, "LIST"},
-                                 {"--script", &out.script, "FILE"}, {"--log", &out.log, "FILE"}};
+                                 {"--script", &out.script, "FILE"}, {"--log", &out.log, "FILE"},
+                                 {"--bauds", &out.bauds, "LIST"}, {"--wait", &out.wait, "MS"},
+                                 {"--probe-code", &out.probeCode, "HEX"}};
         for (const Valued& option : valued) {
             if (name != option.name) continue;
             if (option.target->has_value()) return fail(name + " is given twice");
@@ -166,6 +169,9 @@ Commands (one per button of the window):
                                     with a model that addresses by ID)
   message [--unicode] TEXT          the send-message button
   default-message [--unicode] TEXT  the default-message button
+  find-signs                        find which IDs answer on the line, and at
+                                    which rate, without changing any sign (see
+                                    below)
 
 Options:
   --port PATH     serial port (/dev/ttyUSB0, COM3, ...), or a serial device
@@ -236,6 +242,23 @@ Options:
                   says (Windows: the friendly name, such as USB-SERIAL CH340
                   (COM5); Linux: the adapter's /dev/serial/by-id names). Opens
                   no port
+
+find-signs [--ids LIST] [--bauds LIST] [--wait MS] [--probe-code HEX]
+  probes each ID of LIST (default 0-255) at each rate of LIST (default the
+  rates the serial settings dialog offers, --baud N or the --from model's
+  rate first) with a frame whose command code no model uses (D5), which a
+  sign answers with F1 "Undefined instruction" and carries nothing out. MS is
+  the wait for each answer, and the quiet after it (default 60: a rate of 256
+  IDs takes about 35 s);
+  a sign that answers later, within 500 ms, is traced back to its probe and
+  found at its own ID. Prints one line per sign found ("ID 7 at 19200 baud: F1
+  Undefined instruction in 14 ms") and a summary; --json prints one object per
+  sign (port, id, baud, reply, status, ms); --log keeps every probe. Without
+  addresses (--no-address, or --from a model that locks the ID) one probe per
+  rate finds the one sign. --probe-code chooses another code for a model that
+  uses D5; a code some model carries out is refused. A --port list searches
+  each port at once. Exit status 0 when a sign answered, 7 when none did, 8 or
+  10 when the line failed
 
 Numbers follow the window's rules: WIDTH and HIGH must be whole decimal
 numbers, which travel in units of 8 dots (a warning names a size sent as

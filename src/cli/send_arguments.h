@@ -49,6 +49,11 @@ struct Arguments {
     std::optional<std::string> ids;     // --ids LIST
     std::optional<std::string> script;  // --script FILE, "-" for standard input
     std::optional<std::string> log;     // --log FILE
+    // find-signs: the rates, the wait for each probe, the probe's code.
+    std::optional<std::string> bauds;      // --bauds LIST
+    std::optional<std::string> wait;       // --wait MS
+    std::optional<std::string> probeCode;  // --probe-code HEX
+    bool noAddress = false;                // --no-address: frames without an address
     bool quiet = false;
     bool hex = false;
     bool json = false;

@@ -64,6 +64,12 @@ struct Request {
     std::string port;
     int baud = 9600;
     int repeat = 1;
+    // The wait for the reply, in milliseconds: the window's, unless a probe
+    // asks for less.
+    int replyWaitMs = 500;
+    // After a time-out the line must be quiet this long before the next
+    // frame: the worker's own settle unless a probe asks for less.
+    int settleMs = 500;
     bool quiet = false;
     bool hex = false;
     // Values that the window's lenient rules changed on the way ("12abc" read

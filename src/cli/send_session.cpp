@@ -16,9 +16,6 @@ namespace serial = rq::serial;
 
 namespace {
 
-// The window's reply wait: this many polls of one millisecond.
-const int kReplyPolls = 500;
-
 // Only a guard: every posted event wakes the wait at once.
 constexpr auto kWakeGuard = std::chrono::milliseconds(100);
 
@@ -110,11 +107,12 @@ TransactionRecord SendSession::Transact(const PlannedTransaction& transaction, b
     serial::UASD* worker = nullptr;
     if (!keepOpen) {
         worker = new serial::UASD(this, transaction.frame.data(), transaction.frame.size(), replyBuffer, replyLength,
-                                  portName, baud, kReplyPolls);
+                                  portName, baud, request.replyWaitMs);
     } else if (rq::platform::SerialLine* line = KeptLine(request)) {
         worker = new serial::UASD(this, transaction.frame.data(), transaction.frame.size(), replyBuffer, replyLength,
-                                  portName, baud, kReplyPolls, *line, lastOnLine);
+                                  portName, baud, request.replyWaitMs, *line, lastOnLine);
     }
+    if (worker) worker->SetSettleMs(request.settleMs);
     if (!worker) {
         // Lost twice: the rest of the line's transactions are not sent.
         resultLine = serial::BlankPrefix() + wxString::Format(_("%s was lost again and is not opened"), portName);

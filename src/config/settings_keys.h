@@ -36,6 +36,7 @@ inline constexpr char BlinkOff[] = "Blinking/Offinterval";// integer
 inline constexpr char RollElapsed[] = "Roll/Elapsed";     // integer
 inline constexpr char RollSpeed[] = "Roll/Speed";         // integer
 inline constexpr char MessageIndex[] = "Text/Choice1";    // integer, list index
+inline constexpr char LogFile[] = "Log/File";             // text, the window's log file; empty: none
 }  // namespace keys
 
 // Defaults of the settings file when a key is missing or not a number.

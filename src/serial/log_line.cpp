@@ -1,5 +1,7 @@
 #include "serial/log_line.h"
 
+#include <cstdio>
+
 namespace rq::serial {
 
 wxString TimePrefix(const wxDateTime& time)
@@ -9,6 +11,14 @@ wxString TimePrefix(const wxDateTime& time)
     return wxString::Format("%.2d:%.2d:%.2d.%.3d     ", static_cast<int>(local.hour),
                             static_cast<int>(local.min), static_cast<int>(local.sec),
                             static_cast<int>(local.msec));
+}
+
+std::optional<double> PrefixTimeMs(const std::string& line)
+{
+    int hours = 0, minutes = 0, seconds = 0, millis = 0;
+    if (line.size() < 12 || std::sscanf(line.c_str(), "%2d:%2d:%2d.%3d", &hours, &minutes, &seconds, &millis) != 4)
+        return std::nullopt;
+    return ((hours * 60.0 + minutes) * 60.0 + seconds) * 1000.0 + millis;
 }
 
 wxString BlankPrefix()
@@ -34,6 +44,18 @@ wxString HexDump(const std::uint8_t* bytes, std::size_t count)
 wxString BannerText(const wxString& title)
 {
     return "               =========  " + title + "  =========";
+}
+
+std::string LogHeader(const std::string& localTime, const std::vector<LoggedLine>& lines, const std::string& what)
+{
+    std::string header = "==== " + localTime;
+    for (const LoggedLine& line : lines) header += "  port " + line.port + "  baud " + std::to_string(line.baud);
+    return header + "  " + what;
+}
+
+std::string LogHeaderTime(const wxDateTime& time)
+{
+    return time.FormatISOCombined(' ').utf8_string();
 }
 
 }  // namespace rq::serial

@@ -6,6 +6,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include <wx/datetime.h>
 #include <wx/string.h>
@@ -50,12 +53,26 @@ constexpr int TIME_PREFIX_WIDTH = 17;
 
 // "hh:mm:ss.mmm" of the local time followed by five blanks.
 wxString TimePrefix(const wxDateTime& time);
+// The time of a time-stamped line, in milliseconds since midnight; none for a
+// line with the blank prefix.
+std::optional<double> PrefixTimeMs(const std::string& line);
 // TIME_PREFIX_WIDTH blanks, for lines that carry no time.
 wxString BlankPrefix();
 // " %.2X" per byte, all on one line; the caller puts "DATA : " in front.
 wxString HexDump(const std::uint8_t* bytes, std::size_t count);
 // The bold line that opens each command in the log.
 wxString BannerText(const wxString& title);
+
+// What heads each run (rq-m4x-send --log) or each transaction (the window's
+// log file) in a log file: "==== <date time>  port <port>  baud <baud>  <what>",
+// with a "port <port>  baud <baud>" for each line a run goes over.
+struct LoggedLine {
+    std::string port;
+    int baud;
+};
+std::string LogHeader(const std::string& localTime, const std::vector<LoggedLine>& lines, const std::string& what);
+// The local date and time of such a header: "2026-12-08 22:20:20".
+std::string LogHeaderTime(const wxDateTime& time);
 
 // Identifiers of the worker's thread events.
 enum WorkerEventId {

@@ -42,9 +42,12 @@ void RQ_M4TFrame::SendCommand(CommandBuilder builder, const wxString& title)
     }
 
     LogView->Clear();
+    OpenLogRecord(title);
     AppendLog(rq::serial::BannerText(title), ToColour(rq::serial::PLUM), true);
+    if (logRecordFailed) SayLogFileFailed();
     if (!builder) {
         AppendLog(_("undefined symbol"), ToColour(rq::serial::RED), false);
+        CloseLogRecord();
         return;
     }
 
@@ -56,10 +59,12 @@ void RQ_M4TFrame::SendCommand(CommandBuilder builder, const wxString& title)
     refusal.clear();
 
     const std::size_t length = (this->*builder)(frame);
-    if (length != 0)
+    if (length != 0) {
         StartTransaction(frame, length);
-    else
+    } else {
         AppendLog(refusal.empty() ? _("Parameter error") : refusal, ToColour(rq::serial::RED), false);
+        CloseLogRecord();
+    }
 }
 
 void RQ_M4TFrame::StartTransaction(const std::uint8_t* frame, std::size_t length)
@@ -78,6 +83,7 @@ void RQ_M4TFrame::StartTransaction(const std::uint8_t* frame, std::size_t length
         worker = nullptr;
         AppendLog(rq::serial::BlankPrefix() + _("The transaction could not be started"),
                   ToColour(rq::serial::RED), false);
+        CloseLogRecord();
     }
 }
 
@@ -88,6 +94,7 @@ void RQ_M4TFrame::OnThreadEvent(wxThreadEvent& event)
     switch (event.GetId()) {
     case rq::serial::WorkerFinished:
         worker = nullptr;
+        CloseLogRecord();
         break;
     case rq::serial::LogLine:
         AppendLog(text, ToColour(rq::serial::DecodeColour(event.GetInt())), false);
@@ -112,4 +119,5 @@ void RQ_M4TFrame::AppendLog(const wxString& text, const wxColour& colour, bool b
     LogView->Newline();
     LogView->MoveEnd();
     LogView->ShowPosition(LogView->GetLastPosition());
+    WriteLogRecord(text);
 }

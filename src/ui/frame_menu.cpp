@@ -9,6 +9,7 @@
 #include "config/settings_keys.h"
 #include "dialogs/commun_set.h"
 #include "dialogs/kq_about.h"
+#include "ui/find_signs_dialog.h"
 
 using namespace rq::config;
 
@@ -83,4 +84,33 @@ void RQ_M4TFrame::OnComSettings(wxCommandEvent& event)
         FitWidthsToContent();
         settings->config->Write(keys::Baud, static_cast<long>(baud));
     }
+}
+
+void RQ_M4TFrame::OnFindSigns(wxCommandEvent& event)
+{
+    event.Skip();
+    if (worker) {
+        wxMessageBox(_("Serial port is occupied"), wxMessageBoxCaptionStr, wxOK | wxCENTRE);
+        return;
+    }
+    FindSignsDialog dialog(this, comPort, baud, idAddressing != 0);
+    if (dialog.ShowModal() != wxID_OK || !dialog.chosen) return;
+    const rq::serial::FoundSign sign = *dialog.chosen;
+    if (sign.id) IdText->SetValue(wxString::Format("%d", static_cast<int>(*sign.id)));
+    if (sign.baud == baud) return;
+    // As the serial settings dialog would: the rate changes unless the
+    // model's profile fixes it.
+    if (profile.lockBaud != 0) {
+        ShowMessage(wxString::Format(_("The sign answers at %d baud; the model's profile fixes %d baud."), sign.baud,
+                                     baud),
+                    _("Find Signs"));
+        return;
+    }
+    const int answer = wxMessageBox(
+        wxString::Format(_("The sign answers at %d baud, the serial settings say %d baud. Use %d baud?"), sign.baud,
+                         baud, sign.baud),
+        _("Find Signs"), wxYES_NO | wxCENTRE);
+    if (answer != wxYES) return;
+    baud = sign.baud;
+    settings->config->Write(keys::Baud, static_cast<long>(baud));
 }

@@ -66,6 +66,7 @@ RQ_M4TFrame::~RQ_M4TFrame()
 {
     settings->Save();
     settings.reset();
+    if (logRecord) std::fclose(logRecord);
     Unbind(wxEVT_THREAD, &RQ_M4TFrame::OnThreadEvent, this);
     // The last worker may still be deleting itself after its final event; the
     // process must not end under it.
@@ -94,6 +95,8 @@ void RQ_M4TFrame::ReadSettings()
     rollElapsed = config.ReadLong(keys::RollElapsed, defaults::RollElapsed);
     rollSpeed = config.ReadLong(keys::RollSpeed, defaults::RollSpeed);
     messageIndex = config.ReadLong(keys::MessageIndex, defaults::MessageIndex);
+    logFileName = config.Read(keys::LogFile, wxString());
+    MenuBar->Check(idMenuLogToFile, !logFileName.empty());
 }
 
 void RQ_M4TFrame::ShowSettingsInControls()

@@ -80,6 +80,9 @@ void GUIFrame::BuildMenus()
     MenuBar = new wxMenuBar(0);
 
     FileMenu = new wxMenu();
+    FileMenu->Append(new wxMenuItem(FileMenu, idMenuLogToFile, "Log to &File...",
+                                    "Append every transaction to a file", wxITEM_CHECK));
+    FileMenu->AppendSeparator();
     FileMenu->Append(new wxMenuItem(FileMenu, idMenuQuit, wxString("&Quit") + "\t" + "Alt+F4",
                                     "Quit the application", wxITEM_NORMAL));
     MenuBar->Append(FileMenu, "&File");
@@ -93,6 +96,8 @@ void GUIFrame::BuildMenus()
                                         LanguageMenu));
     SettingsMenu->Append(
         new wxMenuItem(SettingsMenu, idMenuComSettings, "&COM Settings", wxEmptyString, wxITEM_NORMAL));
+    SettingsMenu->Append(new wxMenuItem(SettingsMenu, idMenuFindSigns, "&Find Signs...",
+                                        "Find which IDs answer on the line, and at which rate", wxITEM_NORMAL));
     MenuBar->Append(SettingsMenu, "&Settings");
 
     HelpMenu = new wxMenu();
@@ -379,6 +384,12 @@ void GUIFrame::BindHandlers()
     Bind(wxEVT_MENU, &GUIFrame::OnComSettings, this, idMenuComSettings);
     ComSetButton->Bind(wxEVT_BUTTON, &GUIFrame::OnComSettings, this);
     Bind(wxEVT_MENU, &GUIFrame::OnAbout, this, idMenuAbout);
+    Bind(wxEVT_MENU, &GUIFrame::OnFindSigns, this, idMenuFindSigns);
+    Bind(wxEVT_MENU, &GUIFrame::OnLogToFile, this, idMenuLogToFile);
+    Bind(wxEVT_MENU, &GUIFrame::OnLogCopy, this, idMenuLogCopy);
+    Bind(wxEVT_MENU, &GUIFrame::OnLogSelectAll, this, idMenuLogSelectAll);
+    Bind(wxEVT_MENU, &GUIFrame::OnLogSaveAs, this, idMenuLogSaveAs);
+    LogView->Bind(wxEVT_CONTEXT_MENU, &GUIFrame::OnLogContextMenu, this);
     ModelChoice->Bind(wxEVT_CHOICE, &GUIFrame::OnModelChoice, this);
     LedSetButton->Bind(wxEVT_BUTTON, &GUIFrame::OnLedSet, this);
     BrightSetButton->Bind(wxEVT_BUTTON, &GUIFrame::OnBrightSet, this);
@@ -408,6 +419,12 @@ void GUIFrame::UnbindHandlers()
     Unbind(wxEVT_MENU, &GUIFrame::OnComSettings, this, idMenuComSettings);
     ComSetButton->Unbind(wxEVT_BUTTON, &GUIFrame::OnComSettings, this);
     Unbind(wxEVT_MENU, &GUIFrame::OnAbout, this, idMenuAbout);
+    Unbind(wxEVT_MENU, &GUIFrame::OnFindSigns, this, idMenuFindSigns);
+    Unbind(wxEVT_MENU, &GUIFrame::OnLogToFile, this, idMenuLogToFile);
+    Unbind(wxEVT_MENU, &GUIFrame::OnLogCopy, this, idMenuLogCopy);
+    Unbind(wxEVT_MENU, &GUIFrame::OnLogSelectAll, this, idMenuLogSelectAll);
+    Unbind(wxEVT_MENU, &GUIFrame::OnLogSaveAs, this, idMenuLogSaveAs);
+    LogView->Unbind(wxEVT_CONTEXT_MENU, &GUIFrame::OnLogContextMenu, this);
     ModelChoice->Unbind(wxEVT_CHOICE, &GUIFrame::OnModelChoice, this);
     LedSetButton->Unbind(wxEVT_BUTTON, &GUIFrame::OnLedSet, this);
     BrightSetButton->Unbind(wxEVT_BUTTON, &GUIFrame::OnBrightSet, this);

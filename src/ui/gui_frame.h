@@ -27,6 +27,12 @@ enum MenuId {
     idMenuChinese = 1002,
     idMenuComSettings = 1003,
     idMenuAbout = 1004,
+    idMenuLogToFile = 1005,
+    idMenuFindSigns = 1006,
+    // The log pane's context menu.
+    idMenuLogCopy = 1007,
+    idMenuLogSelectAll = 1008,
+    idMenuLogSaveAs = 1009,
 };
 
 class GUIFrame : public wxFrame {
@@ -115,6 +121,12 @@ protected:
     virtual void OnEnglish(wxCommandEvent& event) { event.Skip(); }
     virtual void OnChinese(wxCommandEvent& event) { event.Skip(); }
     virtual void OnComSettings(wxCommandEvent& event) { event.Skip(); }
+    virtual void OnFindSigns(wxCommandEvent& event) { event.Skip(); }
+    virtual void OnLogToFile(wxCommandEvent& event) { event.Skip(); }
+    virtual void OnLogContextMenu(wxContextMenuEvent& event) { event.Skip(); }
+    virtual void OnLogCopy(wxCommandEvent& event) { event.Skip(); }
+    virtual void OnLogSelectAll(wxCommandEvent& event) { event.Skip(); }
+    virtual void OnLogSaveAs(wxCommandEvent& event) { event.Skip(); }
     virtual void OnAbout(wxCommandEvent& event) { event.Skip(); }
     virtual void OnModelChoice(wxCommandEvent& event) { event.Skip(); }
     virtual void OnLedSet(wxCommandEvent& event) { event.Skip(); }

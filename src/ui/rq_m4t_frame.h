@@ -5,10 +5,12 @@
 // frame_startup.cpp (construction, close, destruction), frame_profile.cpp
 // (model list and profile), frame_handlers.cpp (Set buttons),
 // frame_builders.cpp (command frames), frame_dispatch.cpp (transactions and
-// log), frame_menu.cpp (menu commands).
+// log), frame_menu.cpp (menu commands), frame_log_file.cpp (the log file and
+// the log pane's context menu).
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 #include <string>
 
@@ -52,6 +54,7 @@ protected:
     void OnEnglish(wxCommandEvent& event) override;
     void OnChinese(wxCommandEvent& event) override;
     void OnComSettings(wxCommandEvent& event) override;
+    void OnFindSigns(wxCommandEvent& event) override;
     void OnAbout(wxCommandEvent& event) override;
     void OnModelChoice(wxCommandEvent& event) override;
     void OnLedSet(wxCommandEvent& event) override;
@@ -65,6 +68,11 @@ protected:
     void OnChangeId(wxCommandEvent& event) override;
     void OnSendMessage(wxCommandEvent& event) override;
     void OnDefaultMessage(wxCommandEvent& event) override;
+    void OnLogToFile(wxCommandEvent& event) override;
+    void OnLogContextMenu(wxContextMenuEvent& event) override;
+    void OnLogCopy(wxCommandEvent& event) override;
+    void OnLogSelectAll(wxCommandEvent& event) override;
+    void OnLogSaveAs(wxCommandEvent& event) override;
     virtual void OnThreadEvent(wxThreadEvent& event);
 
     // Model profiles.
@@ -93,6 +101,14 @@ protected:
     void SendCommand(CommandBuilder builder, const wxString& title);
     void StartTransaction(const std::uint8_t* frame, std::size_t length);
     void AppendLog(const wxString& text, const wxColour& colour, bool bold);
+
+    // The log file: each transaction's lines, after a header with the date,
+    // appended while it runs. A file that cannot be written is said once in
+    // the pane; the transaction goes on.
+    void OpenLogRecord(const wxString& title);
+    void WriteLogRecord(const wxString& text);
+    void CloseLogRecord();
+    void SayLogFileFailed();
 
     // Language menu: one item ticked at most, none for another language.
     void TickLanguage(int number);
@@ -127,6 +143,12 @@ protected:
     // Why the last builder built nothing, when "Parameter error" would not
     // tell the operator what to change.
     wxString refusal;
+    // The log file's name (Log/File), empty for none, and the file while a
+    // transaction is written to it.
+    wxString logFileName;
+    std::FILE* logRecord = nullptr;
+    bool logRecordFailed = false;
+    wxString logRecordReason;  // the system's words for the failure
 
 private:
     void ReadSettings();

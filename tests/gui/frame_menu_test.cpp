@@ -10,6 +10,7 @@
 #include "gui/frame_fixture.h"
 #include "platform/port_names.h"
 #include "support/sim_controller.h"
+#include "ui/find_signs_dialog.h"
 
 using rq::test::DestroyNow;
 using rq::test::ExpectMessageBox;
@@ -61,6 +62,34 @@ protected:
         EXPECT_NE(dynamic_cast<RQ_M4TFrame*>(dialog->GetParent()), nullptr);
         return wxID_OK;
     }
+};
+
+// Finds the signs of IDs 1-9, expects `listed` (without the times), and uses
+// the entry `use`.
+class AnswerFindSigns : public wxExpectModalBase<FindSignsDialog, AnswerFindSigns> {
+public:
+    AnswerFindSigns(std::vector<std::string> listed, int use) : listed(std::move(listed)), use(use) {}
+
+protected:
+    int OnInvoked(FindSignsDialog* dialog) const override
+    {
+        EXPECT_EQ(dialog->GetTitle(), "Find Signs");
+        dialog->IdsText->SetValue("1-9");
+        dialog->StartSearch();
+        EXPECT_TRUE(PumpUntil([&] { return !dialog->IsSearching(); }, 30000));
+        std::vector<std::string> shown;
+        for (const wxString& line : dialog->ListedSigns()) shown.push_back(line.Left(line.rfind(" in ")).utf8_string());
+        EXPECT_EQ(shown, listed);
+        dialog->SignList->SetSelection(use);
+        wxCommandEvent press(wxEVT_BUTTON, dialog->UseButton->GetId());
+        press.SetEventObject(dialog->UseButton);
+        dialog->UseButton->GetEventHandler()->ProcessEvent(press);
+        return dialog->chosen ? wxID_OK : wxID_CANCEL;
+    }
+
+private:
+    std::vector<std::string> listed;
+    int use;
 };
 
 class MenuTest : public ::testing::Test {
@@ -191,6 +220,19 @@ TEST_F(MenuTest, SerialSettingsAreRefusedWhileATransactionRuns)
     wxTEST_DIALOG(frame->Click(frame->ComSetButton), ExpectMessageBox("Serial port is occupied", "Message"));
     ASSERT_TRUE(PumpUntil([&] { return !frame->IsBusy(); }, 10000));
     EXPECT_EQ(frame->LogView->GetLineText(frame->LogView->GetNumberOfLines() - 3), std::string(17, ' ') + "Success");
+}
+
+// Only probes reach the bus; "Use" puts the chosen sign's ID into the ID field.
+TEST_F(MenuTest, FindSignsListsTheIdsThatAnswerAndUseFillsTheIdField)
+{
+    SimController sim({"--address", "on", "--ids", "3,7,9"});
+    Start("[Model]\nModel=RQ-M4T\n[App]\nBSP=19200\n[Lock]\nid=0\n", "[SerialPort]\nCOM=" + sim.PortPath() + "\n");
+    wxTEST_DIALOG(frame->Menu(idMenuFindSigns),
+                  AnswerFindSigns({"ID 3 at 19200 baud: F1 Undefined instruction", "ID 7 at 19200 baud: F1 Undefined instruction",
+                                   "ID 9 at 19200 baud: F1 Undefined instruction"},
+                                  1));
+    EXPECT_EQ(frame->IdText->GetValue(), "7");
+    for (const std::string& probe : sim.RecordedFrames()) EXPECT_NE(probe.find(" D5 "), std::string::npos) << probe;
 }
 
 TEST_F(MenuTest, AboutRunsTheAboutDialog)

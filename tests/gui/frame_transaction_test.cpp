@@ -3,6 +3,8 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -459,6 +461,56 @@ TEST_F(TransactionTest, TwoCommandsInARowShowOnlyTheSecond)
     const auto log = Log();
     EXPECT_EQ(log[0].text, "               =========  Reset LED  =========");
     for (const auto& line : log) EXPECT_EQ(line.text.find("Black"), std::string::npos);
+}
+
+// Log/File: each transaction appended after a dated header, the pane's lines
+// without colour; unticking the menu item stops the record.
+TEST_F(TransactionTest, LogFileKeepsEveryTransactionUntilUnticked)
+{
+    StartWith({}, "[Log]\nFile=station.log\n");
+    EXPECT_TRUE(frame->MenuBar->IsChecked(idMenuLogToFile));
+    frame->BrightCombo->SetSelection(IndexOf(frame->BrightCombo, "8"));
+    ClickAndWait(frame->BrightSetButton);
+    ClickAndWait(frame->BlackButton);
+    std::vector<std::string> lines;
+    std::istringstream record(dir.ReadFile("station.log"));
+    for (std::string line; std::getline(record, line);) lines.push_back(line);
+    const auto pane = Log();
+    ASSERT_EQ(lines.size(), 2 * (pane.size() + 1));
+    const std::regex header("==== \\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d  port " + sim->PortPath() +
+                            "  baud 9600  (Bright Set|Black)");
+    EXPECT_TRUE(std::regex_match(lines[0], header)) << lines[0];
+    EXPECT_EQ(lines[1], "               =========  Bright Set  =========");
+    EXPECT_EQ(lines[3].substr(17), "Write : 8 Bytes");
+    EXPECT_EQ(lines[4], kBlanks + "DATA :  A1 08 F7 01 43 08 EC 51");
+    EXPECT_EQ(lines[7], kBlanks + "Success");
+    EXPECT_TRUE(std::regex_match(lines[pane.size() + 1], header)) << lines[pane.size() + 1];
+    for (std::size_t i = 0; i < pane.size(); ++i) EXPECT_EQ(lines[pane.size() + 2 + i], pane[i].text);
+
+    frame->MenuBar->Check(idMenuLogToFile, false);
+    frame->Menu(idMenuLogToFile);
+    ClickAndWait(frame->BlackButton);
+    EXPECT_EQ(dir.ReadFile("station.log").size(), record.str().size());
+    DestroyNow(frame);
+    frame = nullptr;
+    EXPECT_NE(dir.ReadFile("Config/Config.ini").find("[Log]\nFile=\n"), std::string::npos);
+}
+
+TEST_F(TransactionTest, LogFileThatCannotBeWrittenIsOneRedLineAndTheTransactionSucceeds)
+{
+    StartWith({}, "[Log]\nFile=no-such-folder/station.log\n");
+    ClickAndWait(frame->BlackButton);
+    const auto log = Log();
+    int said = 0;
+    for (const auto& line : log) {
+        if (line.text.rfind(kBlanks + "Cannot write to the log file no-such-folder/station.log: ", 0) != 0) continue;
+        ++said;
+        EXPECT_EQ(line.colour, rq::test::kRed);
+    }
+    EXPECT_EQ(said, 1);
+    EXPECT_EQ(LastFrame(), "A1 07 F8 01 63 04 51");
+    ASSERT_GE(log.size(), 2u);
+    EXPECT_EQ(log[log.size() - 2].text, kBlanks + "Success");
 }
 
 TEST_F(TransactionTest, OtherModelsHaveNoCommands)

@@ -30,6 +30,7 @@
 #include "cli/send_run.h"
 #include "cli/send_session.h"
 #include "line/serial_line.h"
+#include "serial/sign_search.h"
 #include "platform/text_encoding.h"
 
 using namespace rq::cli;
@@ -708,3 +709,57 @@ TEST(CliReporters, LogFileHasAHeaderAndEveryLineWithoutColour)
 }
 
 }  // namespace
+
+// Finding signs over a line modelled in time: a sign answers its probe after
+// its delay; an answer that comes while the line settles after a silent probe
+// is dropped (and said), one that comes later fills a later probe's wait.
+// However late within 500 ms, every sign is found at its own ID, and no other.
+class SignSearchTiming : public ::testing::TestWithParam<int> {};
+
+TEST_P(SignSearchTiming, FindsEachSignAtItsOwnIdHoweverLate)
+{
+    const std::map<int, double> delays = {{5, 16}, {7, GetParam()}, {9, 16}};
+    double now = 0, silentSince = -1;
+    const double settle = 60;
+    std::vector<double> pending;  // arrival times, oldest first
+    const rq::serial::Prober probe = [&](std::optional<std::uint8_t> id, int, int wait, std::uint8_t) {
+        rq::serial::ProbeAnswer answer;
+        const double start = now;
+        if (silentSince >= 0) {
+            // The settle: quiet for a short wait since the time-out, late bytes dropped and said.
+            double quietUntil = std::max(now, silentSince + settle);
+            for (; !pending.empty() && pending.front() <= quietUntil; pending.erase(pending.begin())) {
+                answer.lateBytes = true;
+                quietUntil = std::max(quietUntil, pending.front() + settle);
+            }
+            now = quietUntil;
+        }
+        // What came while nobody held the line goes unsaid.
+        while (!pending.empty() && pending.front() <= now) pending.erase(pending.begin());
+        if (id && delays.count(*id)) pending.push_back(now + delays.at(*id));
+        std::sort(pending.begin(), pending.end());
+        if (!pending.empty() && pending.front() <= now + wait) {
+            answer.kind = rq::serial::ProbeAnswer::Kind::Answered;
+            answer.status = 0xF1;
+            now = pending.front();
+            pending.erase(pending.begin());
+            silentSince = -1;
+        } else {
+            now += wait;
+            silentSince = now;
+        }
+        answer.replyMs = answer.elapsedMs = now - start;
+        now += 1;
+        return answer;
+    };
+    rq::serial::SearchSettings settings;
+    for (int id = 1; id <= 14; ++id) settings.ids.push_back(static_cast<std::uint8_t>(id));
+    settings.bauds = {9600};
+    settings.waitMs = 60;
+    const rq::serial::SearchResult result = rq::serial::FindSigns(settings, probe);
+    std::vector<int> found;
+    for (const auto& sign : result.found) found.push_back(*sign.id);
+    EXPECT_EQ(found, (std::vector<int>{5, 7, 9}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Cli, SignSearchTiming, ::testing::Values(16, 100, 300, 450, 499));

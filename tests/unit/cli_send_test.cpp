@@ -12,6 +12,7 @@
 #include <memory>
 #include <optional>
 #include <regex>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -897,7 +898,65 @@ INSTANTIATE_TEST_SUITE_P(
                       BadRun{"TooLong", {"message", std::string(300, 'x')}, "at most 249"},
                       BadRun{"UnknownOption", {"--verbose", "black"}, "--verbose"},
                       BadRun{"Repeat", {"--repeat", "many", "black"}, "--repeat \"many\""},
-                      BadRun{"NotADirectory", {"--from", "/nonexistent/dir", "black"}, "/nonexistent/dir"}),
+                      BadRun{"NotADirectory", {"--from", "/nonexistent/dir", "black"}, "/nonexistent/dir"},
+                      BadRun{"ProbeWithACommand", {"find-signs", "--probe-code", "0x9A"}, "--probe-code 0x9A"},
+                      BadRun{"LongerWait", {"find-signs", "--wait", "501"}, "--wait 501"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// find-signs: exactly the signs that answer, each at its ID and rate whatever
+// its delay; only probes on the wire, and no sign's settings changed.
+struct FindCase {
+    const char* name;
+    std::vector<std::string> sim;    // besides --state
+    std::vector<std::string> args;   // after --port P find-signs
+    std::vector<std::string> found;  // the lines, up to " in N ms"
+    int status;
+};
+
+class CliFindSigns : public ::testing::TestWithParam<FindCase> {};
+
+TEST_P(CliFindSigns, FindsExactlyTheSignsThatAnswerAndChangesNone)
+{
+    const FindCase& c = GetParam();
+    WorkDir dir;
+    std::vector<std::string> simArgs = {"--state", dir.Path() + "/state.jsonl"};
+    simArgs.insert(simArgs.end(), c.sim.begin(), c.sim.end());
+    SimController sim(simArgs);
+    std::vector<std::string> args = {"--port", sim.PortPath(), "find-signs"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const RunResult run = RunSend(args);
+    EXPECT_EQ(run.status, c.status) << run.out << run.err;
+    std::vector<std::string> found;
+    std::istringstream out(run.out);
+    for (std::string line; std::getline(out, line);)
+        if (line.rfind("Signs found: ", 0) != 0 && line.rfind("Probes: ", 0) != 0) found.push_back(line.substr(0, line.rfind(" in ")));
+    EXPECT_EQ(found, c.found) << run.out;
+    const std::regex probe("A1 0[67] F[89] ([0-9A-F]{2} )?(D5|B6) [0-9A-F]{2} 51");
+    for (const std::string& frame : sim.RecordedFrames()) EXPECT_TRUE(std::regex_match(frame, probe)) << frame;
+    // Every sign's state after every frame, less what names the sign, the
+    // frame and the moment, is the factory state.
+    const std::regex passing(R"re("(t|id|last_frame|status|shown_since|lit)":("[^"]*"|-?\d+|true|false),?)re");
+    std::istringstream state(dir.ReadFile("state.jsonl"));
+    std::set<std::string> states;
+    for (std::string line; std::getline(state, line);) states.insert(std::regex_replace(line, passing, ""));
+    EXPECT_LE(states.size(), 1u) << dir.ReadFile("state.jsonl");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cli, CliFindSigns,
+    ::testing::Values(
+        FindCase{"Bus", {"--address", "on", "--ids", "3,7,200"}, {"--ids", "0-9,195-205", "--bauds", "9600"},
+                 {"ID 3 at 9600 baud: F1 Undefined instruction", "ID 7 at 9600 baud: F1 Undefined instruction",
+                  "ID 200 at 9600 baud: F1 Undefined instruction"}, 0},
+        FindCase{"AtItsRate", {"--address", "on", "--ids", "7", "--baud", "19200"}, {"--ids", "5-9", "--bauds", "9600,19200"},
+                 {"ID 7 at 19200 baud: F1 Undefined instruction"}, 0},
+        FindCase{"LateSign", {"--address", "on", "--ids", "5,7,9", "--delay", "7:300"}, {"--ids", "1-12", "--bauds", "9600"},
+                 {"ID 5 at 9600 baud: F1 Undefined instruction", "ID 7 at 9600 baud: F1 Undefined instruction",
+                  "ID 9 at 9600 baud: F1 Undefined instruction"}, 0},
+        FindCase{"NoneAnswers", {"--address", "on", "--ids", "3"}, {"--ids", "10-12", "--bauds", "9600"}, {}, 7},
+        FindCase{"WithoutAddress", {"--address", "off"}, {"--bauds", "9600,19200"},
+                 {"The sign (no address) at 9600 baud: F1 Undefined instruction",
+                  "The sign (no address) at 19200 baud: F1 Undefined instruction"}, 0}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // The list the port dialog and --list-ports share, printed by the tool as

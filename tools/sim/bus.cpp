@@ -44,15 +44,14 @@ bool Simulator::HandleFrame(const Bytes& frame, Clock::time_point complete)
 std::optional<std::uint8_t> Simulator::BusAnswer(const Bytes& frame, const FrameReading& reading, int& delayMs)
 {
     // No controller can trust the address byte of a frame that fails the
-    // checks; the bus answers it as one controller would.
-    if (reading.status != STATUS_SUCCESS) return reading.status;
-    // Every controller takes a frame without an address; one answers it.
+    // envelope's checks, and every controller takes a frame without an
+    // address: the bus answers either as one controller would.
     if (!reading.address) return reading.status;
     const auto controller = bus->find(*reading.address);
     if (controller == bus->end()) return std::nullopt;  // an absent sign
     if (controller->second.delayMs) delayMs = *controller->second.delayMs;
     if (controller->second.failure) return *controller->second.failure;
-    if (frame[reading.code] == CODE_CHANGE_ID) {
+    if (reading.status == STATUS_SUCCESS && frame[reading.code] == CODE_CHANGE_ID) {
         // The controller answers to its new ID from now on, as late as before.
         const int newId = frame[reading.code + 1];
         const Controller moved = controller->second;

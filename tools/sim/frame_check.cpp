@@ -61,13 +61,19 @@ FrameReading ReadFrame(const Bytes& frame, Addressing addressing)
     const bool fits4 = known4 && PayloadFits(frame[4], size - MIN_FRAME - 1);
     bool addressed = false;
     switch (addressing) {
-    case Addressing::On:
-        // The shortest frame has no room for both an address and a code.
-        if (size == MIN_FRAME) return Refused(STATUS_LENGTH);
-        if (!known4) return Refused(STATUS_UNKNOWN_CODE);
-        if (!fits4) return Refused(STATUS_LENGTH);
-        addressed = true;
-        break;
+    case Addressing::On: {
+        // The envelope holds, so the address byte can be trusted: the frame
+        // is for the controller it names, which alone judges the code and the
+        // payload (the shortest frame has no room for a code after it).
+        FrameReading reading;
+        reading.address = frame[3];
+        reading.code = 4;
+        reading.status = size == MIN_FRAME ? STATUS_LENGTH
+                         : !known4         ? STATUS_UNKNOWN_CODE
+                         : !fits4          ? STATUS_LENGTH
+                                           : STATUS_SUCCESS;
+        return reading;
+    }
     case Addressing::Off:
         if (!known3) return Refused(STATUS_UNKNOWN_CODE);
         if (!fits3) return Refused(STATUS_LENGTH);
@@ -79,7 +85,13 @@ FrameReading ReadFrame(const Bytes& frame, Addressing addressing)
         // length ("Bright Set" with level 1 also reads as an empty message to
         // ID 0x43); otherwise the frame is taken as addressed, as a bus
         // controller would.
-        if (!known3 && !known4) return Refused(STATUS_UNKNOWN_CODE);
+        if (!known3 && !known4) {
+            // No code known either way: read as addressed, as a bus
+            // controller would, when there is room for an address.
+            FrameReading reading = Refused(STATUS_UNKNOWN_CODE);
+            if (size > MIN_FRAME) reading.address = frame[3];
+            return reading;
+        }
         if (!fits3 && !fits4) return Refused(STATUS_LENGTH);
         const auto fixed = [](std::uint8_t code) {
             for (const Payload& payload : PAYLOADS)

@@ -31,7 +31,9 @@ enum class Addressing { Guess, On, Off };
 // line fell silent).
 struct FrameReading {
     std::uint8_t status = STATUS_LENGTH;  // the status it answers
-    std::optional<std::uint8_t> address;  // of a good frame that carries one
+    // Of a frame that carries one and whose envelope holds: a refused command
+    // is answered by the controller it names only.
+    std::optional<std::uint8_t> address;
     std::size_t code = 3;  // where the command code is, in a good frame
 };
 FrameReading ReadFrame(const Bytes& frame, Addressing addressing);
