@@ -20,7 +20,9 @@
 #include <cstring>
 #include <string>
 #include <thread>
+#include <vector>
 
+#include "platform/running_mark.h"
 #include "sim/board.h"
 #include "sim/line.h"
 #include "sim/options.h"
@@ -55,8 +57,16 @@ void ServeWithoutWindow()
 
 }  // namespace
 
-int main(int argc, char** argv)
+int main(int argc, char** narrowArgv)
 {
+    // Every name in UTF-8: Windows' narrow argv holds only what its ANSI code
+    // page can say.
+    std::vector<std::string> arguments = rq::sim::Arguments(argc, narrowArgv);
+    std::vector<char*> pointers;
+    for (std::string& argument : arguments) pointers.push_back(argument.data());
+    pointers.push_back(nullptr);
+    argc = static_cast<int>(arguments.size());
+    char** argv = pointers.data();
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
             std::fputs(USAGE, stdout);
@@ -82,6 +92,8 @@ int main(int argc, char** argv)
         return 2;
     }
     if (!rq::sim::InstallStopWaker()) return 1;
+    // An installer started meanwhile waits instead of replacing this program.
+    const rq::app::RunningMark runningMark;
 
     rq::sim::BitmapFont font;
     const bool drawing = options.show || !options.snapshotDir.empty();

@@ -30,7 +30,8 @@ RequestExecutionLevel user
 !define SHORTCUT "$SMPROGRAMS\${PRODUCT}.lnk"
 ; The program against the simulated controller and its sign (rq-m4x-try.exe).
 !define TRY_SHORTCUT "$SMPROGRAMS\Try without hardware.lnk"
-; The named mutex the running program holds (src/platform/running_mark.h).
+; The named mutex held by the window, rq-m4x-send, rq-m4x-sim and rq-m4x-try
+; while they run (src/platform/running_mark.h).
 !define RUNNING_MARK "RQ-M4x-LED-Test.Running"
 ; What the installer keeps for the next update and the uninstall: the list of
 ; files it installed, and the bundled profiles as it installed them.
@@ -277,16 +278,10 @@ Section "Uninstall"
   ; This runs from a temporary copy; the installed one can go.
   Delete "${REMOVER}"
   RMDir "${SETUP_DIR}"
-  ; uninstall.exe waits for this to end: a running program's file may be
-  ; moved but not deleted, so it goes to the temporary folder and from
-  ; there at the next restart.
+  ; uninstall.exe, which waits for this to end, is deleted by a copy of its
+  ; own once it has ended, and the folder with it when it is empty
+  ; (uninstall-launcher.nsi).
   Delete "$INSTDIR\${UNINSTALLER}"
-  ${If} ${FileExists} "$INSTDIR\${UNINSTALLER}"
-    GetTempFileName $R0
-    Delete "$R0"
-    Rename "$INSTDIR\${UNINSTALLER}" "$R0"
-    Delete /REBOOTOK "$R0"
-  ${EndIf}
   RMDir "$INSTDIR"
   DeleteRegKey HKCU "${UNINSTALL_KEY}"
 SectionEnd

@@ -161,5 +161,7 @@ int RQ_M4TApp::OnRun()
 {
     // The running window keeps the folder; this start has nothing left to do.
     if (alreadyRunningHere) return 0;
-    return wxApp::OnRun();
+    const int status = wxApp::OnRun();
+    rq::app::EndAfterLastWindow(status);
+    return status;
 }

@@ -107,8 +107,10 @@ ConsoleSettingsGuard::~ConsoleSettingsGuard()
 void RestoreConsoleSettings()
 {
     if (!savedConsole.saved || consoleGivenBack) return;
-    std::fflush(stdout);
-    std::fflush(stderr);
+    // Every stream still open: standard output may have been closed already
+    // (to learn whether all of it was written), and a closed stream is no
+    // stream to flush.
+    std::fflush(nullptr);
     GiveConsoleBack();
 }
 

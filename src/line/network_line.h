@@ -56,6 +56,7 @@ public:
     // Only rfc2217:// sets the server's line to the rate.
     bool SetsTheLineRate() const override { return telnet; }
     bool TurnedAway() const override;
+    bool ClosedByFarEnd() const override { return socket.ClosedByPeer(); }
     const std::string& LastErrorMessage() const override;
     int LastErrorCode() const override;
 

@@ -54,6 +54,10 @@ public:
     // failed, not a line lost.
     virtual bool TurnedAway() const { return false; }
 
+    // True when the last failure was the far end closing the connection (a
+    // device server), not a device that went away.
+    virtual bool ClosedByFarEnd() const { return false; }
+
     // The OS reason of the last failure ("No such file or directory", ...),
     // and its OS code (errno, or GetLastError on Windows); 0 when none.
     virtual const std::string& LastErrorMessage() const = 0;

@@ -4,11 +4,13 @@
 #include "line/tcp_socket.h"
 
 #include "line/bounded_call.h"
+#include "line/connect_retry.h"
 #include "line/system_message_win32.h"
 
 #include <chrono>
 #include <mutex>
 #include <optional>
+#include <vector>
 
 #include <winsock2.h>
 #include <ws2tcpip.h>
@@ -61,7 +63,8 @@ std::optional<Lookup> LookUp(const std::string& host, const std::string& port, i
 
 // Windows answers a refused connect (a reset) by sending the SYN again for
 // about two seconds before it reports the refusal. Where the system allows,
-// ask it to report a reset at once.
+// ask it to report a reset at once. That also ends its own sending of the
+// SYN again: ConnectTo does that instead.
 void RefuseAtOnce(SOCKET socket)
 {
 #ifdef SIO_TCP_INITIAL_RTO
@@ -89,18 +92,99 @@ bool StartWinsock()
 }
 
 // Waits until `socket` can be read (or written); true when it can.
-bool WaitFor(SOCKET socket, bool forWrite, int timeoutMs, fd_set* errors = nullptr)
+bool WaitFor(SOCKET socket, bool forWrite, int timeoutMs)
 {
     fd_set set;
     FD_ZERO(&set);
     FD_SET(socket, &set);
-    if (errors != nullptr) {
-        FD_ZERO(errors);
-        FD_SET(socket, errors);
-    }
     timeval wait{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
-    const int ready = select(0, forWrite ? nullptr : &set, forWrite ? &set : nullptr, errors, &wait);
+    const int ready = select(0, forWrite ? nullptr : &set, forWrite ? &set : nullptr, nullptr, &wait);
     return ready > 0 && FD_ISSET(socket, &set);
+}
+
+// Connects to one address by `attemptEnd`: a connect without an answer is
+// started again on a new socket when the schedule says, the earlier ones
+// still waiting, and the first to connect is returned. A refusal (or any
+// answer but the end of an attempt's own time) ends it at once, with the
+// system's code in `error`; INVALID_SOCKET when none connected.
+SOCKET ConnectTo(const addrinfo& address, Clock::time_point attemptEnd, int& error)
+{
+    const auto start = Clock::now();
+    const int budgetMs = MsLeft(attemptEnd);
+    std::vector<SOCKET> waiting;
+    SOCKET connected = INVALID_SOCKET;
+    bool answered = false;
+    error = WSAETIMEDOUT;
+    int attempt = 0;
+    while (connected == INVALID_SOCKET && !answered && Clock::now() < attemptEnd) {
+        const int nextMs = ConnectAttemptStartMs(attempt, budgetMs);
+        const auto next = nextMs >= 0 ? start + std::chrono::milliseconds(nextMs) : attemptEnd;
+        if (nextMs >= 0 && Clock::now() >= next) {
+            ++attempt;
+            const SOCKET socket = ::socket(address.ai_family, address.ai_socktype, address.ai_protocol);
+            if (socket == INVALID_SOCKET) {
+                error = WSAGetLastError();
+                break;
+            }
+            u_long nonBlocking = 1;
+            ioctlsocket(socket, FIONBIO, &nonBlocking);
+            RefuseAtOnce(socket);
+            const int result = ::connect(socket, address.ai_addr, static_cast<int>(address.ai_addrlen)) == 0
+                                   ? 0
+                                   : WSAGetLastError();
+            if (result == 0) {
+                connected = socket;
+            } else if (result == WSAEWOULDBLOCK) {
+                waiting.push_back(socket);
+            } else {
+                error = result;
+                answered = true;
+                closesocket(socket);
+            }
+            continue;
+        }
+        const int waitMs = MsLeft(next < attemptEnd ? next : attemptEnd);
+        if (waiting.empty()) {
+            Sleep(static_cast<DWORD>(waitMs));
+            continue;
+        }
+        // A connect that succeeds shows as writable, one that fails in the
+        // error set.
+        fd_set writable;
+        fd_set failed;
+        FD_ZERO(&writable);
+        FD_ZERO(&failed);
+        for (const SOCKET socket : waiting) {
+            FD_SET(socket, &writable);
+            FD_SET(socket, &failed);
+        }
+        timeval wait{waitMs / 1000, (waitMs % 1000) * 1000};
+        if (select(0, nullptr, &writable, &failed, &wait) <= 0) continue;
+        for (auto it = waiting.begin(); it != waiting.end();) {
+            if (FD_ISSET(*it, &writable)) {
+                connected = *it;
+                it = waiting.erase(it);
+                break;
+            }
+            if (!FD_ISSET(*it, &failed)) {
+                ++it;
+                continue;
+            }
+            int soError = 0;
+            int size = sizeof soError;
+            getsockopt(*it, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&soError), &size);
+            closesocket(*it);
+            it = waiting.erase(it);
+            // An attempt whose own time ran out leaves the next its turn.
+            if (soError != 0 && soError != WSAETIMEDOUT) {
+                error = soError;
+                answered = true;
+                break;
+            }
+        }
+    }
+    for (const SOCKET socket : waiting) closesocket(socket);
+    return connected;
 }
 
 }  // namespace
@@ -153,29 +237,9 @@ bool TcpSocket::Connect(const std::string& host, const std::string& port, int ti
         // The time left is shared by the addresses still to try: one that
         // never answers (an IPv6 listener gone deaf) leaves the next its turn.
         const auto attemptEnd = Clock::now() + std::chrono::milliseconds(MsLeft(deadline) / addressesLeft);
-        const SOCKET socket = ::socket(address->ai_family, address->ai_socktype, address->ai_protocol);
-        if (socket == INVALID_SOCKET) {
-            impl->Fail(WSAGetLastError());
-            continue;
-        }
-        u_long nonBlocking = 1;
-        ioctlsocket(socket, FIONBIO, &nonBlocking);
-        RefuseAtOnce(socket);
-        bool connected = ::connect(socket, address->ai_addr, static_cast<int>(address->ai_addrlen)) == 0;
-        int error = connected ? 0 : WSAGetLastError();
-        if (!connected && error == WSAEWOULDBLOCK) {
-            fd_set errors;
-            if (WaitFor(socket, true, MsLeft(attemptEnd), &errors)) {
-                connected = true;
-                error = 0;
-            } else {
-                // A refused connect shows as an error on the socket, not as a time-out.
-                int soError = 0;
-                int size = sizeof soError;
-                getsockopt(socket, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&soError), &size);
-                error = soError != 0 ? soError : WSAETIMEDOUT;
-            }
-        }
+        int error = 0;
+        const SOCKET socket = ConnectTo(*address, attemptEnd, error);
+        const bool connected = socket != INVALID_SOCKET;
         if (connected) {
             const BOOL on = TRUE;
             setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
@@ -185,7 +249,6 @@ bool TcpSocket::Connect(const std::string& host, const std::string& port, int ti
             break;
         }
         impl->Fail(error);
-        closesocket(socket);
         if (MsLeft(deadline) == 0) break;
     }
     freeaddrinfo(lookup->found);

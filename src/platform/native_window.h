@@ -16,4 +16,11 @@ void PrepareFirstShow(wxTopLevelWindow* window);
 // second start of the program asks.
 void BringForward(wxTopLevelWindow* window);
 
+// Called once the last window is gone and the settings are saved. Windows:
+// ends the process at once with `status`, the clipboard's content kept. A
+// name lookup given up on (the socket's helper thread) may still be loading
+// DLLs under the loader lock, on which the ordinary exit could wait for
+// ever. Elsewhere it returns and the program ends as usual.
+void EndAfterLastWindow(int status);
+
 }  // namespace rq::app

@@ -40,4 +40,6 @@ void BringForward(wxTopLevelWindow* window)
     }
 }
 
+void EndAfterLastWindow(int) {}
+
 }  // namespace rq::app

@@ -103,6 +103,12 @@ constexpr int kLongestSettles = 4;
 
 }  // namespace
 
+void UASD::ForgetTimeOuts()
+{
+    std::lock_guard<std::mutex> lock(timeOutsMutex);
+    timedOutLines.clear();
+}
+
 bool UASD::WaitForWorkersToEnd(int timeoutMs)
 {
     std::unique_lock<std::mutex> lock(workersMutex);
@@ -254,8 +260,10 @@ void UASD::DropInputBefore(Clock::time_point until)
         const std::size_t n = activePort->Read(buffer, size, static_cast<int>(std::min<long long>(wait, 50)));
         if (n == 0) {
             if (Clock::now() - before < EARLY_EMPTY_READ) {
-                if (activePort->LastErrorCode() != 0)
+                if (activePort->LastErrorCode() != 0) {
+                    closedBeforeArrival = activePort->ClosedByFarEnd();
                     return;  // the reply wait finds the line gone
+                }
                 std::this_thread::sleep_until(std::min(before + POLL_PERIOD, until));
             }
             continue;
@@ -329,9 +337,16 @@ wxThread::ExitCode UASD::Entry()
     // while longer to leave.
     wxDateTime writeTime = wxDateTime::UNow();
     std::size_t written = WriteFrame();
-    if (lineLost && written == 0 && heldOpen && !reopened) {
-        // The same, found only by the write: not a byte of the frame left.
-        lineLost = false;
+    // The same, found only by the write (not a byte of the frame left), or
+    // by the far end's close before the frame could have reached the sign:
+    // a device server that was closing the connection when the frame went.
+    const bool refused = lineLost && written == 0;
+    if ((refused || closedBeforeArrival) && heldOpen && !reopened) {
+        if (!refused) {
+            PostLog(wxString::Format(_("Write : %d Bytes"), static_cast<int>(written)), true, GREEN, &writeTime);
+            PostLog(_("DATA : ") + HexDump(request.get(), requestLength), false, MAGENTA);
+        }
+        lineLost = closedBeforeArrival = false;
         if (!ReopenLine(ready))
             return nullptr;
         if (!ready) {

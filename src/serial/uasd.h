@@ -51,6 +51,9 @@ public:
     // dropped then instead of passing for the next frame's. Set before Run.
     void SetSettleMs(int ms) { settleMs = ms; }
     static constexpr int DEFAULT_SETTLE_MS = 500;
+    // Forgets every line's time-out: for tests, where a new simulated line
+    // may get the name of one that has gone.
+    static void ForgetTimeOuts();
 
 protected:
     ExitCode Entry() override;
@@ -104,6 +107,7 @@ private:
     rq::platform::SerialLine* activePort = nullptr;
     bool lineLost = false;  // the line reported itself gone mid-transaction
     int settleMs = DEFAULT_SETTLE_MS;
+    bool closedBeforeArrival = false;  // the far end closed before the frame could reach the sign
     std::vector<std::uint8_t> dropped;       // received, but not the answer to this frame
     wxDateTime droppedFrom;                  // when the first of them came
     std::vector<std::uint8_t> replyAhead;    // the reply's first bytes, read while dropping

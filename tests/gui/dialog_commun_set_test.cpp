@@ -387,6 +387,10 @@ TEST_F(CommunSetTest, ASlowTestOpenLeavesTheDialogHandlingEvents)
         busyWithButtonsOff = wxIsBusy() && !dialog->ApplyButton->IsEnabled() && !dialog->OkButton->IsEnabled() &&
                              !dialog->QuitButton->IsEnabled();
         dialog->Move(dialog->GetPosition() + wxPoint(8, 8));
+        // Esc meanwhile changes nothing: the port being applied is handed back.
+        wxKeyEvent escape(wxEVT_CHAR_HOOK);
+        escape.m_keyCode = WXK_ESCAPE;
+        dialog->GetEventHandler()->ProcessEvent(escape);
         go.set_value();
     };
     dialog->CallAfter(whileOpening);
@@ -395,6 +399,7 @@ TEST_F(CommunSetTest, ASlowTestOpenLeavesTheDialogHandlingEvents)
     EXPECT_TRUE(busyWithButtonsOff);
     EXPECT_FALSE(wxIsBusy());
     EXPECT_EQ(dialog->portName, "COM4");
+    EXPECT_TRUE(dialog->IsShown());
     EXPECT_TRUE(dialog->OkButton->IsEnabled());
     EXPECT_TRUE(dialog->QuitButton->IsEnabled());
     EXPECT_EQ(dialog->GetDefaultItem(), dialog->OkButton);

@@ -1,5 +1,7 @@
 // Window tests: a real wxApp under Xvfb, driven from GoogleTest.
 #include <gtest/gtest.h>
+
+#include "serial/uasd.h"
 #include <wx/app.h>
 #include <wx/init.h>
 #include <wx/log.h>
@@ -18,6 +20,12 @@
 
 namespace {
 
+// Each test starts on lines without a time-out behind them: a simulated line
+// may get the name of one that went before.
+class ForgetTimeOutsBetweenTests : public testing::EmptyTestEventListener {
+    void OnTestStart(const testing::TestInfo&) override { rq::serial::UASD::ForgetTimeOuts(); }
+};
+
 class TestApp : public wxApp {
 public:
     bool OnInit() override { return true; }
@@ -35,6 +43,7 @@ void FailOnAssert(const wxString& file, int line, const wxString& func,
 int main(int argc, char** argv)
 {
     testing::InitGoogleTest(&argc, argv);
+    testing::UnitTest::GetInstance()->listeners().Append(new ForgetTimeOutsBetweenTests);
     // Test discovery lists the tests without a display.
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--gtest_list_tests") == 0) return RUN_ALL_TESTS();

@@ -1,6 +1,8 @@
 // Unit tests run with the wx base library initialised (no display needed):
 // the worker posts toolkit events and the settings store uses wxFileConfig.
 #include <gtest/gtest.h>
+
+#include "serial/uasd.h"
 #include <wx/init.h>
 #include <wx/log.h>
 
@@ -11,6 +13,12 @@
 #endif
 
 namespace {
+
+// Each test starts on lines without a time-out behind them: a simulated line
+// may get the name of one that went before.
+class ForgetTimeOutsBetweenTests : public testing::EmptyTestEventListener {
+    void OnTestStart(const testing::TestInfo&) override { rq::serial::UASD::ForgetTimeOuts(); }
+};
 
 #ifdef __linux__
 // Workers are detached threads: the last one reports its end before its
@@ -37,6 +45,7 @@ void WaitForOtherThreadsToExit()
 int main(int argc, char** argv)
 {
     testing::InitGoogleTest(&argc, argv);
+    testing::UnitTest::GetInstance()->listeners().Append(new ForgetTimeOutsBetweenTests);
     wxInitializer initializer;
     if (!initializer.IsOk()) {
         fprintf(stderr, "wxWidgets could not be initialised\n");

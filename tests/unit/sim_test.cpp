@@ -316,6 +316,7 @@ TEST(SimController, RefusesUnknownOptions)
     EXPECT_THROW(SimController({"--ids", "1", "--delay", "2:10"}), std::runtime_error);
     EXPECT_THROW(SimController({"--address", "yes"}), std::runtime_error);
     EXPECT_THROW(SimController({"--short-connection"}), std::runtime_error);
+    EXPECT_THROW(SimController({"--baud", "0"}), std::runtime_error);
     EXPECT_THROW(SimController({"--paced", "0"}), std::runtime_error);
     EXPECT_THROW(SimController({"--paced", "96x"}), std::runtime_error);
     EXPECT_THROW(SimController({"--listen", "tcp://localhost:0"}), std::runtime_error);
@@ -399,6 +400,7 @@ INSTANTIATE_TEST_SUITE_P(
         PacedCase{"LongestFrameAt115200", {"--paced"}, 115200, nullptr, "0F", 22, 150},
         // A rate without a B constant, set as a number.
         PacedCase{"LongestFrameAt14400", {"--paced"}, 14400, nullptr, "0F", 177, 1000},
+        PacedCase{"ReadAtItsOwnRate", {"--baud", "19200"}, 19200, "A1 07 F8 43 08 EB 51", "0F", 3, 1000},
         PacedCase{"ForcedRateOverTheTerminals", {"--paced", "9600"}, 115200, nullptr, "0F", 266, 1000},
         PacedCase{"DelayCountsFromTheLastByte", {"--paced", "--delay", "300"}, 9600, nullptr, "0F", 566, 1500},
         // Spread over more than the frame gap, yet without a pause.
@@ -554,17 +556,21 @@ bool ReadPng(const std::string& path, Picture& picture)
     return true;
 }
 
-// Runs rq-m4x-send with `args` and returns its exit status; its output goes
-// nowhere. A run that outlives a generous bound fails the test.
-int RunSend(std::vector<std::string> args)
+// Runs rq-m4x-send (or `program`) with `args` and returns its exit status;
+// its output goes nowhere, its standard error to `errors` when given. A run
+// that outlives a generous bound fails the test.
+int RunSend(std::vector<std::string> args, const char* program = RQ_SEND_EXECUTABLE, std::string* errors = nullptr)
 {
-    args.insert(args.begin(), RQ_SEND_EXECUTABLE);
+    args.insert(args.begin(), program);
     std::vector<char*> argv;
     for (std::string& arg : args) argv.push_back(arg.data());
     argv.push_back(nullptr);
+    char errorPath[] = "/tmp/rq-sim-stderr-XXXXXX";
+    if (errors) close(mkstemp(errorPath));
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    if (errors) posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errorPath, O_WRONLY, 0);
     pid_t child = -1;
     const int spawned = posix_spawn(&child, argv[0], &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
@@ -583,7 +589,30 @@ int RunSend(std::vector<std::string> args)
         }
         poll(nullptr, 0, 5);
     }
+    if (errors) {
+        std::ifstream in(errorPath);
+        *errors = std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        fs::remove(errorPath);
+    }
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// A bad option or value is named on one line, exit status 2.
+TEST(SimController, NamesTheBadOptionOrValue)
+{
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{"--bogus"}, "unknown option --bogus"},
+        {{"--ids", "1-300"}, "--ids 1-300: not a list of IDs 0..255 such as 1-32,40"},
+        {{"--fail", "3:F0"}, "--fail 3:... needs --ids"},
+        {{"--ids", "1-2", "--delay", "5:100"}, "--delay 5:...: ID 5 is not on the bus (--ids)"},
+        {{"--listen", "tcp://localhost:0"}, "--listen tcp://localhost:0: the host is not an IPv4 address such as 127.0.0.1"},
+        {{"--address", "yes"}, "--address yes: not on or off"},
+        {{"--count"}, "--count needs a value: --count N"}};
+    for (const auto& [args, text] : cases) {
+        std::string errors;
+        EXPECT_EQ(RunSend(args, RQ_SIM_EXECUTABLE, &errors), 2) << text;
+        EXPECT_EQ(errors, "rq-m4x-sim: " + text + " (see --help)\n");
+    }
 }
 
 // A simulator whose signs write their state and snapshots into a folder of
@@ -720,6 +749,15 @@ INSTANTIATE_TEST_SUITE_P(
                         EXPECT_GT(first, p.width * 3 / 4);
                         EXPECT_GT(last, p.width - 10);
                     }},
+        // Still coming in from the right edge: drawn with its start at the left edge.
+        PictureCase{"ScrollingTextFromTheLeftEdge",
+                    {{"led", "64", "16", "P10", "0", "0"}, {"message", "a message wider than its panel"}},
+                    [](const Picture& p) {
+                        const auto [first, last] = LitColumns(p);
+                        EXPECT_GE(first, 0);
+                        EXPECT_LT(first, 2 * 5);
+                        EXPECT_GT(last, p.width - 10);
+                    }},
         PictureCase{"PanelSizeInDots",
                     {{"led", "64", "16", "P10", "0", "3"}},
                     [](const Picture& p) {
@@ -750,6 +788,10 @@ TEST(SignPicture, ChineseMessageInGbkLightsItsPanelOnly)
     signs.Send({"led", "64", "16", "P10", "0", "3"});
     signs.SendFrame("A1 0A F5 01 D6 D0 CE C4 D9 51");
     EXPECT_EQ(signs.States().back()["message"], "\u4E2D\u6587");
+    // A lone 0x80 is no character, as the sending side holds (code page 936
+    // would read it as the euro sign): the Windows simulator agrees.
+    signs.SendFrame("A1 0A F5 01 41 80 D6 D0 08 51");
+    EXPECT_EQ(signs.States().back()["message"], "A\uFFFD\u4E2D");
     const Picture p = signs.Snapshot();
     ASSERT_EQ(p.width, 64 * 5);
     ASSERT_EQ(p.height, 16 * 5);
@@ -1007,6 +1049,18 @@ TEST(SimListenTelnet, PacesAtTheClientsRate)
     signs.Send({"message", std::string(100, 'x')});
     ASSERT_FALSE(signs.States().empty());
     EXPECT_GE(signs.States().back()["t"].get<std::int64_t>() - sent, 890);
+}
+
+// A controller that reads its line at one rate: frames at another are noise,
+// recorded but never answered, on a terminal and through RFC 2217.
+TEST(SimController, FramesAtAnotherRateGetNoAnswer)
+{
+    SimController sim({"--baud", "19200"});
+    EXPECT_EQ(Transact(sim.PortPath(), "A1 07 F8 43 08 EB 51", 1, 500), Bytes{});
+    EXPECT_EQ(sim.RecordedFrames().size(), 1u);
+    SimController server({"--listen", "rfc2217://127.0.0.1:0", "--baud", "19200"});
+    EXPECT_EQ(RunSend({"--port", server.PortPath(), "--quiet", "--baud", "9600", "black"}), 7);
+    EXPECT_EQ(RunSend({"--port", server.PortPath(), "--quiet", "--baud", "19200", "black"}), 0);
 }
 
 TEST(SimListen, PacesAtTheGivenRate)

@@ -10,7 +10,8 @@
 # over them keeps the settings. While the program runs, the installer and
 # the uninstaller refuse (non-zero, nothing changed), an upgrade whose pages
 # were open when the program started among them; `uninstall.exe /S` waits and
-# ends with the real status; an upgrade removes what
+# ends with the real status, and an uninstall leaves only the user's files
+# (no folder when there are none); an upgrade removes what
 # only an older version installed and keeps an edited bundled profile (the
 # new one beside it as .new); a first install on a Chinese Windows starts the
 # program in Chinese.
@@ -229,8 +230,10 @@ if wrong:
     sys.exit("%s: %s" % (sys.argv[1], ", ".join(wrong)))
 EOF
 }
-check "rq-m4x-led-test.exe has its own manifest (amd64, Common Controls 6, PerMonitorV2)" \
-  manifest_is_the_programs "$install_dir/rq-m4x-led-test.exe"
+for exe in rq-m4x-led-test.exe rq-m4x-sim.exe; do
+  check "$exe has the program's manifest (amd64, Common Controls 6, PerMonitorV2)" \
+    manifest_is_the_programs "$install_dir/$exe"
+done
 
 # ---- the shortcut starts the window ----
 # The port the operator would have chosen in the serial settings dialog.
@@ -295,6 +298,15 @@ check "the window closes" wine "$driver" close "$title" 60
 # last program).
 check "the program ends" timeout 60 wineserver -w
 program_started=0
+# The simulator holds the running mark too: an uninstall leaves it alone.
+wine "$install_dir_win\\rq-m4x-sim.exe" --listen tcp://127.0.0.1:0 >"$out/sim.txt" 2>&1 &
+sim_exe=$!
+installation_state >"$out/state-before.txt"
+status=0
+wait_for 300 test -s "$out/sim.txt" && { wine "$install_dir_win\\uninstall.exe" /S >/dev/null 2>&1 || status=$?; }
+kill -INT "$sim_exe" 2>/dev/null; wait "$sim_exe" 2>/dev/null || true
+check "an uninstall while rq-m4x-sim.exe runs ends with status 2 ($status), changing nothing" \
+  eval '[ "$status" = 2 ] && cmp -s "$out/state-before.txt" <(installation_state)'
 settings=$(tr -d '\r' <"$install_dir/Config/Config.ini")
 check "the settings file beside the program was written (Bright=)" grep -q '^Bright=' <<<"$settings"
 check "the settings file keeps the model RQ-M4T" grep -qx 'Mode=RQ-M4T' <<<"$settings"
@@ -327,9 +339,10 @@ printf '[Model]\r\nModel=Own\r\n' >"$install_dir/Modes/Own.ini"
 # uninstall.exe returns once the uninstaller proper has done its work.
 program_files_gone() {
   local file
-  # uninstall.exe itself is still running while the uninstaller proper
-  # ends: Windows lets it be moved to the temporary folder, Wine keeps a
-  # running program's file where it is.
+  # uninstall.exe goes once it has ended (a copy in the temporary folder
+  # deletes it): no running program's file can be deleted, on Windows as
+  # under Wine.
+  [ ! -e "$install_dir/uninstall.exe" ] || return 1
   for file in "${package_files[@]}"; do
     # An edited bundled profile is the user's now.
     [ ! -e "$install_dir/$file" ] || ! cmp -s "$install_dir/$file" "$package/$file" || return 1
@@ -347,7 +360,8 @@ entry_gone() { ! wine reg query "$uninstall_key" >/dev/null 2>&1; }
 check "the uninstall entry is gone" entry_gone
 check "the Start-menu shortcut is gone" test ! -e "$shortcut"
 check "the Start-menu entry \"Try without hardware\" is gone" test ! -e "$try_shortcut"
-check "the emptied folders are gone" eval '[ ! -e "$install_dir/img" ] && [ ! -e "$install_dir/locale" ]'
+check "only the user's files are left" test "$(cd "$install_dir" && find . | sort | tr '\n' ' ')" = \
+  ". ./Config ./Config/Config.ini ./Modes ./Modes/Own.ini ./Modes/RQ-M4T.ini "
 check "the settings file is kept as it was" cmp -s "$out/Config.ini.before-uninstall" "$install_dir/Config/Config.ini"
 check "a profile of the user's own is kept" test -f "$install_dir/Modes/Own.ini"
 check "the edited profile is kept by the uninstall" cmp -s "$out/RQ-M4T.ini.edited" "$install_dir/Modes/RQ-M4T.ini"
@@ -359,7 +373,11 @@ rm -f "$install_dir/Modes/RQ-M4T.ini"
 check "the installer runs again" run_installer
 check "the program files are back" installed_as_packed
 check "the kept settings file is not replaced" cmp -s "$out/Config.ini.before-uninstall" "$install_dir/Config/Config.ini"
-check "the second uninstall removes the program files" eval 'run_uninstaller && wait_for 600 program_files_gone'
+# Without the user's files nothing is left, not even the folder; the status
+# still reaches the caller.
+rm -rf "$install_dir/Config" "$install_dir/Modes/Own.ini"
+check "the second uninstall ends with status 0 and leaves no folder" \
+  eval 'run_uninstaller && wait_for 600 test ! -e "$install_dir"'
 
 # ---- a first installation on a Chinese Windows starts in Chinese ----
 remove_installation

@@ -117,15 +117,29 @@ for row in "${rows[@]}"; do
     run_row "$options" "$arguments" "$expected" "$reply" "$frame"
 done
 
-# ---- the sign's state: a Chinese message sent in GBK ----
+amber_pixels() {  # PNG: pixels of a lit dot at full brightness
+  convert "$1" -fill black +opaque '#FFB000' -fill white -opaque '#FFB000' -colorspace gray \
+    -format '%[fx:round(mean*w*h)]' info:
+}
+
+# ---- the sign's state: a Chinese message sent in GBK; the files in a
+# folder whose name the ANSI code page (1252) cannot hold ----
 gbk_state() {
-  start_sim gbk --state "$(winepath -w "$out/gbk.jsonl")" || return 1
+  local folder="$out/Łódź 中"
+  mkdir -p "$folder" && cp "$app/fonts/unifont.hex" "$folder/" || return 1
+  start_sim gbk --state "$(winepath -w "$folder/gbk.jsonl")" --snapshot "$(winepath -w "$folder/png")" \
+    --font "$(winepath -w "$folder/unifont.hex")" || return 1
   run_send "$out/gbk.send.jsonl" --port "$address" message "中文 3"
+  # A lone 0x80, which code page 936 reads as "€", is no character, as on Linux.
+  { exec 3<>"/dev/tcp/127.0.0.1/${address##*:}" && printf '\xA1\x0A\xF5\x01\x41\x80\xD6\xD0\x08\x51' >&3 &&
+    read -r -t 10 -N 1 _ <&3; exec 3<&-; } 2>/dev/null
   stop_sim
   [ "$send_status" = 0 ] && tr -d '\r' <"$out/gbk.record" | grep -qx 'A1 0C F3 01 D6 D0 CE C4 20 33 2C 51' &&
-    tr -d '\r' <"$out/gbk.jsonl" | tail -n 1 | grep -qF '"encoding":1,"message":"中文 3","shown_since":'
+    tr -d '\r' <"$folder/gbk.jsonl" | grep -qF '"encoding":1,"message":"中文 3","shown_since":' &&
+    tr -d '\r' <"$folder/gbk.jsonl" | tail -n 1 | grep -qF '"message":"A�中"' &&
+    [ "$(amber_pixels "$folder/png/sign-1.png")" -gt 100 ] && [ ! -s "$out/gbk.err" ]
 }
-check "--state shows the GBK message decoded (中文 3)" gbk_state
+check "--state, --snapshot and --font in a folder named \"Łódź 中\": GBK decoded (0x80 refused) and drawn" gbk_state
 
 # ---- ends by itself after --count ----
 count_ends() {
@@ -179,10 +193,6 @@ window_program() {
 check "the window's \"Bright Set\" reaches it over tcp:// and ends in \"Success\"" window_program
 
 # ---- --show: the window draws the panel after a message ----
-amber_pixels() {  # PNG: pixels of a lit dot at full brightness
-  convert "$1" -fill black +opaque '#FFB000' -fill white -opaque '#FFB000' -colorspace gray \
-    -format '%[fx:round(mean*w*h)]' info:
-}
 show_draws() {
   start_sim show --show --snapshot "$(winepath -w "$out/snapshots")" || return 1
   local ok=1

@@ -4,7 +4,8 @@
 # "Bright Set" travels through Wine's COM1 to the simulated controller on a
 # pseudo-terminal and ends in "Success". Then the window is closed and the
 # settings file must hold what the handler wrote. Last, "Try without
-# hardware" (rq-m4x-try.exe) runs the program against rq-m4x-sim.exe.
+# hardware" (rq-m4x-try.exe) runs the program against rq-m4x-sim.exe, in a
+# settings folder of its own.
 #
 # Needs scripts/build-windows to have run (RQ_WIN_BUILD_DIR, default
 # build-windows). Screenshots, logs and the unpacked program go to
@@ -145,26 +146,53 @@ check "the settings file keeps COM1" grep -qx 'COM=COM1' <<<"$settings"
 check "the settings file holds the brightness written by Bright Set" grep -q '^Bright=' <<<"$settings"
 
 # "Try without hardware": rq-m4x-try.exe starts rq-m4x-sim.exe with its sign
-# window on the loopback, points the settings at it and opens the program;
-# once the program is closed, COM1 is back and the simulator has stopped.
-(cd "$app" && exec wine rq-m4x-try.exe >"$out/try.log" 2>&1) &
-try_pid=$!
-check "Try without hardware: the window \"$title\" opens" wine "$driver" wait "$title" 90
-check "Try without hardware: the sign's window \"rq-m4x-sim\" opens" wine "$driver" wait "rq-m4x-sim" 30
-try_port=$(tr -d '\r' <"$app/Config/Config.ini" | sed -n 's/^COM=//p')
-check "Try without hardware: the settings name the simulator's port ($try_port)" \
-  grep -qE '^tcp://127\.0\.0\.1:[0-9]+$' <<<"$try_port"
+# window on the loopback and opens the program against it in a settings
+# folder of its own: the user's settings file stays as it was, byte for
+# byte, also when rq-m4x-try.exe is killed, and the simulator ends with it.
+cp "$app/Config/Config.ini" "$out/Config.ini.before-try"
+settings_untouched() { cmp -s "$out/Config.ini.before-try" "$app/Config/Config.ini"; }
+sim_gone() { ! pgrep -f 'rq-m4x-sim\.exe' >/dev/null; }
+start_trial() {
+  (cd "$app" && exec wine rq-m4x-try.exe >>"$out/try.log" 2>&1) &
+  try_pid=$!
+  wine "$driver" wait "$title" 90 && wine "$driver" wait "rq-m4x-sim" 30
+}
+check "Try without hardware: the windows of the program and of the sign open" start_trial
 check "Try without hardware: \"Bright Set\" is pressed" wine "$driver" click "$title" "Bright Set"
-wine "$driver" log "$title" "Close: $try_port" 60 >"$out/try-log.txt" 2>>"$out/driver.log" || true
+wine "$driver" log "$title" "Close: tcp://127.0.0.1:" 60 >"$out/try-log.txt" 2>>"$out/driver.log" || true
 import -window root "$out/try.png" 2>/dev/null || true
 try_log=$(tr -d '\r' <"$out/try-log.txt")
-check "Try without hardware: the simulator answers \"Success\"" grep -qxF "                 Success" <<<"$try_log"
+check "Try without hardware: the simulator's port answers \"Success\"" \
+  eval 'grep -qE "^[0-9:.]{12}     Open : tcp://127\.0\.0\.1:[0-9]+ ,9600 \$" <<<"$try_log" &&
+    grep -qxF "                 Success" <<<"$try_log"'
+check "Try without hardware: the user's settings are untouched while it runs" settings_untouched
 check "Try without hardware: the window closes" wine "$driver" close "$title" 60
 try_ended() { ! kill -0 "$try_pid" 2>/dev/null; }
-check "Try without hardware: rq-m4x-try.exe ends" wait_for 300 try_ended
-check "Try without hardware: COM1 is the port again" grep -qx 'COM=COM1' < <(tr -d '\r' <"$app/Config/Config.ini")
-sim_gone() { ! pgrep -f 'rq-m4x-sim\.exe' >/dev/null; }
-check "Try without hardware: the simulator has stopped" wait_for 100 sim_gone
+check "Try without hardware: rq-m4x-try.exe ends, and the simulator with it" \
+  eval 'wait_for 300 try_ended && wait_for 100 sim_gone'
+check "Try without hardware: the user's settings are untouched after it" settings_untouched
+# rq-m4x-try.exe killed (as by Task Manager, or at log-off): its job ends the
+# simulator; the user's port was never replaced, so nothing is to restore.
+start_trial >/dev/null 2>&1 || true
+{ kill -KILL "$try_pid"; wait "$try_pid"; } 2>/dev/null || true
+check "Try without hardware: killed, it takes the simulator along" wait_for 100 sim_gone
+wine "$driver" close "$title" 60 >/dev/null 2>&1 || true
+check "Try without hardware: killed, the user's settings are untouched" settings_untouched
+# With the program open on the user's folder, the trial still opens a window
+# of its own (a main window is taller than the box that says "already running").
+program_windows() {
+  local id n=0
+  for id in $(xdotool search --onlyvisible --name "^$title\$" 2>/dev/null); do
+    [ "$(xdotool getwindowgeometry "$id" | sed -n 's/.*Geometry: [0-9]*x\([0-9]*\).*/\1/p')" -ge 400 ] && n=$((n + 1))
+  done
+  [ "$n" -eq 2 ]
+}
+(cd "$app" && exec wine rq-m4x-led-test.exe >>"$out/program.log" 2>&1) &
+wine "$driver" wait "$title" 90 >/dev/null 2>&1 && start_trial >/dev/null 2>&1 || true
+check "Try without hardware: the program open on the user's folder, it opens a window of its own" \
+  wait_for 300 program_windows
+for window in 1 2 3; do wine "$driver" close "$title" 60 >/dev/null 2>&1 || true; done
+wait_for 300 try_ended || true
 
 if [ "$failed" -ne 0 ]; then
   echo "--- log pane ---"

@@ -16,6 +16,7 @@ struct Board {
     std::map<int, SignState> signs;  // by ID; -1 for the lone sign without --ids
     // On a bus, the last frame that failed the checks, which no sign could
     // take as its own, and the status the bus answered (-1: none).
+    std::string line;  // the line's name, as printed
     std::string lastBusFrame;
     int lastBusStatus = -1;
     std::atomic<unsigned> changes{0};

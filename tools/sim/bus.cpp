@@ -15,6 +15,8 @@ bool Simulator::HandleFrame(const Bytes& frame, Clock::time_point complete)
     if (options.hangupBefore) return false;
 
     const bool last = options.hangupAfter || (options.count > 0 && frames >= options.count);
+    // Sent at another rate than the controller's, the bytes are noise to it.
+    if (options.baud && ClientRate() > 0 && ClientRate() != options.baud) return !last;
     const FrameReading reading = ReadFrame(frame, options.addressing);
     if (options.silent) {
         TakeIntoSigns(frame, reading, -1);

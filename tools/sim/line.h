@@ -6,7 +6,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <string>
+#include <vector>
 
 namespace rq::sim {
 
@@ -71,7 +73,12 @@ void CloseTerminal(Terminal& terminal);
 bool MakeLink(const std::string& link, const std::string& target);
 void RemoveLink(const std::string& link, const std::string& target);
 
-// ---- files ----
+// ---- files and the command line: names in UTF-8 ----
+// The arguments, program name first. Windows: from the wide command line, so
+// that a name outside the ANSI code page arrives whole; elsewhere argv.
+std::vector<std::string> Arguments(int argc, char** argv);
+// std::fopen for a UTF-8 name (Windows opens it by its wide name).
+std::FILE* OpenFile(const std::string& path, const char* mode);
 // The 16-dot font used when --font is not given.
 std::string DefaultFontPath();
 // Creates the directory unless it exists; prints why it failed.

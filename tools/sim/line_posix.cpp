@@ -270,6 +270,16 @@ void RemoveLink(const std::string& link, const std::string& target)
     if (n >= 0 && target == std::string(text, static_cast<std::size_t>(n))) unlink(link.c_str());
 }
 
+std::vector<std::string> Arguments(int argc, char** argv)
+{
+    return std::vector<std::string>(argv, argv + argc);
+}
+
+std::FILE* OpenFile(const std::string& path, const char* mode)
+{
+    return std::fopen(path.c_str(), mode);
+}
+
 std::string DefaultFontPath()
 {
     return "/usr/share/unifont/unifont.hex";

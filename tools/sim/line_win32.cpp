@@ -9,6 +9,7 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 #include <windows.h>
+#include <shellapi.h>
 
 #include "line/system_message_win32.h"
 
@@ -192,21 +193,65 @@ bool MakeLink(const std::string& link, const std::string&)
 
 void RemoveLink(const std::string&, const std::string&) {}
 
+namespace {
+
+std::wstring Wide(const std::string& text)
+{
+    const int size = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(size), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), size);
+    return wide;
+}
+
+std::string Utf8(const std::wstring& text)
+{
+    const int size =
+        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    std::string narrow(static_cast<std::size_t>(size), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), narrow.data(), size, nullptr,
+                        nullptr);
+    return narrow;
+}
+
+}  // namespace
+
+std::vector<std::string> Arguments(int argc, char** argv)
+{
+    std::vector<std::string> arguments;
+    int count = 0;
+    LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (wide == nullptr) return std::vector<std::string>(argv, argv + argc);
+    for (int i = 0; i < count; ++i) arguments.push_back(Utf8(wide[i]));
+    LocalFree(wide);
+    return arguments;
+}
+
+std::FILE* OpenFile(const std::string& path, const char* mode)
+{
+    return _wfopen(Wide(path).c_str(), Wide(mode).c_str());
+}
+
 // fonts\unifont.hex beside the program, as the zip and the installer put it.
 std::string DefaultFontPath()
 {
-    char path[MAX_PATH * 2];
-    const DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
-    if (length == 0 || length >= sizeof path) return "fonts\\unifont.hex";
-    std::string folder(path, length);
-    const std::size_t slash = folder.find_last_of("\\/");
-    folder.erase(slash == std::string::npos ? 0 : slash + 1);
-    return folder + "fonts\\unifont.hex";
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        if (length == 0) return "fonts\\unifont.hex";
+        if (length < path.size()) {
+            path.resize(length);
+            break;
+        }
+        path.resize(path.size() * 2);
+    }
+    const std::size_t slash = path.find_last_of(L"\\/");
+    path.erase(slash == std::wstring::npos ? 0 : slash + 1);
+    return Utf8(path) + "fonts\\unifont.hex";
 }
 
 bool MakeDirectory(const std::string& path)
 {
-    if (CreateDirectoryA(path.c_str(), nullptr)) return true;
+    if (CreateDirectoryW(Wide(path).c_str(), nullptr)) return true;
     const DWORD error = GetLastError();
     if (error == ERROR_ALREADY_EXISTS) return true;
     PrintSystemError(path, error);

@@ -48,10 +48,11 @@ const char USAGE[] =
     "                   the delay counts from then, and the reply's bytes go out one\n"
     "                   byte time apart. With RATE, at RATE instead. A tcp:// line has\n"
     "                   no rate of its own: 9600, or --paced RATE\n"
-    "  --baud RATE      listen at RATE only, as a sign does: bytes sent at another\n"
-    "                   rate (the one the client set on the terminal, or asked for\n"
-    "                   with RFC 2217) are garbage to it and get no answer. A tcp://\n"
-    "                   line has no rate to read: there the option does nothing\n"
+    "  --baud RATE      the controller reads its line at RATE only: frames sent at\n"
+    "                   another rate (the one the client set on the terminal, or with\n"
+    "                   RFC 2217) are recorded but unreadable, and get no answer. A\n"
+    "                   tcp:// line does not carry the client's rate: there it does\n"
+    "                   nothing\n"
     "  --status HEX     answer every frame with the status byte HEX\n"
     "  --reply HEX...   answer every frame with these bytes\n"
     "  --hangup-before  hang up when the first frame arrives, without answering\n"
@@ -59,7 +60,10 @@ const char USAGE[] =
     "  --state FILE     after every frame, append each sign's state to FILE as one\n"
     "                   JSON line (\"t\": the time in ms since 1970)\n"
     "  --snapshot DIR   after every frame, write a PNG of each sign's panel into DIR\n"
-    "                   (sign-ID-N.png, or sign-N.png without --ids; N counts frames)\n"
+    "                   (sign-ID-N.png, or sign-N.png without --ids; N counts frames),\n"
+    "                   once the reply is out; pictures that fall behind are skipped\n"
+    "                   (said on standard error). A scrolling text still coming in\n"
+    "                   is drawn where its start reaches the left edge\n"
     "  --listen tcp://HOST:PORT, --listen rfc2217://HOST:PORT\n"
     "                   serve the line on a TCP port (one client at a time, as a\n"
     "                   serial device server does) instead of a pseudo-terminal;\n"
@@ -72,7 +76,8 @@ const char USAGE[] =
     "                   with --listen: close the client's connection after each\n"
     "                   reply, as some serial device servers do; the next\n"
     "                   connection is served as usual\n"
-    "  --show           open a window with one panel per sign\n"
+    "  --show           open a window with one panel per sign (without a display:\n"
+    "                   said on standard error, and served without the window)\n"
     "  --font FILE      the 16-dot font in Unifont's hex format (default\n"
     "                   /usr/share/unifont/unifont.hex; on Windows\n"
     "                   fonts\\unifont.hex beside the program)\n"
@@ -204,10 +209,6 @@ bool ParseOptions(int argc, char** argv, Options& options, std::string& error)
                 return fail(given + ": not a delay of 0..600000 ms");
             if (id < 0) options.delayMs = static_cast<int>(number);
             else options.delays[static_cast<int>(id)] = static_cast<int>(number);
-        } else if (arg == "--baud") {
-            if (!ParseNumber(value.c_str(), number) || number == 0 || number > 100000000)
-                return fail(given + ": not a rate of 1..100000000 baud");
-            options.listenRate = number;
         } else if (arg == "--paced") {
             options.paced = true;
             // An optional rate: the next argument when it is a number.
@@ -217,6 +218,10 @@ bool ParseOptions(int argc, char** argv, Options& options, std::string& error)
                 options.pacedRate = number;
                 ++i;
             }
+        } else if (arg == "--baud") {
+            if (!ParseNumber(value.c_str(), number) || number == 0 || number > 100000000)
+                return fail(given + ": not a rate of 1..100000000 baud");
+            options.baud = number;
         } else if (arg == "--count") {
             if (!ParseNumber(value.c_str(), number) || number == 0) return fail(given + ": not a count above 0");
             options.count = number;

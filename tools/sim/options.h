@@ -42,10 +42,10 @@ struct Options {
     std::map<int, std::uint8_t> failures;  // --fail ID:HEX
     std::map<int, int> delays;  // --delay ID:MS
     Addressing addressing = Addressing::Guess;  // --address on|off
+    long baud = 0;  // --baud RATE: the one rate the controller reads; 0: any
     bool shortConnection = false;  // --short-connection: the client is let go after each reply
     bool paced = false;  // --paced: bytes take their time on the wire
     long pacedRate = 0;  // --paced RATE; 0: the rate set on the terminal
-    long listenRate = 0;  // --baud RATE: bytes sent at another rate are not read
     std::string statePath;  // --state FILE
     std::string snapshotDir;  // --snapshot DIR
     bool show = false;  // --show

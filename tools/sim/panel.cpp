@@ -1,8 +1,9 @@
 #include "sim/panel.h"
+#include "sim/line.h"
 
 #include <algorithm>
 #include <cstring>
-#include <fstream>
+#include <sstream>
 
 namespace rq::sim {
 
@@ -45,8 +46,14 @@ BitmapFont::Glyph BitmapFont::MakeBox()
 
 bool BitmapFont::Load(const std::string& path)
 {
-    std::ifstream in(path);
-    if (!in) return false;
+    // By its UTF-8 name on every system; text mode drops Windows' CRs.
+    std::FILE* file = OpenFile(path, "r");
+    if (!file) return false;
+    std::string text;
+    char buffer[1 << 16];
+    for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, file)) > 0;) text.append(buffer, got);
+    std::fclose(file);
+    std::istringstream in(text);
     std::string line;
     while (std::getline(in, line)) {
         const std::size_t colon = line.find(':');

@@ -52,6 +52,13 @@ wxString StatusText(int status)
     }
 }
 
+// Room for every panel, within the screen; the rest scrolls.
+void FitToScreen(wxWindow* frame, wxSize wanted)
+{
+    const wxRect screen = wxGetClientDisplayRect();
+    frame->SetClientSize(std::min(wanted.x, screen.width * 9 / 10), std::min(wanted.y, screen.height * 9 / 10));
+}
+
 // Each panel keeps its picture as bitmaps, one per row of dots. A step of an
 // animation writes only the cells whose dots changed and repaints only their
 // rectangle, so a scrolling text costs the rows it moves through, a still one
@@ -114,7 +121,10 @@ private:
         const unsigned changes = board.changes;
         if (changes != seenChanges) {
             seenChanges = changes;
+            const wxSize before = GetVirtualSize();
             Update(now, true);
+            // "LED Set" grows or shrinks the panels: the window follows, within the screen.
+            if (GetVirtualSize() != before) FitToScreen(GetParent(), GetVirtualSize());
             Refresh(false);
             return;
         }
@@ -135,6 +145,8 @@ private:
         {
             std::lock_guard lock(board.mutex);
             signs = board.signs;
+            busFrame = board.lastBusFrame;
+            busStatus = board.lastBusStatus;
         }
         if (panels.size() != signs.size()) {
             panels.assign(signs.size(), Panel{});
@@ -158,10 +170,12 @@ private:
             }
             if (relayout) {
                 const wxString id = sign.id < 0 ? wxString("any") : wxString::Format("%d", sign.id);
-                const wxString lines[] = {"ID " + id + ": " + wxString::FromUTF8(SettingsText(sign)),
-                                          sign.lastFrame.empty() ? wxString("no frame yet")
-                                                                 : wxString(sign.lastFrame) + "  ->  " +
-                                                                       StatusText(sign.lastStatus)};
+                std::vector<wxString> lines = {"ID " + id + ": " + wxString::FromUTF8(SettingsText(sign)),
+                                               sign.lastFrame.empty() ? wxString("no frame yet")
+                                                                      : wxString(sign.lastFrame) + "  ->  " +
+                                                                            StatusText(sign.lastStatus)};
+                // The text as decoded, also when it scrolls out of sight.
+                if (!sign.message.empty()) lines.push_back("text: \"" + wxString::FromUTF8(ToUtf8(sign.message)) + "\"");
                 panel.rect = wxRect(MARGIN, y, panel.dots.width * kCellPixels, panel.dots.height * kCellPixels);
                 y += panel.rect.height + 4;
                 widest = std::max(widest, panel.rect.width);
@@ -179,7 +193,17 @@ private:
             if (next >= 0 && (nextChange < 0 || now + next < nextChange)) nextChange = now + next;
             ++index;
         }
-        if (relayout) SetVirtualSize(widest + 2 * MARGIN, y);
+        if (relayout) {
+            // A frame that no sign could take as its own shows under the bus.
+            busCaption = Caption();
+            if (!busFrame.empty()) {
+                busCaption = DrawCaption("bus: " + wxString(busFrame) + "  ->  " + StatusText(busStatus));
+                busCaption.rect.SetPosition(wxPoint(MARGIN, y));
+                widest = std::max(widest, busCaption.rect.width);
+                y += busCaption.rect.height + MARGIN;
+            }
+            SetVirtualSize(widest + 2 * MARGIN, y);
+        }
     }
 
     Caption DrawCaption(const wxString& line)
@@ -286,6 +310,8 @@ private:
                 if (caption.bitmap.IsOk() && caption.rect.Intersects(box))
                     dc.DrawBitmap(caption.bitmap, caption.rect.GetPosition());
         }
+        if (busCaption.bitmap.IsOk() && busCaption.rect.Intersects(box))
+            dc.DrawBitmap(busCaption.bitmap, busCaption.rect.GetPosition());
     }
 
     const wxColour BACKGROUND{32, 32, 32};
@@ -296,6 +322,9 @@ private:
     wxFont textFont;
     std::vector<Panel> panels;
     std::map<int, SignState> signs;  // as the board held them at the last step
+    std::string busFrame;
+    int busStatus = -1;
+    Caption busCaption;
     PanelDots scratch;  // the dots of the step being drawn; swapped with a panel's
     std::vector<wxRect> dirty;
     unsigned seenChanges = ~0u;
@@ -305,7 +334,7 @@ private:
 class BoardFrame : public wxFrame {
 public:
     BoardFrame(Board& board, const BitmapFont& font, void (*stop)())
-        : wxFrame(nullptr, wxID_ANY, "rq-m4x-sim"), stop(stop)
+        : wxFrame(nullptr, wxID_ANY, "rq-m4x-sim: " + wxString::FromUTF8(board.line)), stop(stop)
     {
         // The frame is painted too, under the canvas, and its device context
         // asks for the font and colours: set ones spare the theme look-ups.
@@ -313,10 +342,7 @@ public:
         SetForegroundColour(wxColour(220, 220, 220));
         SetBackgroundColour(wxColour(32, 32, 32));
         auto* canvas = new BoardCanvas(this, board, font);
-        // Room for every panel, within the screen.
-        const wxRect screen = wxGetClientDisplayRect();
-        const wxSize wanted = canvas->Settle();
-        SetClientSize(std::min(wanted.x, screen.width * 9 / 10), std::min(wanted.y, screen.height * 9 / 10));
+        FitToScreen(this, canvas->Settle());
         Bind(wxEVT_CLOSE_WINDOW, [this](wxCloseEvent& event) {
             this->stop();
             event.Skip();

@@ -58,14 +58,14 @@ bool Simulator::Prepare()
         snapshots = std::make_unique<SnapshotWriter>(options.snapshotDir, font);
     }
     if (!options.recordPath.empty()) {
-        record = std::fopen(options.recordPath.c_str(), "a");
+        record = rq::sim::OpenFile(options.recordPath, "a");
         if (!record) {
             std::perror(("rq-m4x-sim: " + options.recordPath).c_str());
             return false;
         }
     }
     if (!options.statePath.empty()) {
-        stateFile = std::fopen(options.statePath.c_str(), "a");
+        stateFile = rq::sim::OpenFile(options.statePath, "a");
         if (!stateFile) {
             std::perror(("rq-m4x-sim: " + options.statePath).c_str());
             return false;
@@ -74,6 +74,7 @@ bool Simulator::Prepare()
     {
         const std::int64_t now = WallMs();
         std::lock_guard lock(board.mutex);
+        board.line = slavePath;
         if (bus) {
             for (const auto& entry : *bus) board.signs[entry.first] = rq::sim::FactorySign(entry.first, now);
         } else {
@@ -151,6 +152,13 @@ std::optional<Bytes> Simulator::TakeFrame(bool gapElapsed)
 // answer sooner than its reply's first byte takes: every byte takes its time
 // at the line's rate, as on a real line. A raw TCP line has no rate of its
 // own; without --paced RATE it is taken for the usual 9600.
+long Simulator::ClientRate() const
+{
+    if (options.telnet) return static_cast<long>(telnet.Baud());
+    if (options.listen) return 0;
+    return rq::sim::TerminalRate(terminal);
+}
+
 Clock::duration Simulator::ByteTime() const
 {
     constexpr long kRawTcpRate = 9600;
@@ -164,20 +172,8 @@ Clock::duration Simulator::ByteTime() const
 
 // Puts bytes read from the client on the wire: each takes its time after the
 // one before it, or after its arrival when the line was idle.
-bool Simulator::HearsTheRate() const
-{
-    if (!options.listenRate) return true;
-    // A raw TCP line carries no rate; the terminal's is the one the client set.
-    long rate = 0;
-    if (options.telnet) rate = static_cast<long>(telnet.Baud());
-    else if (!options.listen) rate = rq::sim::TerminalRate(terminal);
-    return rate <= 0 || rate == options.listenRate;
-}
-
 void Simulator::Receive(const std::uint8_t* bytes, std::size_t count)
 {
-    // Bytes at another rate reach a UART as garbage: no frame, no answer.
-    if (!HearsTheRate()) return;
     const auto now = Clock::now();
     const Clock::duration byteTime = ByteTime();
     for (std::size_t i = 0; i < count; ++i) {

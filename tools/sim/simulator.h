@@ -78,9 +78,9 @@ private:
     bool Deliver();
     bool SendDueReplies();
     void Receive(const std::uint8_t* bytes, std::size_t count);
-    // Whether the client sends at the rate the sign listens at (--baud).
-    bool HearsTheRate() const;
     Clock::duration ByteTime() const;
+    // The rate the client set (on the terminal, or with RFC 2217); 0: not known.
+    long ClientRate() const;
     Clock::time_point NextReplyByte() const;
     void WriteReply(const std::uint8_t* bytes, std::size_t count);
     void WriteToClient(const std::uint8_t* bytes, std::size_t count);
