@@ -64,17 +64,21 @@ protected:
     }
 };
 
-// Finds the signs of IDs 1-9, expects `listed` (without the times), and uses
-// the entry `use`.
+// Finds the signs of `ids` (at every rate when asked), expects `listed`
+// (without the times), and uses the entry `use`.
 class AnswerFindSigns : public wxExpectModalBase<FindSignsDialog, AnswerFindSigns> {
 public:
-    AnswerFindSigns(std::vector<std::string> listed, int use) : listed(std::move(listed)), use(use) {}
+    AnswerFindSigns(std::string ids, bool everyRate, std::vector<std::string> listed, int use)
+        : ids(std::move(ids)), everyRate(everyRate), listed(std::move(listed)), use(use)
+    {
+    }
 
 protected:
     int OnInvoked(FindSignsDialog* dialog) const override
     {
         EXPECT_EQ(dialog->GetTitle(), "Find Signs");
-        dialog->IdsText->SetValue("1-9");
+        dialog->IdsText->SetValue(ids);
+        dialog->EveryRateCheck->SetValue(everyRate);
         dialog->StartSearch();
         EXPECT_TRUE(PumpUntil([&] { return !dialog->IsSearching(); }, 30000));
         std::vector<std::string> shown;
@@ -88,8 +92,20 @@ protected:
     }
 
 private:
+    std::string ids;
+    bool everyRate;
     std::vector<std::string> listed;
     int use;
+};
+
+// The offer of the sign's rate, taken.
+class TakeTheRate : public wxExpectModalBase<wxMessageDialog, TakeTheRate> {
+protected:
+    int OnInvoked(wxMessageDialog* box) const override
+    {
+        EXPECT_EQ(box->GetMessage(), "The sign answers at 9600 baud, the serial settings say 19200 baud. Use 9600 baud?");
+        return wxID_YES;
+    }
 };
 
 class MenuTest : public ::testing::Test {
@@ -228,11 +244,24 @@ TEST_F(MenuTest, FindSignsListsTheIdsThatAnswerAndUseFillsTheIdField)
     SimController sim({"--address", "on", "--ids", "3,7,9"});
     Start("[Model]\nModel=RQ-M4T\n[App]\nBSP=19200\n[Lock]\nid=0\n", "[SerialPort]\nCOM=" + sim.PortPath() + "\n");
     wxTEST_DIALOG(frame->Menu(idMenuFindSigns),
-                  AnswerFindSigns({"ID 3 at 19200 baud: F1 Undefined instruction", "ID 7 at 19200 baud: F1 Undefined instruction",
+                  AnswerFindSigns("1-9", false,
+                                  {"ID 3 at 19200 baud: F1 Undefined instruction", "ID 7 at 19200 baud: F1 Undefined instruction",
                                    "ID 9 at 19200 baud: F1 Undefined instruction"},
                                   1));
     EXPECT_EQ(frame->IdText->GetValue(), "7");
     for (const std::string& probe : sim.RecordedFrames()) EXPECT_NE(probe.find(" D5 "), std::string::npos) << probe;
+}
+
+// A sign at another rate: found there when every rate is tried, and "Use"
+// offers its rate for the next transactions.
+TEST_F(MenuTest, FindSignsAtEveryRateOffersTheSignsRate)
+{
+    SimController sim({"--address", "on", "--ids", "7", "--baud", "9600"});
+    Start("[Model]\nModel=RQ-M4T\n[App]\nBSP=19200\n[Lock]\nid=0\n", "[SerialPort]\nCOM=" + sim.PortPath() + "\n");
+    wxTEST_DIALOG(frame->Menu(idMenuFindSigns),
+                  AnswerFindSigns("6-7", true, {"ID 7 at 9600 baud: F1 Undefined instruction"}, 0), TakeTheRate());
+    EXPECT_EQ(frame->IdText->GetValue(), "7");
+    EXPECT_NE(Saved().find(rq::test::NativeLines("BSP=9600\n")), std::string::npos);
 }
 
 TEST_F(MenuTest, AboutRunsTheAboutDialog)
