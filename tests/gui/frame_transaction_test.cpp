@@ -1,5 +1,6 @@
 // Every Set button end to end: the frame on the wire, the log lines and
 // colours, and the window's busy/idle states, against the simulated controller.
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -493,7 +494,9 @@ TEST_F(TransactionTest, LogFileKeepsEveryTransactionUntilUnticked)
     EXPECT_EQ(dir.ReadFile("station.log").size(), record.str().size());
     DestroyNow(frame);
     frame = nullptr;
-    EXPECT_NE(dir.ReadFile("Config/Config.ini").find("[Log]\nFile=\n"), std::string::npos);
+    std::string settings = dir.ReadFile("Config/Config.ini");
+    settings.erase(std::remove(settings.begin(), settings.end(), '\r'), settings.end());  // CRLF on Windows
+    EXPECT_NE(settings.find("[Log]\nFile=\n"), std::string::npos) << settings;
 }
 
 TEST_F(TransactionTest, LogFileThatCannotBeWrittenIsOneRedLineAndTheTransactionSucceeds)
