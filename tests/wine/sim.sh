@@ -196,7 +196,7 @@ check "the window's \"Bright Set\" reaches it over tcp:// and ends in \"Success\
 show_draws() {
   start_sim show --show --snapshot "$(winepath -w "$out/snapshots")" || return 1
   local ok=1
-  wine "$driver" wait rq-m4x-sim 60 2>>"$out/driver.log" || ok=0
+  wine "$driver" wait "rq-m4x-sim*" 60 2>>"$out/driver.log" || ok=0
   wine "$send" --port "$address" --quiet message "中文 3" >/dev/null 2>&1 || ok=0
   wanted=$(amber_pixels "$out/snapshots/sign-1.png" 2>/dev/null || echo none)
   shown_like_snapshot() {
@@ -204,7 +204,7 @@ show_draws() {
   }
   wait_for 100 shown_like_snapshot || ok=0
   echo "--show: $(amber_pixels "$out/show.png" 2>/dev/null) lit pixels on the screen, $wanted in the snapshot" >&2
-  wine "$driver" close rq-m4x-sim 30 2>>"$out/driver.log" || ok=0
+  wine "$driver" close "rq-m4x-sim*" 30 2>>"$out/driver.log" || ok=0
   local status=0
   wait_for 100 eval '! kill -0 "$sim_pid" 2>/dev/null' || ok=0
   kill -KILL "$sim_pid" 2>/dev/null || true

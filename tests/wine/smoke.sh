@@ -155,7 +155,7 @@ sim_gone() { ! pgrep -f 'rq-m4x-sim\.exe' >/dev/null; }
 start_trial() {
   (cd "$app" && exec wine rq-m4x-try.exe >>"$out/try.log" 2>&1) &
   try_pid=$!
-  wine "$driver" wait "$title" 90 && wine "$driver" wait "rq-m4x-sim" 30
+  wine "$driver" wait "$title" 90 && wine "$driver" wait "rq-m4x-sim*" 30
 }
 check "Try without hardware: the windows of the program and of the sign open" start_trial
 check "Try without hardware: \"Bright Set\" is pressed" wine "$driver" click "$title" "Bright Set"

@@ -112,11 +112,31 @@ bool Answers(HWND window)
 }
 
 // The shown top-level window with exactly this title, answering messages.
+// The top-level window of that title; a title ending in '*' is a prefix
+// ("rq-m4x-sim*": the simulator's window names its line after the name).
+HWND FindTopWindow(const std::wstring& title)
+{
+    if (title.empty() || title.back() != L'*') return FindWindowW(nullptr, title.c_str());
+    struct Search {
+        std::wstring prefix;
+        HWND found = nullptr;
+    } search{title.substr(0, title.size() - 1)};
+    EnumWindows(
+        [](HWND window, LPARAM data) -> BOOL {
+            auto* s = reinterpret_cast<Search*>(data);
+            if (!IsWindowVisible(window) || WindowText(window).rfind(s->prefix, 0) != 0) return TRUE;
+            s->found = window;
+            return FALSE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
 HWND WaitForWindow(const std::wstring& title, DWORD timeoutMs)
 {
     const DWORD start = GetTickCount();
     for (;;) {
-        HWND window = FindWindowW(nullptr, title.c_str());
+        HWND window = FindTopWindow(title);
         if (window && IsWindowVisible(window) && Answers(window)) return window;
         if (GetTickCount() - start >= timeoutMs) return nullptr;
         Sleep(kPollMs);
@@ -291,7 +311,7 @@ int main(int argc, char** argv)
         return 0;
     }
     if (command == "close" && argc == 4) {
-        HWND top = FindWindowW(nullptr, title.c_str());
+        HWND top = FindTopWindow(title);
         if (!top) return 0;
         PostMessageW(top, WM_CLOSE, 0, 0);
         const DWORD timeoutMs = Seconds(argv[3]);

@@ -4,6 +4,9 @@
 #include <cstdio>
 #include <utility>
 
+#include <wx/filefn.h>
+#include <wx/string.h>
+
 #include "sim/board.h"
 
 namespace rq::sim {
@@ -60,9 +63,11 @@ void SnapshotWriter::Write(const Job& job) const
             continue;
         }
         // Written under another name and renamed: a reader never sees half a picture.
+        // Names are UTF-8: on Windows only the toolkit's calls take them whole.
         const std::string part = name + ".part";
-        if (!WritePng(image, part) || std::rename(part.c_str(), name.c_str()) != 0) {
-            std::remove(part.c_str());
+        if (!WritePng(image, part) ||
+            !wxRenameFile(wxString::FromUTF8(part.c_str()), wxString::FromUTF8(name.c_str()), true)) {
+            wxRemoveFile(wxString::FromUTF8(part.c_str()));
             std::fprintf(stderr, "rq-m4x-sim: cannot write %s\n", name.c_str());
         }
     }
