@@ -192,20 +192,22 @@ void UASD::PostLog(const wxString& message, bool timeStamped, Rgb colour, const 
     PostEvent(LogLine, EncodeColour(colour), prefix + message);
 }
 
+void UASD::ReportFailedOpen(const wxString& reason)
+{
+    PostLog(wxString::Format(_("Open Failed : %s ,%d "), deviceName, static_cast<int>(baud)), false, RED);
+    if (!reason.empty())
+        PostLog(reason, false, RED);
+}
+
 bool UASD::OpenLine()
 {
     if (!line->Open(NarrowPortName(deviceName), baud)) {
-        PostLog(wxString::Format(_("Open Failed : %s ,%d "), deviceName, static_cast<int>(baud)),
-                false, RED);
         // Missing, refused or held by another program: the system says which,
         // but its words for a held port ("Access is denied." on Windows) send
         // a technician after permissions; say what the settings dialog says.
-        const wxString reason =
-            rq::platform::PortHeldByAnotherProgram(line->LastErrorCode())
-                ? wxString::Format(_("%s is in use by another program"), deviceName)
-                : SystemText(line->LastErrorMessage());
-        if (!reason.empty())
-            PostLog(reason, false, RED);
+        ReportFailedOpen(rq::platform::PortHeldByAnotherProgram(line->LastErrorCode())
+                             ? wxString::Format(_("%s is in use by another program"), deviceName)
+                             : SystemText(line->LastErrorMessage()));
         PostEvent(WorkerFinished, 0, wxString());
         return false;
     }
@@ -236,9 +238,7 @@ bool UASD::WaitForQuiet(Clock::time_point quietFrom)
         const auto wait = std::chrono::ceil<std::chrono::milliseconds>(until - now).count();
         const std::size_t n = activePort->Read(buffer, sizeof buffer, static_cast<int>(std::min<long long>(wait, 50)));
         if (n > 0) {
-            if (dropped.empty())
-                droppedFrom = wxDateTime::UNow();
-            dropped.insert(dropped.end(), buffer, buffer + n);
+            KeepDropped(buffer, n);
             quietUntil = Clock::now() + settle;
         } else if (Clock::now() - now < EARLY_EMPTY_READ && activePort->LastErrorCode() != 0) {
             return false;
@@ -271,15 +271,20 @@ void UASD::DropInputBefore(Clock::time_point until)
         // A read returns as soon as bytes are there: they came before the
         // frame could have reached the sign, or are its answer.
         if (Clock::now() < until) {
-            if (dropped.empty())
-                droppedFrom = wxDateTime::UNow();
-            dropped.insert(dropped.end(), buffer, buffer + n);
+            KeepDropped(buffer, n);
         } else {
             replyAhead.assign(buffer, buffer + n);
             replyAheadTime = wxDateTime::UNow();
             return;
         }
     }
+}
+
+void UASD::KeepDropped(const std::uint8_t* bytes, std::size_t count)
+{
+    if (dropped.empty())
+        droppedFrom = wxDateTime::UNow();
+    dropped.insert(dropped.end(), bytes, bytes + count);
 }
 
 void UASD::ReportDropped()
@@ -402,8 +407,7 @@ void UASD::ReportLostLine()
 {
     if (activePort->TurnedAway()) {
         // The server's refusal, come late: the open failed, in its words.
-        PostLog(wxString::Format(_("Open Failed : %s ,%d "), deviceName, static_cast<int>(baud)), false, RED);
-        PostLog(SystemText(activePort->LastErrorMessage()), false, RED);
+        ReportFailedOpen(SystemText(activePort->LastErrorMessage()));
         activePort->Close();
         activePort = nullptr;
         PostEvent(WorkerFinished, 0, wxString());

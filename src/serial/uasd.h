@@ -82,8 +82,12 @@ private:
     // Drops what arrives before `until`: it cannot answer the frame. Bytes
     // that arrive later are kept as the reply's first.
     void DropInputBefore(std::chrono::steady_clock::time_point until);
+    // Keeps bytes that are not this frame's answer, for ReportDropped.
+    void KeepDropped(const std::uint8_t* bytes, std::size_t count);
     // One log line (and a dump) for the bytes dropped so far, if any.
     void ReportDropped();
+    // "Open Failed" and the reason (when there is one), in red.
+    void ReportFailedOpen(const wxString& reason);
     // Writes the frame and waits until it has left the line: the drain, within
     // the write time-out, and never less than the frame's time on the wire at
     // the rate, counted from the write's start; returns the bytes written.
